@@ -1,0 +1,181 @@
+/**
+ * @file open_service_config.h
+ *
+ * Builds the Service Configurator's argument vector out of the host's command line: keeps the
+ * Configurator's own options in command-line order, drops everything else (the host's long
+ * options among them), and expands each "-f" that names a directory into one "-f" per regular
+ * "*.conf" file in it, in byte order of the paths. Nothing here logs.
+ *
+ * Words from the command line go through ACE's argument vector one at a time, so environment
+ * references and quoting work as the Configurator's users expect. File names found in a
+ * directory are not shell words: they reach the vector byte for byte, whatever they hold
+ * (blanks, quotes, backslashes, a leading "$"). A "-f" word that names a directory only after
+ * its environment reference is replaced is expanded as well, so ACE is never handed a
+ * directory as a configuration file.
+ */
+#ifndef STARTER_OPEN_SERVICE_CONFIG_H
+#define STARTER_OPEN_SERVICE_CONFIG_H
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <ace/ACE.h>
+#include <ace/ARGV.h>
+#include <ace/Dirent.h>
+#include <ace/Get_Opt.h>
+
+#include "scrt/inline_util.h"
+#include "scrt/string_sprintf.h"
+
+/**
+ * Scans @a argc / @a argv (only read; @a argv[0] is the program path when @a skip_first_arg,
+ * else the literal "dummy" heads the new vector), builds the Service Configurator's argument
+ * vector and returns what @a open_service(argc, argv) returns for it. The vector lives only
+ * for that call.
+ */
+template <class F>
+bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service);
+
+// End of the public part; the machinery follows.
+
+namespace starter_detail {
+
+/// How a collected word reaches the final vector.
+enum Svc_Word_Kind {
+  SVC_FLAG,      ///< an option flag of the host's own spelling: as it is
+  SVC_WORD,      ///< a command-line word: through ACE's vector, references replaced
+  SVC_CONF_ARG,  ///< the argument of a "-f" that is no directory as written
+  SVC_PATH       ///< a file found in a configuration directory: byte for byte
+};
+
+struct Svc_Word
+{
+  std::string text;
+  Svc_Word_Kind kind;
+};
+
+/// Adds to @a files the regular "*.conf" files of directory @a dir, in byte order of their
+/// paths. Returns false, adding nothing, when @a dir cannot be opened as a directory.
+inline bool collect_conf_files(const char* dir, std::vector<std::string>& files)
+{
+  ACE_Dirent d;
+  if (d.open(dir) == -1)
+    return false;
+  std::set<std::string> found;
+  std::string path;
+  for (ACE_DIRENT* e = d.read(); e != 0; e = d.read()) {
+    if (ACE::isdotdir(e->d_name) || !is_file_extension(e->d_name, "conf"))
+      continue;
+    if (string_sprintf(path, "%s/%s", dir, e->d_name) < 0)
+      continue;
+    if (is_regular_file(path.c_str()))
+      found.insert(path);
+  }
+  files.insert(files.end(), found.begin(), found.end());
+  return true;
+}
+
+/// Appends the elements that ACE's vector makes of the one command-line word @a word.
+inline void append_substituted(const char* word, std::vector<std::string>& out)
+{
+  ACE_ARGV args(true);
+  if (args.add(word, true) == -1)
+    return;
+  int const n = args.argc();
+  char** const v = args.argv();
+  for (int i = 0; v != 0 && i < n && v[i] != 0; ++i)
+    out.push_back(v[i]);
+}
+
+}  // namespace starter_detail
+
+template <class F>
+bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service)
+{
+  using namespace starter_detail;
+
+  std::vector<Svc_Word> words;
+
+  ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", skip_first_arg ? 1 : 0, 0,
+                  ACE_Get_Opt::RETURN_IN_ORDER, 0);
+  opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
+
+  if (skip_first_arg)
+    words.push_back(Svc_Word{argv[0], SVC_WORD});
+  else
+    words.push_back(Svc_Word{"dummy", SVC_FLAG});
+
+  for (int c; (c = opt()) != -1;) {
+    switch (c) {
+      case 'b': words.push_back(Svc_Word{"-b", SVC_FLAG}); break;
+      case 'd': words.push_back(Svc_Word{"-d", SVC_FLAG}); break;
+      case 'n': words.push_back(Svc_Word{"-n", SVC_FLAG}); break;
+      case 'y': words.push_back(Svc_Word{"-y", SVC_FLAG}); break;
+      case 'k':
+      case 'p':
+      case 's':
+      case 'S': {
+        static const char* const flags[] = {"-k", "-p", "-s", "-S"};
+        const char* const flag = flags[c == 'k' ? 0 : c == 'p' ? 1 : c == 's' ? 2 : 3];
+        words.push_back(Svc_Word{flag, SVC_FLAG});
+        words.push_back(Svc_Word{opt.opt_arg(), SVC_WORD});
+        break;
+      }
+      case 'f': {
+        const char* const prefix = opt.opt_arg();
+        std::vector<std::string> files;
+        if (!collect_conf_files(prefix, files)) {
+          words.push_back(Svc_Word{prefix, SVC_CONF_ARG});
+          break;
+        }
+        for (std::string& f : files) {
+          words.push_back(Svc_Word{"-f", SVC_FLAG});
+          words.push_back(Svc_Word{std::move(f), SVC_PATH});
+        }
+        break;
+      }
+      default:  // "--thread-pool" and its value, the host's options, stray words
+        break;
+    }
+  }
+
+  std::vector<std::string> out;
+  out.reserve(words.size());
+  std::vector<std::string> elems;
+  for (const Svc_Word& w : words) {
+    switch (w.kind) {
+      case SVC_FLAG:
+      case SVC_PATH:
+        out.push_back(w.text);
+        break;
+      case SVC_WORD:
+        append_substituted(w.text.c_str(), out);
+        break;
+      case SVC_CONF_ARG: {
+        elems.clear();
+        append_substituted(w.text.c_str(), elems);
+        std::vector<std::string> files;
+        if (elems.size() == 1 && collect_conf_files(elems[0].c_str(), files)) {
+          for (std::string& f : files) {
+            out.push_back("-f");
+            out.push_back(std::move(f));
+          }
+        } else {
+          out.push_back("-f");
+          out.insert(out.end(), elems.begin(), elems.end());
+        }
+        break;
+      }
+    }
+  }
+
+  std::vector<char*> v;
+  v.reserve(out.size() + 1);
+  for (std::string& s : out)
+    v.push_back(&s[0]);
+  v.push_back(0);
+  return open_service(static_cast<int>(out.size()), v.data());
+}
+
+#endif /* STARTER_OPEN_SERVICE_CONFIG_H */
