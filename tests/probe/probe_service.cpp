@@ -1,0 +1,130 @@
+// A service for the host's integration tests: records its life (init, fini, timer callbacks)
+// as lines in a file named in its arguments, and misbehaves on request.
+//
+// Arguments: -o FILE (record file, required), -n NAME, -t MS (repeating timer), -x std|int
+// (throw from the first timer callback), -k SIGNO (raise from the first timer callback),
+// -F (fail init), -s MS (sleep inside each timer callback).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include <ace/Get_Opt.h>
+#include <ace/Reactor.h>
+#include <ace/Service_Object.h>
+#include <ace/svc_export.h>
+
+namespace {
+
+class Probe_Service : public ACE_Service_Object
+{
+public:
+  int init(int argc, ACE_TCHAR* argv[]) override;
+  int fini() override;
+  int handle_timeout(const ACE_Time_Value&, const void*) override;
+
+private:
+  void record(const std::string& what);
+
+  std::string file_;
+  std::string name_ = "probe";
+  long timer_ = -1;
+  std::string throw_kind_;
+  int raise_signo_ = 0;
+  long sleep_ms_ = 0;
+  bool fired_ = false;
+};
+
+void Probe_Service::record(const std::string& what)
+{
+  if (file_.empty())
+    return;
+  std::string const line = what + " " + name_ + " pid=" + std::to_string(getpid()) +
+                           " tid=" + std::to_string(syscall(SYS_gettid)) + "\n";
+  // One write on an O_APPEND descriptor: lines from several threads never interleave.
+  int const fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0)
+    return;
+  ssize_t const n = write(fd, line.data(), line.size());
+  (void)n;
+  close(fd);
+}
+
+int Probe_Service::init(int argc, ACE_TCHAR* argv[])
+{
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:k:Fs:", 0);
+  long timer_ms = 0;
+  bool fail = false;
+  for (int c; (c = opt()) != -1;) {
+    switch (c) {
+      case 'o': file_ = opt.opt_arg(); break;
+      case 'n': name_ = opt.opt_arg(); break;
+      case 't': timer_ms = std::atol(opt.opt_arg()); break;
+      case 'x': throw_kind_ = opt.opt_arg(); break;
+      case 'k': raise_signo_ = std::atoi(opt.opt_arg()); break;
+      case 'F': fail = true; break;
+      case 's': sleep_ms_ = std::atol(opt.opt_arg()); break;
+      default: break;
+    }
+  }
+  std::string ids = "init uid=" + std::to_string(getuid()) + " euid=" + std::to_string(geteuid()) +
+                    " gid=" + std::to_string(getgid()) + " cwd=";
+  char cwd[4096];
+  ids += getcwd(cwd, sizeof cwd) ? cwd : "?";
+  // Whether the host ran its close-on-exec probe: the library exports these in the host.
+  typedef int (*enabled_t)();
+  if (enabled_t const enabled = reinterpret_cast<enabled_t>(dlsym(RTLD_DEFAULT, "o_cloexec_enabled")))
+    ids += " cloexec=" + std::to_string(enabled());
+  record(ids);
+  if (fail)
+    return -1;
+  if (timer_ms > 0) {
+    ACE_Time_Value const tv(timer_ms / 1000, (timer_ms % 1000) * 1000);
+    timer_ = reactor()->schedule_timer(this, 0, tv, tv);
+  }
+  return 0;
+}
+
+int Probe_Service::fini()
+{
+  if (timer_ != -1)
+    reactor()->cancel_timer(timer_, 0, 1);
+  record("fini");
+  return 0;
+}
+
+int Probe_Service::handle_timeout(const ACE_Time_Value&, const void*)
+{
+  record("timeout");
+  if (sleep_ms_ > 0)
+    usleep(static_cast<useconds_t>(sleep_ms_) * 1000);
+  if (fired_)
+    return 0;
+  fired_ = true;
+  if (throw_kind_ == "std")
+    throw std::runtime_error("boom");
+  if (throw_kind_ == "int")
+    throw 42;
+  if (raise_signo_ != 0)
+    raise(raise_signo_);
+  return 0;
+}
+
+}  // namespace
+
+extern "C" ACE_Svc_Export ACE_Service_Object* _make_Probe_Service(ACE_Service_Object_Exterminator* gobbler)
+{
+  if (gobbler != 0)
+    *gobbler = [](void* p) { delete static_cast<Probe_Service*>(p); };
+  Probe_Service* const s = new Probe_Service;
+  s->reactor(ACE_Reactor::instance());
+  return s;
+}

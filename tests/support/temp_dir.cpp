@@ -1,0 +1,51 @@
+// The temporary-directory fixture and the probe configuration line.
+#include "support/temp_dir.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+Temp_Dir::Temp_Dir()
+{
+  const char* const base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/starter-test-XXXXXX";
+  if (mkdtemp(&tmpl[0]) != 0)
+    path_ = tmpl;
+}
+
+Temp_Dir::~Temp_Dir()
+{
+  if (!path_.empty()) {
+    std::error_code ec;
+    // Tests may leave read-only directories behind; give them back before removing.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+      if (it->is_directory(ec))
+        chmod(it->path().c_str(), 0755);
+    std::filesystem::remove_all(path_, ec);
+  }
+}
+
+std::string Temp_Dir::write(const std::string& name, const std::string& text) const
+{
+  std::string const p = *this / name;
+  std::ofstream(p, std::ios::binary) << text;
+  return p;
+}
+
+std::string Temp_Dir::mkdir(const std::string& name) const
+{
+  std::string const p = *this / name;
+  ::mkdir(p.c_str(), 0755);
+  return p;
+}
+
+std::string probe_line(const std::string& name, const std::string& record,
+                       const std::string& options)
+{
+  return "dynamic " + name + " Service_Object * " + PROBE_SERVICE_LIBRARY +
+         ":_make_Probe_Service() \"-o " + record + " -n " + name +
+         (options.empty() ? "" : " " + options) + "\"\n";
+}

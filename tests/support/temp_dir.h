@@ -1,0 +1,33 @@
+// A temporary directory for tests that do real file-system work; removed with its contents
+// when the object dies.
+#ifndef TESTS_SUPPORT_TEMP_DIR_H
+#define TESTS_SUPPORT_TEMP_DIR_H
+
+#include <string>
+
+class Temp_Dir
+{
+public:
+  Temp_Dir();
+  ~Temp_Dir();
+  Temp_Dir(const Temp_Dir&) = delete;
+  Temp_Dir& operator=(const Temp_Dir&) = delete;
+
+  const std::string& path() const { return path_; }
+  /// path() + "/" + @a name.
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  /// Writes @a text to the file @a name (relative to the directory); returns its full path.
+  std::string write(const std::string& name, const std::string& text) const;
+  /// Creates the directory @a name; returns its full path.
+  std::string mkdir(const std::string& name) const;
+
+private:
+  std::string path_;
+};
+
+/// A probe service line for a configuration file: a service named @a name that records to
+/// @a record, with further probe @a options.
+std::string probe_line(const std::string& name, const std::string& record,
+                       const std::string& options = "");
+
+#endif /* TESTS_SUPPORT_TEMP_DIR_H */
