@@ -9,6 +9,10 @@
 
 #include <type_traits>
 
+/// The text pointer's type and preconditions, keyed by whether @a U is a pointer at all.
+template <class U, bool IS_PTR = std::is_pointer<U>::value>
+struct natoi_traits;
+
 /**
  * Converts the decimal text at @a beg to a @a T.
  *
@@ -25,21 +29,20 @@
  * digit that would have overflowed, the position after the sign when no digit follows, or
  * @a beg for a null or empty text and for "-" before an unsigned type.
  *
- * @a U is char* or const char*. Reentrant; allocates nothing; depends on no locale.
+ * @a U is char* or const char*, taken from @a beg alone, so that natoi<T>(text, nullptr,
+ * nullptr) works. Reentrant; allocates nothing; depends on no locale.
  */
 template <class T, class U>
-T natoi(U beg, U end, U* eptr);
+T natoi(U beg, typename natoi_traits<U>::pointer_type end,
+        typename natoi_traits<U>::pointer_type* eptr);
 
 // End of the public part; the machinery follows.
 
-/// Preconditions on the text pointer, keyed by whether @a U is a pointer at all.
-template <class U, bool IS_PTR = std::is_pointer<U>::value>
-struct natoi_traits;
-
-/// The pointer form: a text to convert is non-null and not empty.
+/// The pointer form, the only one: a text to convert is non-null and not empty.
 template <class U>
 struct natoi_traits<U, true>
 {
+  typedef U pointer_type;
   static bool pre_cond(U p) { return p != 0 && *p != 0; }
 };
 

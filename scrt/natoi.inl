@@ -6,7 +6,8 @@
 #include <ace/OS_NS_errno.h>
 
 template <class T, class U>
-T natoi(U beg, U end, U* eptr)
+T natoi(U beg, typename natoi_traits<U>::pointer_type end,
+        typename natoi_traits<U>::pointer_type* eptr)
 {
   static_assert(std::is_integral<T>::value, "natoi converts to integral types only");
   typedef typename std::make_signed<T>::type int_type;
