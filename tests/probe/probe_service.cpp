@@ -32,7 +32,7 @@ public:
   int handle_timeout(const ACE_Time_Value&, const void*) override;
 
 private:
-  void record(const std::string& what);
+  void record(const std::string& what, const std::string& details = "");
 
   std::string file_;
   std::string name_ = "probe";
@@ -43,12 +43,12 @@ private:
   bool fired_ = false;
 };
 
-void Probe_Service::record(const std::string& what)
+void Probe_Service::record(const std::string& what, const std::string& details)
 {
   if (file_.empty())
     return;
   std::string const line = what + " " + name_ + " pid=" + std::to_string(getpid()) +
-                           " tid=" + std::to_string(syscall(SYS_gettid)) + "\n";
+                           " tid=" + std::to_string(syscall(SYS_gettid)) + details + "\n";
   // One write on an O_APPEND descriptor: lines from several threads never interleave.
   int const fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0)
@@ -75,7 +75,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       default: break;
     }
   }
-  std::string ids = "init uid=" + std::to_string(getuid()) + " euid=" + std::to_string(geteuid()) +
+  std::string ids = " uid=" + std::to_string(getuid()) + " euid=" + std::to_string(geteuid()) +
                     " gid=" + std::to_string(getgid()) + " cwd=";
   char cwd[4096];
   ids += getcwd(cwd, sizeof cwd) ? cwd : "?";
@@ -83,7 +83,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
   typedef int (*enabled_t)();
   if (enabled_t const enabled = reinterpret_cast<enabled_t>(dlsym(RTLD_DEFAULT, "o_cloexec_enabled")))
     ids += " cloexec=" + std::to_string(enabled());
-  record(ids);
+  record("init", ids);
   if (fail)
     return -1;
   if (timer_ms > 0) {

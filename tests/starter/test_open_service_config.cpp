@@ -1,0 +1,126 @@
+// Assembly of the Service Configurator's argument vector from the host's command line.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "starter/open_service_config.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+typedef std::vector<std::string> Words;
+
+/// Runs the assembly over @a words and returns the vector the open function received.
+Words assemble(Words words, bool skip_first_arg = true)
+{
+  std::vector<char*> argv;
+  for (std::string& w : words)
+    argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  Words got;
+  bool const rc = open_service_config(static_cast<int>(words.size()), argv.data(), skip_first_arg,
+                                      [&got](int argc, char** v) {
+                                        for (int i = 0; i < argc; ++i)
+                                          got.push_back(v[i]);
+                                        return v[argc] == nullptr;
+                                      });
+  EXPECT_TRUE(rc) << "the vector handed on must end with a null pointer";
+  return got;
+}
+
+TEST(OpenServiceConfig, WorkedExample)
+{
+  Temp_Dir d;
+  std::string const conf = d.mkdir("conf.d");
+  d.write("conf.d/20-net.conf", "");
+  d.write("conf.d/10-log.conf", "");
+  d.write("conf.d/old.conf.bak", "");
+  d.write("conf.d/README", "");
+  d.mkdir("conf.d/30-extra.conf");
+  ASSERT_EQ(0, symlink(d.write("target", "").c_str(), (conf + "/40-link.conf").c_str()));
+
+  Words const got = assemble({"/usr/bin/starter", "--threads", "4", "-d", "-f", conf, "-S",
+                              "remove Logger", "--background", "-p", "/run/starter.pid", "leftover"});
+  Words const want = {"/usr/bin/starter", "-d", "-f", conf + "/10-log.conf", "-f",
+                      conf + "/20-net.conf", "-f", conf + "/40-link.conf", "-S", "remove Logger",
+                      "-p", "/run/starter.pid"};
+  EXPECT_EQ(want, got);
+}
+
+TEST(OpenServiceConfig, FileArgumentPassesThrough)
+{
+  EXPECT_EQ((Words{"prog", "-f", "/etc/starter/main.conf"}),
+            assemble({"prog", "-f", "/etc/starter/main.conf"}));
+  EXPECT_EQ((Words{"prog", "-f", "/no/such/dir"}), assemble({"prog", "-f", "/no/such/dir"}));
+}
+
+TEST(OpenServiceConfig, OptionsKeptInOrderOthersDropped)
+{
+  EXPECT_EQ((Words{"dummy", "-y", "-n"}), assemble({"-y", "-n"}, false));
+  EXPECT_EQ((Words{"p", "-b", "-n", "-k", "host:1", "-s", "10"}),
+            assemble({"p", "--thread-pool", "8", "-b", "--thread-pool=8", "--reactor=tp", "-n",
+                      "--user", "x", "-k", "host:1", "-s", "10", "--thread-pool"}));
+  // A word after one of the host's own options is scanned on its own.
+  EXPECT_EQ((Words{"p", "-n"}), assemble({"p", "--user", "-n"}));
+  // "--" ends the scan.
+  EXPECT_EQ((Words{"p", "-d"}), assemble({"p", "-d", "--", "-n"}));
+}
+
+TEST(OpenServiceConfig, DirectoriesInByteOrderEachOnlyItsOwn)
+{
+  Temp_Dir d;
+  std::string const a = d.mkdir("a");
+  std::string const b = d.mkdir("b");
+  std::string const empty = d.mkdir("empty");
+  d.write("a/b.conf", "");
+  d.write("a/B.conf", "");
+  d.write("a/a.conf", "");
+  d.write("b/z.conf", "");
+  EXPECT_EQ((Words{"p", "-f", a + "/B.conf", "-f", a + "/a.conf", "-f", a + "/b.conf", "-d", "-f",
+                   b + "/z.conf"}),
+            assemble({"p", "-f", a, "-f", empty, "-d", "-f", b}));
+}
+
+TEST(OpenServiceConfig, UnusualFileNamesArriveUnchanged)
+{
+  Temp_Dir d;
+  std::string const dir = d.mkdir("odd dir");
+  Words const names = {"with blank.conf", "with\"quote.conf", "with\ttab.conf",
+                       "back\\slash.conf", "$HOME.conf", "it's.conf", "new\nline.conf"};
+  Words want = {"p"};
+  Words sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  for (const std::string& n : sorted) {
+    d.write("odd dir/" + n, "");
+    want.push_back("-f");
+    want.push_back(dir + "/" + n);
+  }
+  EXPECT_EQ(want, assemble({"p", "-f", dir}));
+}
+
+TEST(OpenServiceConfig, BlanksInAnOptionValueStayOneElement)
+{
+  EXPECT_EQ((Words{"p", "-S", "remove Logger", "-p", "/run/a b.pid"}),
+            assemble({"p", "-S", "remove Logger", "-p", "/run/a b.pid"}));
+}
+
+TEST(OpenServiceConfig, EnvironmentReferenceToADirectoryIsExpanded)
+{
+  Temp_Dir d;
+  std::string const dir = d.mkdir("conf.d");
+  d.write("conf.d/1.conf", "");
+  d.write("conf.d/skip.txt", "");
+  ASSERT_EQ(0, setenv("STARTER_TEST_CONF_DIR", dir.c_str(), 1));
+  ASSERT_EQ(0, setenv("STARTER_TEST_CONF_FILE", "/etc/x.conf", 1));
+  EXPECT_EQ((Words{"p", "-f", dir + "/1.conf", "-f", "/etc/x.conf"}),
+            assemble({"p", "-f", "$STARTER_TEST_CONF_DIR", "-f", "$STARTER_TEST_CONF_FILE"}));
+  unsetenv("STARTER_TEST_CONF_DIR");
+  unsetenv("STARTER_TEST_CONF_FILE");
+}
+
+}  // namespace
