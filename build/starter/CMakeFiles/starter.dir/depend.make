@@ -1,2 +1,0 @@
-# Empty dependencies file for starter.
-# This may be replaced when dependencies are built.
