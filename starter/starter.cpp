@@ -46,20 +46,33 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 
 }  // namespace std
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <new>
 
+#include <ace/ACE.h>
+#include <ace/Event_Handler.h>
 #include <ace/Log_Msg.h>
+#include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_Thread.h>
+#include <ace/OS_NS_sys_utsname.h>
 #include <ace/OS_NS_unistd.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
 #include <ace/Thread_Manager.h>
 
+#include "scrt/environ.h"
 #include "scrt/log_macros.h"
+#include "scrt/natoi.h"
+#include "scrt/sysconf_helper.h"
 #include "starter/open_service_config.h"
+#include "starter/systemd_handler.h"
+#include "starter/version.h"
 
 // The comparator's call operator, instantiated here so that it is exported with the rest.
 template struct std::less<std::string>;
@@ -103,6 +116,91 @@ static bool do_open_service(int argc, char** argv)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Start-up reports: what the host runs on and what it is. They log, and never stop the host.
+
+/// Returns the kernel's swappiness, or -1 with errno telling why (ENODATA for an empty file).
+short get_vm_swappiness()
+{
+  int const fd = ::open("/proc/sys/vm/swappiness", O_RDONLY);
+  if (fd < 0)
+    return -1;
+  int e = 0;
+  short rc = -1;
+  char buf[4];
+  // Three characters hold every value up to 999; natoi stops at the newline.
+  ssize_t const n = ::read(fd, buf, 3);
+  if (n < 0) {
+    e = errno;
+  } else if (n > 0) {
+    buf[n] = 0;
+    rc = natoi<short>(buf, nullptr, nullptr);
+  } else {
+    e = ENODATA;
+  }
+  ::close(fd);
+  // close() must not overwrite the cause the caller reports.
+  if (e != 0)
+    errno = e;
+  return rc;
+}
+
+/// Logs the machine summary; a failed swappiness read is logged and shown as -1.
+static void log_system_info()
+{
+  short const swappiness = get_vm_swappiness();
+  if (swappiness < 0) {
+    int const e = ACE_OS::last_error();
+    SCRT_LOG(0, (LM_ERROR,
+                 "Failed to get vm swappiness from /proc/sys/vm/swappiness, errno=%d, %m\n", e));
+  }
+
+  ACE_utsname uts;
+  if (ACE_OS::uname(&uts) != 0)
+    return;
+  // Bytes to gibibytes, halves rounded up.
+  ACE_UINT64 const memory_gib = (get_system_memory() + 536870912ULL) >> 30;
+  SCRT_LOG(0, (LM_INFO,
+               "system info: sysname=%s, nodename=%s, release=%s, version=%s, machine=%s, "
+               "processors=%d, memory=%QG, nofile=%d, swappiness=%d\n",
+               uts.sysname, uts.nodename, uts.release, uts.version, uts.machine,
+               static_cast<int>(ACE_OS::num_processors()), memory_gib, ACE::max_handles(),
+               static_cast<int>(swappiness)));
+}
+
+/// Logs the banner: product, the component from COMPONENT when set, version and revision.
+static void log_product_info()
+{
+  std::string const component = get_env_r("COMPONENT");
+  if (!component.empty())
+    SCRT_LOG(0, (LM_INFO,
+                 "tessary3-%s " STARTER_PACKAGE_VERSION " (rev " STARTER_REVISION
+                 ") is started.\n",
+                 component.c_str()));
+  else
+    SCRT_LOG(0, (LM_INFO,
+                 "tessary3 " STARTER_PACKAGE_VERSION " (rev " STARTER_REVISION ") is started.\n"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The host's own event handlers: reference counted, so that the reactor's registrations own them.
+
+/// Creates a @a T and opens it on the process-wide reactor. The creator's reference goes on
+/// return: a @a T that failed to open dies here, a running one lives while the reactor holds
+/// it. When no @a T can be allocated, errno is ENOMEM and nothing is logged.
+template <class T>
+static void new_event_handler()
+{
+  T* const h = new (std::nothrow) T;
+  if (h == 0) {
+    ACE_OS::last_error(ENOMEM);
+    return;
+  }
+  h->reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
+  ACE_Event_Handler_var guard(h);
+  (void)h->open(ACE_Reactor::instance());
+}
+
+// ---------------------------------------------------------------------------------------------
 // Event loop and shutdown.
 
 /// Thread function of the pool: runs the loop once on the reactor in @a arg.
@@ -130,6 +228,9 @@ int main(int argc, ACE_TCHAR** argv)
     ACE_Log_Msg::instance()->local_host(host);
 
   open_service_config(argc, argv, true, do_open_service);
+  log_system_info();
+  new_event_handler<Systemd_Handler>();
+  log_product_info();
 
   if (threads > 1) {
     ACE_Thread_Manager::instance()->spawn_n(threads, event_loop, ACE_Reactor::instance());
