@@ -3,7 +3,7 @@
 //
 // Arguments: -o FILE (record file, required), -n NAME, -t MS (repeating timer), -x std|int
 // (throw from the first timer callback), -k SIGNO (raise from the first timer callback),
-// -F (fail init), -s MS (sleep inside each timer callback).
+// -F (fail init), -s MS (sleep inside each timer callback), -I MS (sleep inside init).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -60,8 +60,9 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:k:Fs:", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:k:Fs:I:", 0);
   long timer_ms = 0;
+  long init_sleep_ms = 0;
   bool fail = false;
   for (int c; (c = opt()) != -1;) {
     switch (c) {
@@ -72,6 +73,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'k': raise_signo_ = std::atoi(opt.opt_arg()); break;
       case 'F': fail = true; break;
       case 's': sleep_ms_ = std::atol(opt.opt_arg()); break;
+      case 'I': init_sleep_ms = std::atol(opt.opt_arg()); break;
       default: break;
     }
   }
@@ -84,6 +86,8 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
   if (enabled_t const enabled = reinterpret_cast<enabled_t>(dlsym(RTLD_DEFAULT, "o_cloexec_enabled")))
     ids += " cloexec=" + std::to_string(enabled());
   record("init", ids);
+  if (init_sleep_ms > 0)
+    usleep(static_cast<useconds_t>(init_sleep_ms) * 1000);
   if (fail)
     return -1;
   if (timer_ms > 0) {

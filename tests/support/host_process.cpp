@@ -1,6 +1,8 @@
 // Starting, signalling and reaping the host binary for integration tests.
 #include "support/host_process.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,6 +26,10 @@ Host_Process::~Host_Process()
     err_reader_.join();
   if (out_reader_.joinable())
     out_reader_.join();
+  // A sanitizer report in the host fails the test that ran it, whatever the test expected.
+  for (const char* marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"})
+    if (err_.find(marker) != std::string::npos)
+      ADD_FAILURE() << "sanitizer report from the host:\n" << err_;
 }
 
 bool Host_Process::start(const std::vector<std::string>& args, const Env& set,
