@@ -51,18 +51,22 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <pthread.h>
 #include <signal.h>
 #include <string.h>
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <vector>
 #include <new>
 
 #include <ace/ACE.h>
 #include <ace/Event_Handler.h>
 #include <ace/Get_Opt.h>
 #include <ace/Log_Msg.h>
+#include <ace/OS_NS_pwd.h>
 #include <ace/OS_NS_dlfcn.h>
 #include <ace/OS_NS_signal.h>
 #include <ace/OS_NS_stdlib.h>
@@ -78,9 +82,11 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 
 #include "scrt/environ.h"
 #include "scrt/log_macros.h"
+#include "scrt/make_reactor.h"
 #include "scrt/natoi.h"
 #include "scrt/sysconf_helper.h"
 #include "starter/open_service_config.h"
+#include "starter/operator_options.h"
 #include "starter/systemd_handler.h"
 #include "starter/version.h"
 
@@ -346,6 +352,295 @@ static int find_reconfig_signo(int argc, char** argv)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Command line, daemon mode and identity switch: the host's own options are read in place
+// (argv is never reordered, the Service Configurator reads the same words later), then the
+// process detaches when asked, takes on the asked identity and builds the reactor. A privilege
+// drop that was asked for and did not fully happen stops the host before any service loads:
+// running the services with more privilege than the operator allowed is worse than not
+// running them.
+
+/// The most event-loop threads the host runs; a larger --threads is cut down to it, with a
+/// warning. Far above what a reactor can use, far below what would exhaust the address space.
+static size_t const max_threads = 1024;
+
+ACE_INT64 parse_uid_gid(const char* s)
+{
+  // strtoll would read the empty text as 0, which would make "--user ''" mean root.
+  if (s == 0 || *s == 0)
+    return -1;
+  char* e = 0;
+  ACE_INT64 const v = ACE_OS::strtoll(s, &e, 10);
+  if ((e == 0 || *e == 0) && v >= 0 && v <= ACE_INT64(4294967295LL))
+    return v;
+  return -1;
+}
+
+/// Allocates room for the number of items the system limit @a name gives (@a default_ when it
+/// gives none), @a item_size bytes each. Sets @a res to that count; null with errno ENOMEM
+/// (and @a res 0) when the allocation fails.
+static char* new_sysconf_buffer(int name, int default_, int item_size, size_t& res)
+{
+  res = 0;
+  long size = ACE_OS::sysconf(name);
+  if (size <= 0)
+    size = default_;
+  char* const buf =
+      new (std::nothrow) char[static_cast<size_t>(item_size) * static_cast<size_t>(size)];
+  if (buf == 0) {
+    ACE_OS::last_error(ENOMEM);
+    return 0;
+  }
+  res = static_cast<size_t>(size);
+  return buf;
+}
+
+/// Resolves @a user, a name or a numeric id that must exist in the user database. Returns the
+/// entry's name (a new string, freed with delete[]) and sets @a uid and, when @a gid is
+/// non-null, @a *gid to its ids; on failure logs, returns null and leaves both (unsigned) -1.
+static char* get_uid(const char* user, uid_t& uid, gid_t* gid)
+{
+  uid = static_cast<uid_t>(-1);
+  if (gid != 0)
+    *gid = static_cast<gid_t>(-1);
+  ACE_INT64 const v = parse_uid_gid(user);
+  size_t size = 0;
+  std::unique_ptr<char[]> const buf(new_sysconf_buffer(_SC_GETPW_R_SIZE_MAX, 16384, 1, size));
+  SCRT_CHECK_NULL_RETURN(buf.get(), "buf", 0);
+  passwd pwd;
+  passwd* res = 0;
+  int const rc = v >= 0 ? ::getpwuid_r(static_cast<uid_t>(v), &pwd, buf.get(), size, &res)
+                        : ACE_OS::getpwnam_r(user, &pwd, buf.get(), size, &res);
+  if (rc != 0)
+    ACE_OS::last_error(rc);
+  else if (res == 0)
+    ACE_OS::last_error(ENOENT);
+  if (res != 0) {
+    uid = pwd.pw_uid;
+    if (gid != 0)
+      *gid = pwd.pw_gid;
+    return ACE::strnew(pwd.pw_name);
+  }
+  SCRT_LOG(0, (LM_ERROR, "Failed to get %C password entry, errno=%d, %m\n", user,
+               ACE_OS::last_error()));
+  return 0;
+}
+
+/// Resolves @a group as get_uid() resolves a user, in the group database.
+static char* get_gid(const char* group, gid_t& gid)
+{
+  gid = static_cast<gid_t>(-1);
+  ACE_INT64 const v = parse_uid_gid(group);
+  size_t size = 0;
+  std::unique_ptr<char[]> const buf(new_sysconf_buffer(_SC_GETGR_R_SIZE_MAX, 16384, 1, size));
+  SCRT_CHECK_NULL_RETURN(buf.get(), "buf", 0);
+  struct group grp;
+  struct group* res = 0;
+  int const rc = v >= 0 ? ::getgrgid_r(static_cast<gid_t>(v), &grp, buf.get(), size, &res)
+                        : ::getgrnam_r(group, &grp, buf.get(), size, &res);
+  if (rc != 0)
+    ACE_OS::last_error(rc);
+  else if (res == 0)
+    ACE_OS::last_error(ENOENT);
+  if (res != 0) {
+    gid = grp.gr_gid;
+    return ACE::strnew(grp.gr_name);
+  }
+  SCRT_LOG(0, (LM_ERROR, "Failed to get %C group entry, errno=%d, %m\n", group,
+               ACE_OS::last_error()));
+  return 0;
+}
+
+/// Ends the process before any service is opened: the identity it was asked to take on could
+/// not be taken on completely. The cause has been logged already.
+[[noreturn]] static void refuse_incomplete_identity()
+{
+  SCRT_LOG(-1, (LM_ERROR, "Refusing to run with an incomplete identity switch.\n"));
+  std::exit(EXIT_FAILURE);
+}
+
+/// Sets the current supplementary groups plus the groups @a names. A name that does not
+/// resolve is left out; names beyond the system's limit are dropped with one warning; a
+/// failure of the system calls is logged and leaves fewer groups, never more.
+static void set_supplementary_groups(const std::vector<const char*>& names)
+{
+  size_t size = 0;
+  std::unique_ptr<char[]> const buf(
+      new_sysconf_buffer(_SC_NGROUPS_MAX, 65536, static_cast<int>(sizeof(gid_t)), size));
+  if (!buf)
+    return;
+  gid_t* const gids = reinterpret_cast<gid_t*>(buf.get());
+  int n = ::getgroups(static_cast<int>(size), gids);
+  if (n < 0) {
+    int const e = ACE_OS::last_error();
+    SCRT_LOG(-1, (LM_ERROR, "Failed to get supplementary groups, errno=%d, %m\n", e));
+    n = 0;  // no valid count of current groups: the named ones alone
+  }
+  size_t dropped = 0;
+  for (const char* name : names) {
+    if (static_cast<size_t>(n) >= size) {
+      ++dropped;
+      continue;
+    }
+    std::unique_ptr<char[]> const found(get_gid(name, gids[n]));
+    if (found)
+      ++n;
+  }
+  if (dropped > 0)
+    SCRT_LOG(0, (LM_WARNING, "Dropped %u supplementary groups beyond the limit of %u\n",
+                 static_cast<unsigned>(dropped), static_cast<unsigned>(size)));
+  if (::setgroups(static_cast<size_t>(n), gids) < 0) {
+    int const e = ACE_OS::last_error();
+    SCRT_LOG(-1, (LM_ERROR, "Failed to set supplementary groups, errno=%d, %m\n", e));
+  }
+}
+
+/// Whether the Service Configurator's own options hold "-b" (run as a daemon). Scanned exactly
+/// as open_service_config() scans, so that both agree on every word.
+static bool has_daemon_option(int argc, ACE_TCHAR** argv)
+{
+  ACE_Get_Opt opt(argc, argv, ACE_TEXT("bdf:k:nyp:s:S:"), 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
+  opt.long_option(ACE_TEXT("thread-pool"), ACE_Get_Opt::ARG_REQUIRED);
+  for (int c; (c = opt()) != -1;)
+    if (c == 'b')
+      return true;
+  return false;
+}
+
+/**
+ * Reads the host's options from @a argc / @a argv (left as they are), daemonizes when asked
+ * ("--background", or the Service Configurator's "-b", which the host honours in ACE's
+ * stead), switches group, supplementary groups and user, and returns a new reactor of the
+ * "--reactor" kind, which the caller owns. Returns null when no reactor was asked for, when
+ * none could be made (logged), or when daemonizing failed (not logged). @a threads is 0 unless
+ * a reactor is returned; then it is the "--threads" count, capped at max_threads. Does not
+ * return when an asked-for identity could not be taken on completely.
+ */
+static ACE_Reactor* get_reactor(int argc, ACE_TCHAR** argv, size_t& threads)
+{
+  threads = 0;
+  const ACE_TCHAR* type = 0;
+  size_t n = 0;
+  bool background = has_daemon_option(argc, argv);
+  const char* opt_user = 0;
+  const char* opt_group = 0;
+  std::vector<const char*> opt_groups;
+
+  ACE_Get_Opt opt(argc, argv, ACE_TEXT(""), 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
+  opt.long_option(ACE_TEXT("threads"), ACE_Get_Opt::ARG_REQUIRED);
+  opt.long_option(ACE_TEXT("reactor"), ACE_Get_Opt::ARG_REQUIRED);
+  opt.long_option(ACE_TEXT("background"), ACE_Get_Opt::NO_ARG);
+  opt.long_option(ACE_TEXT("user"), ACE_Get_Opt::ARG_REQUIRED);
+  opt.long_option(ACE_TEXT("primary-group"), ACE_Get_Opt::ARG_REQUIRED);
+  opt.long_option(ACE_TEXT("group"), ACE_Get_Opt::ARG_REQUIRED);
+  for (int c; (c = opt()) != -1;) {
+    if (c != 0)
+      continue;  // everything else belongs to the Service Configurator, or to nobody
+    const ACE_TCHAR* const name = opt.long_option();
+    if (ACE_OS::strcmp(name, ACE_TEXT("threads")) == 0)
+      n = natoi<unsigned long>(opt.opt_arg(), nullptr, nullptr);
+    else if (ACE_OS::strcmp(name, ACE_TEXT("reactor")) == 0)
+      type = opt.opt_arg();
+    else if (ACE_OS::strcmp(name, ACE_TEXT("background")) == 0)
+      background = true;
+    else if (ACE_OS::strcmp(name, ACE_TEXT("user")) == 0)
+      opt_user = opt.opt_arg();
+    else if (ACE_OS::strcmp(name, ACE_TEXT("primary-group")) == 0)
+      opt_group = opt.opt_arg();
+    else if (ACE_OS::strcmp(name, ACE_TEXT("group")) == 0)
+      opt_groups.push_back(opt.opt_arg());
+  }
+
+  if (background && ACE::daemonize(ACE_TEXT("/"), true, ACE_TEXT("<unknown>")) == -1)
+    return 0;
+
+  uid_t uid = static_cast<uid_t>(-1);
+  gid_t gid = static_cast<gid_t>(-1);
+  std::unique_ptr<char[]> user;
+  std::unique_ptr<char[]> group;  // also marks that gid holds a group to set
+  if (opt_group != 0)
+    group.reset(get_gid(opt_group, gid));
+  if (opt_user != 0) {
+    user.reset(get_uid(opt_user, uid, group ? 0 : &gid));
+    if (user && !group)
+      group.reset(ACE::strnew(""));  // gid is the user's primary group
+  }
+  if ((opt_user != 0 && (!user || !group)) || (opt_group != 0 && !group))
+    refuse_incomplete_identity();
+
+  uid_t const ruid = ::getuid();
+  gid_t const rgid = ::getgid();
+
+  // Group first and user last: once the user is switched, the process may change neither.
+  if (group && (gid != rgid || gid != ::getegid()) && ::setgid(gid) != 0) {
+    int const e = ACE_OS::last_error();
+    SCRT_LOG(-1, (LM_ERROR, "Failed to set gid to %u, errno=%d, %m\n",
+                  static_cast<unsigned>(gid), e));
+    refuse_incomplete_identity();
+  }
+  if (user && (gid != rgid || uid != ruid) && ::initgroups(user.get(), gid) != 0) {
+    int const e = ACE_OS::last_error();
+    SCRT_LOG(-1, (LM_ERROR, "Failed to init groups by %C (uid=%u) and %C (gid=%u), errno=%d, %m\n",
+                  user.get(), static_cast<unsigned>(uid), group.get(),
+                  static_cast<unsigned>(gid), e));
+    refuse_incomplete_identity();
+  }
+  if (!opt_groups.empty())
+    set_supplementary_groups(opt_groups);
+  if (user) {
+    if ((uid != ruid || uid != ::geteuid()) && ::setuid(uid) != 0) {
+      int const e = ACE_OS::last_error();
+      SCRT_LOG(-1, (LM_ERROR, "Failed to set uid to %u, errno=%d, %m\n",
+                    static_cast<unsigned>(uid), e));
+      refuse_incomplete_identity();
+    }
+    if (::getuid() != uid || ::geteuid() != uid)
+      refuse_incomplete_identity();
+  }
+  if (group && (::getgid() != gid || ::getegid() != gid))
+    refuse_incomplete_identity();
+
+  if (type == 0 || *type == 0)
+    return 0;
+  if (n > max_threads) {
+    SCRT_LOG(0, (LM_WARNING, "Asked for %Q threads, using the maximum of %u\n",
+                 static_cast<ACE_UINT64>(n), static_cast<unsigned>(max_threads)));
+    n = max_threads;
+  }
+  make_reactor_t const maker = get_reactor_factory(type, n);
+  if (maker == 0) {
+    SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%s'\n", type));
+    return 0;
+  }
+  ACE_Reactor* const reactor = maker();
+  if (reactor == 0) {
+    SCRT_LOG(0, (LM_ERROR, "Failed to create '%s' reactor\n", type));
+    return 0;
+  }
+  threads = n;
+  if (threads > 1)
+    SCRT_LOG(0, (LM_INFO, "Created '%s' reactor with %u threads\n", type,
+                 static_cast<unsigned>(threads)));
+  else
+    SCRT_LOG(0, (LM_INFO, "Created '%s' reactor\n", type));
+  return reactor;
+}
+
+/// Fills @a set with the signals the host handles asynchronously (stop, reconfigure, debug
+/// toggle, and the Service Configurator's "-s" signal): those the pool threads must not take.
+static void host_async_signals(sigset_t& set)
+{
+  static const int signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2};
+  sigemptyset(&set);
+  for (int s : signals)
+    sigaddset(&set, s);
+  // A fault must be delivered to the thread that faults: blocked there, it kills the host
+  // without a word.
+  int const r = reconfig_signo;
+  if (r > 0 && r < NSIG && r != SIGSEGV && r != SIGBUS && r != SIGFPE && r != SIGILL)
+    sigaddset(&set, r);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Opening the services.
 
 /// Hands the assembled vector to the Service Configurator; true exactly when it reports 0.
@@ -457,9 +752,14 @@ int main(int argc, ACE_TCHAR** argv)
   std::set_terminate(handle_terminate);
   init_stl_symbols();
 
+  Operator_Options const operator_options = parse_operator_options(argc, argv);
+  int const answered = run_operator_options(operator_options, argc, argv);
+  if (answered >= 0)
+    return answered;
+
   size_t threads = 0;
   std::unique_ptr<ACE_Reactor> recycler;
-  ACE_Reactor* const r = 0;
+  ACE_Reactor* const r = get_reactor(argc, argv, threads);
   if (r != 0)
     recycler.reset(ACE_Reactor::instance(r, true));
 
@@ -468,14 +768,28 @@ int main(int argc, ACE_TCHAR** argv)
     ACE_Log_Msg::instance()->local_host(host);
 
   init_signal_handlers();
-  open_service_config(argc, argv, true, do_open_service);
+  bool const opened = open_service_config(argc, argv, true, do_open_service);
+  if (!opened && operator_options.strict) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
+    ACE_Service_Config::fini_svcs();
+    ACE_Service_Config::close();
+    return 1;
+  }
   reassert_reconfig_handlers();
   log_system_info();
   new_event_handler<Systemd_Handler>();
   log_product_info();
 
   if (threads > 1) {
+    // Pool threads start with the host's asynchronous signals blocked, so that the main
+    // thread, waiting below, takes them all: a signal that interrupted a pool thread's
+    // demultiplexer would end that thread's loop for good. Fatal signals stay unblocked.
+    sigset_t async_signals;
+    sigset_t old_mask;
+    host_async_signals(async_signals);
+    ACE_OS::pthread_sigmask(SIG_BLOCK, &async_signals, &old_mask);
     ACE_Thread_Manager::instance()->spawn_n(threads, event_loop, ACE_Reactor::instance());
+    ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
     ACE_Thread_Manager::instance()->wait(0, false, true);
   } else {
     ACE_Reactor::instance()->owner(ACE_OS::thr_self(), 0);

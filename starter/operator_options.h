@@ -1,0 +1,31 @@
+/**
+ * @file operator_options.h
+ *
+ * The host's options for operators: --help, --version and --check answer and exit without
+ * starting anything; --strict makes a failed opening of the services stop the host. They are
+ * long options recognised wherever they stand, and never reach the Service Configurator.
+ */
+#ifndef STARTER_OPERATOR_OPTIONS_H
+#define STARTER_OPERATOR_OPTIONS_H
+
+struct Operator_Options
+{
+  bool help = false;
+  bool version = false;
+  bool check = false;
+  bool strict = false;
+};
+
+/// Reads the operator options out of @a argv (only read, never reordered).
+Operator_Options parse_operator_options(int argc, char** argv);
+
+/// Carries out --help, --version or --check, in that order of precedence. Returns the exit
+/// status for main, or -1 when none of them was given and the host is to start.
+int run_operator_options(const Operator_Options& options, int argc, char** argv);
+
+/// The --check pass on its own: prints the Service Configurator's vector one element per line
+/// on standard output and checks every "-f" target, one line per problem on standard error.
+/// Returns 0 when all is well, 1 otherwise.
+int check_service_config(int argc, char** argv);
+
+#endif /* STARTER_OPERATOR_OPTIONS_H */

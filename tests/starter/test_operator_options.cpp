@@ -1,0 +1,119 @@
+// The operator options against the real binary: --help, --version, --check, --strict.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "starter/version.h"
+#include "support/host_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+/// Runs the host to its end and returns it.
+void run(Host_Process& h, const std::vector<std::string>& args)
+{
+  ASSERT_TRUE(h.start(args));
+  ASSERT_TRUE(h.wait_exit());
+}
+
+TEST(OperatorOptions, HelpListsEveryOptionAndStartsNothing)
+{
+  Host_Process h;
+  run(h, {"-f", "/no/such.conf", "--reactor", "tp", "--help"});
+  EXPECT_EQ(0, h.exit_code());
+  std::string const out = h.stdout_text();
+  for (const char* o : {"--threads", "--reactor", "--background", "--user", "--primary-group",
+                        "--group", "--check", "--strict", "--version", "--help", "  -b ", "  -d ",
+                        "  -f ", "  -k ", "  -n ", "  -p ", "  -s ", "  -S ", "  -y "})
+    EXPECT_NE(std::string::npos, out.find(o)) << o;
+  EXPECT_EQ(std::string::npos, h.stderr_text().find("is started")) << "nothing may start";
+}
+
+TEST(OperatorOptions, VersionIsOneLine)
+{
+  Host_Process h;
+  run(h, {"--version", "-d"});
+  EXPECT_EQ(0, h.exit_code());
+  EXPECT_EQ(std::string("starter ") + STARTER_PACKAGE_VERSION + " (rev " + STARTER_REVISION + ")\n",
+            h.stdout_text());
+  EXPECT_TRUE(std::regex_match(h.stdout_text(),
+                               std::regex("starter [0-9]+\\.[0-9]+\\.[0-9]{5}-[0-9]+ \\(rev [0-9a-f]{7}\\)\n")));
+}
+
+TEST(OperatorOptions, CheckPrintsTheVectorOfAGoodConfiguration)
+{
+  Temp_Dir d;
+  d.mkdir("conf.d");
+  d.write("conf.d/b.conf", "");
+  d.write("conf.d/a.conf", "");
+  Host_Process h;
+  run(h, {"--threads", "4", "--check", "-d", "--user=nobody", "-f", d / "conf.d", "-p", "/run/x.pid"});
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+  EXPECT_EQ(std::string(STARTER_BINARY) + "\n-d\n-f\n" + d / "conf.d/a.conf" + "\n-f\n" +
+                d / "conf.d/b.conf" + "\n-p\n/run/x.pid\n",
+            h.stdout_text());
+  EXPECT_EQ("", h.stderr_text());
+}
+
+TEST(OperatorOptions, CheckReportsEachProblemOnce)
+{
+  Temp_Dir d;
+  std::string const dir = d.mkdir("dir");
+  Host_Process h;
+  run(h, {"--check", "-f", d / "missing.conf", "-f", dir, "-f", d.write("ok.conf", "")});
+  EXPECT_EQ(1, h.exit_code());
+  std::string const err = h.stderr_text();
+  EXPECT_EQ(1u, count_of(err, "starter: -f " + d / "missing.conf" + ": No such file or directory\n")) << err;
+  EXPECT_EQ(1u, count_of(err, "\n")) << err;  // the empty directory is not a problem
+}
+
+TEST(OperatorOptions, CheckReportsAnUnreadableFile)
+{
+  Temp_Dir d;
+  std::string const secret = d.write("secret.conf", "");
+  ASSERT_EQ(0, chmod(secret.c_str(), 0600));
+  ASSERT_EQ(0, chmod(d.path().c_str(), 0755));
+  Host_Process h;
+  if (geteuid() == 0) {
+    // Root reads everything: check as nobody instead.
+    ASSERT_TRUE(h.start({"--reuid=65534", "--regid=65534", "--clear-groups", STARTER_BINARY,
+                         "--check", "-f", secret},
+                        {}, {}, "/usr/bin/setpriv"));
+    ASSERT_TRUE(h.wait_exit());
+  } else {
+    run(h, {"--check", "-f", secret});
+  }
+  EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "starter: -f " + secret + ": not readable\n")) << h.stderr_text();
+}
+
+TEST(OperatorOptions, StrictStopsWhenAServiceFailsToOpen)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  d.write("bad.conf", probe_line("Good", rec) + probe_line("Bad", rec, "-F"));
+  Host_Process h;
+  run(h, {"--strict", "-f", d / "bad.conf"});
+  EXPECT_NE(0, h.exit_code());
+  EXPECT_EQ(0, h.term_signal());
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "Failed to open the services, and --strict is given: stopping\n"))
+      << h.stderr_text();
+  EXPECT_EQ(std::string::npos, h.stderr_text().find("is started")) << "reported started";
+  EXPECT_EQ(1u, lines_starting(rec, "fini Good").size()) << "what opened is finalised";
+
+  // Without --strict the same configuration runs on.
+  Host_Process lax;
+  ASSERT_TRUE(lax.start({"-f", d / "bad.conf"}));
+  ASSERT_TRUE(lax.wait_for_stderr("is started"));
+  ASSERT_TRUE(lax.send(SIGTERM));
+  ASSERT_TRUE(lax.wait_exit());
+  EXPECT_EQ(0, lax.exit_code());
+}
+
+}  // namespace
