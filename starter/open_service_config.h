@@ -3,8 +3,9 @@
  *
  * Builds the Service Configurator's argument vector out of the host's command line: keeps the
  * Configurator's own options in command-line order, drops everything else (the host's long
- * options among them), and expands each "-f" that names a directory into one "-f" per regular
- * "*.conf" file in it, in byte order of the paths. Nothing here logs.
+ * options among them, and "-b", which the host carries out itself), and expands each "-f"
+ * that names a directory into one "-f" per regular "*.conf" file in it, in byte order of the
+ * paths. Nothing here logs.
  *
  * Words from the command line go through ACE's argument vector one at a time, so environment
  * references and quoting work as the Configurator's users expect. File names found in a
@@ -108,7 +109,11 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
 
   for (int c; (c = opt()) != -1;) {
     switch (c) {
-      case 'b': words.push_back(Svc_Word{"-b", SVC_FLAG}); break;
+      case 'b':
+        // The host daemonizes for "-b" itself, once, before its reactor and identity switch
+        // exist. Handed on, it would make ACE daemonize again inside open and close every
+        // descriptor, the reactor's own included.
+        break;
       case 'd': words.push_back(Svc_Word{"-d", SVC_FLAG}); break;
       case 'n': words.push_back(Svc_Word{"-n", SVC_FLAG}); break;
       case 'y': words.push_back(Svc_Word{"-y", SVC_FLAG}); break;
