@@ -2,6 +2,7 @@
 // the banner it logs, readiness and keep-alives reaching a fake client library, and, inside a
 // private mount namespace, systemd's real client library sending to a socket the test reads.
 #include <dlfcn.h>
+#include <link.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -300,6 +301,64 @@ TEST(HostNotifier, RealClientLibraryNotifiesThroughTheSocket)
   ASSERT_TRUE(h.send(SIGTERM));
   ASSERT_TRUE(h.wait_exit());
   EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+}
+
+TEST(HostNotifier, WithoutWatchdogNothingIsSent)
+{
+  void* const lib = ::dlopen("libsystemd.so.0", RTLD_LAZY);
+  if (lib == nullptr)
+    GTEST_SKIP() << "systemd's client library libsystemd.so.0 is not installed";
+  ::dlclose(lib);
+  std::string const refusal = namespace_refusal();
+  if (!refusal.empty())
+    GTEST_SKIP() << "needs a private mount namespace in which /run/systemd/system exists: "
+                 << refusal;
+
+  Temp_Dir d;
+  Notify_Socket socket(d / "notify");
+  ASSERT_TRUE(socket.bound());
+  Host_Process h;
+  ASSERT_TRUE(start_in_namespace(h, "mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/system",
+                                 {}, {{"NOTIFY_SOCKET", d / "notify"}},
+                                 {"LIBSYSTEMD_FILENAME", "WATCHDOG_USEC", "WATCHDOG_PID"}));
+  ASSERT_TRUE(h.wait_for_stderr("is started.\n"));
+  // The notifier is done before the banner, and a local datagram arrives as it is sent.
+  EXPECT_EQ("", socket.receive(steady_clock::now() + milliseconds(200)));
+  stop(h);
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "systemd watchdog is not enabled.\n"));
+  EXPECT_EQ(std::string::npos, h.stderr_text().find("<6>Notify"));
+}
+
+TEST(HostNotifier, NeitherClientLibraryLoadsTwoWarningsThenRunsOn)
+{
+  void* const lib = ::dlopen("libsystemd.so.0", RTLD_LAZY);
+  if (lib == nullptr)
+    GTEST_SKIP() << "systemd's client library libsystemd.so.0 is not installed";
+  link_map* map = nullptr;
+  ASSERT_EQ(0, ::dlinfo(lib, RTLD_DI_LINKMAP, &map));
+  std::string const path = map->l_name;
+  ::dlclose(lib);
+  if (void* const old = ::dlopen("libsystemd-daemon.so.0", RTLD_LAZY)) {
+    ::dlclose(old);
+    GTEST_SKIP() << "libsystemd-daemon.so.0 is installed, so the host would load it";
+  }
+  std::string const refusal = namespace_refusal();
+  if (!refusal.empty())
+    GTEST_SKIP() << "needs a private mount namespace to hide " << path << ": " << refusal;
+
+  Host_Process h;
+  ASSERT_TRUE(start_in_namespace(h, "mount --bind /dev/null '" + path + "'", {}, {},
+                                 {"LIBSYSTEMD_FILENAME"}));
+  ASSERT_TRUE(h.wait_for_stderr("is started.\n"));
+  stop(h);
+  std::string const err = h.stderr_text();
+  std::string const first = line_starting(err, "Unable to load libsystemd.so.0, ");
+  std::string const second = line_starting(err, "Unable to load libsystemd-daemon.so.0, ");
+  EXPECT_NE("", first) << err;
+  EXPECT_NE("", second) << err;
+  EXPECT_LT(err.find(first), err.find(second));
+  EXPECT_EQ(2u, count_of(err, "Unable to load"));
+  EXPECT_NE(std::string::npos, err.find(banner(""))) << "the host runs on";
 }
 
 }  // namespace
