@@ -126,6 +126,23 @@ TEST_F(PathConf, PrefixIsExpandedFromTheEnvironment)
   EXPECT_TRUE(capture.records.empty());
 }
 
+TEST_F(PathConf, OverlongReferenceIsRefusedAsAFailedExpansion)
+{
+  // Longer than any name the expansion can hold: refused, not copied past its buffer.
+  std::string const prefix = "$" + std::string(5000, 'A') + "/x";
+  Log_Capture capture;
+  EXPECT_EQ("", Path_Conf(prefix.c_str(), true, "b", 0755).str());
+  ASSERT_EQ(1u, capture.records.size());
+  EXPECT_EQ(LM_ERROR, capture.records[0].priority);
+  EXPECT_EQ(-1, capture.records[0].status);
+  EXPECT_EQ(0u, capture.records[0].text.find("Failed to strenvdup '$AAAA"));
+
+  ::unsetenv("SCRT_TEST_UNSET");
+  std::string const long_path = dir_.path() + "/$SCRT_TEST_UNSET/" + std::string(5000, 'p');
+  EXPECT_EQ(long_path, Path_Conf(long_path.c_str(), false, nullptr, 0).str())
+      << "a long text after the name is no reason to refuse";
+}
+
 TEST_F(PathConf, SubPathJoinsThePrefix)
 {
   Log_Capture capture;
