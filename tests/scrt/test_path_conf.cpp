@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 
 #include "log_capture.h"
 #include "support/temp_dir.h"
@@ -222,16 +221,6 @@ TEST_F(PathConf, FixRefusesNullArguments)
   }
   EXPECT_NE(std::string::npos, capture.records[0].text.find(", name is NULL:\n"));
   EXPECT_NE(std::string::npos, capture.records[1].text.find(", value is NULL:\n"));
-}
-
-TEST_F(PathConf, StrGivesTheTextToReadEditOrTake)
-{
-  Path_Conf conf("/a", false, nullptr, 0);
-  conf.str() += "/b";
-  const Path_Conf& view = conf;
-  EXPECT_EQ("/a/b", view.str());
-  std::string const taken = std::move(conf).str();
-  EXPECT_EQ("/a/b", taken);
 }
 
 // ---- A creation that fails for want of permission, in a child without root.
