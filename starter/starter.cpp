@@ -78,6 +78,9 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <ace/OS_NS_unistd.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
+#include <ace/Service_Repository.h>
+#include <ace/Service_Types.h>
+#include <ace/OS_NS_time.h>
 #include <ace/Thread_Manager.h>
 
 #include "scrt/environ.h"
@@ -202,6 +205,19 @@ static void sig_abnormal_terminate(int signo)
   ::raise(signo);
 }
 
+/// Tells systemd, through a running notifier, how many services are open.
+static void notify_service_status()
+{
+  int open_services = 0;
+  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
+  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance())
+    if (t->active())
+      ++open_services;
+  std::string state;
+  string_sprintf(state, "STATUS=%d service%s open\n", open_services, open_services == 1 ? "" : "s");
+  Systemd_Handler::notify(state.c_str());
+}
+
 // The work of the deferred handlers, run by the event loop.
 
 static void on_stop(int signo, const char* thread_name)
@@ -210,13 +226,25 @@ static void on_stop(int signo, const char* thread_name)
   if (finished == 0 && ACE_Reactor::instance()->reactor_event_loop_done() == 0) {
     finished = 1;
     ACE_Reactor::instance()->end_reactor_event_loop();
+    Systemd_Handler::notify("STOPPING=1\n");
   }
 }
 
 static void on_reconfig(int signo)
 {
   SCRT_LOG(0, (LM_INFO, "Signal %d (%s) caught, and reconfiguring ... \n", signo, strsignal(signo)));
+  // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
+  // for READY=1.
+  timespec now;
+  ACE_OS::clock_gettime(CLOCK_MONOTONIC, &now);
+  std::string state;
+  string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n",
+                 static_cast<unsigned long long>(now.tv_sec) * 1000000ULL +
+                     static_cast<unsigned long long>(now.tv_nsec) / 1000ULL);
+  Systemd_Handler::notify(state.c_str());
   ACE_Service_Config::reconfigure();
+  Systemd_Handler::notify("READY=1\n");
+  notify_service_status();
 }
 
 static void on_usr2()
@@ -779,6 +807,7 @@ int main(int argc, ACE_TCHAR** argv)
   log_system_info();
   new_event_handler<Systemd_Handler>();
   log_product_info();
+  notify_service_status();
 
   if (threads > 1) {
     // Pool threads start with the host's asynchronous signals blocked, so that the main

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -42,6 +43,9 @@ static const char* const LIBSYSTEMD = "libsystemd.so.0";
 static const char* const LIBSYSTEMD_DAEMON = "libsystemd-daemon.so.0";
 static const char* const READY = "READY=1\n";
 static const char* const WATCHDOG = "WATCHDOG=1\n";
+
+/// sd_notify of the running notifier, for the host's status messages; null while none runs.
+static std::atomic<sd_notify_t> running_notify(0);
 
 /// dlerror() for a format's "%s": never null.
 static const char* dl_error()
@@ -84,8 +88,22 @@ int Systemd_Handler::open(ACE_Reactor* r)
   return -1;
 }
 
+int Systemd_Handler::notify(const char* state)
+{
+  sd_notify_t const sd_notify = running_notify.load();
+  if (sd_notify == 0 || state == 0)
+    return -1;
+  (void)sd_notify(0, state);
+  return 0;
+}
+
 int Systemd_Handler::close()
 {
+  if (handle_ != 0) {
+    // Only this library's entry point is withdrawn: another notifier may be running.
+    sd_notify_t mine = reinterpret_cast<sd_notify_t>(::dlsym(handle_, "sd_notify"));
+    running_notify.compare_exchange_strong(mine, 0);
+  }
   ACE_Reactor* const r = reactor();
   if (r != 0) {
     // Detached first: a timer already being dispatched finds no reactor to rely on.
@@ -211,5 +229,6 @@ int Systemd_Handler::open_i(ACE_Reactor* r)
 
   (void)sd_notify(0, READY);
   (void)sd_notify(0, WATCHDOG);
+  running_notify.store(sd_notify);
   return 0;
 }

@@ -39,6 +39,11 @@ public:
   /// Cancels the timer and unloads the library. Always 0; repeatable, also before open().
   int close();
 
+  /// Sends @a state (for instance "STOPPING=1\n") through the running notifier. Returns 0 when
+  /// it was sent; -1, sending nothing, while no notifier is running, so that the host says
+  /// nothing to systemd beyond what readiness and the watchdog already allow.
+  static int notify(const char* state);
+
 protected:
   /// Sends one keep-alive through @a act, the library's sd_notify, while the library is
   /// loaded. Always 0, so that the timer stays scheduled.
