@@ -44,6 +44,12 @@ static bool open_needs_mode(int flags)
   return (flags & O_CREAT) != 0;
 }
 
+/// The creation mode from an open's variable part; not read (0) when the flags need none.
+static mode_t mode_of(int flags, va_list args)
+{
+  return open_needs_mode(flags) ? va_arg(args, mode_t) : 0;
+}
+
 /// Sets FD_CLOEXEC on @a fd after the fact; the caller's errno survives, since the wrappers
 /// report the platform call's outcome and not this one.
 static void add_cloexec(int fd)
@@ -63,25 +69,19 @@ static FILE* add_cloexec_if_asked(FILE* fp, const char* mode)
 
 int scrt_detail::open_cloexec_direct(const char* path, int flags, ...)
 {
-  mode_t mode = 0;
-  if (open_needs_mode(flags)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, mode_t);
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  mode_t const mode = mode_of(flags, args);
+  va_end(args);
   return ::open64(path, flags | O_CLOEXEC, mode);
 }
 
 int scrt_detail::open_cloexec_indirect(const char* path, int flags, ...)
 {
-  mode_t mode = 0;
-  if (open_needs_mode(flags)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, mode_t);
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  mode_t const mode = mode_of(flags, args);
+  va_end(args);
   int const fd = ::open64(path, flags, mode);
   if (fd != -1)
     add_cloexec(fd);

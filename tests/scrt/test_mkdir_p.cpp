@@ -26,18 +26,6 @@
 
 namespace {
 
-bool is_dir(const std::string& path)
-{
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool exists(const std::string& path)
-{
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 /// Records the callback's calls; answers false at the call numbered @a stop_at (1-based).
 struct Recorder
 {

@@ -19,18 +19,6 @@
 
 namespace {
 
-bool is_dir(const std::string& path)
-{
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool exists(const std::string& path)
-{
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 const char* const ARG_CHECK = ", prefix is NULL or \"\":\n";
 
 /// The record of a failed creation of @a path with @a err, as the log must show it.

@@ -257,16 +257,24 @@ private:
   bool bound_ = false;
 };
 
-TEST(HostNotifier, RealClientLibraryNotifiesThroughTheSocket)
+/// Why the tests with the real client library cannot run here; empty when they can.
+std::string real_client_library_refusal()
 {
   void* const lib = ::dlopen("libsystemd.so.0", RTLD_LAZY);
   if (lib == nullptr)
-    GTEST_SKIP() << "systemd's client library libsystemd.so.0 is not installed";
+    return "systemd's client library libsystemd.so.0 is not installed";
   ::dlclose(lib);
   std::string const refusal = namespace_refusal();
   if (!refusal.empty())
-    GTEST_SKIP() << "needs a private mount namespace in which /run/systemd/system exists: "
-                 << refusal;
+    return "needs a private mount namespace in which /run/systemd/system exists: " + refusal;
+  return "";
+}
+
+TEST(HostNotifier, RealClientLibraryNotifiesThroughTheSocket)
+{
+  std::string const missing = real_client_library_refusal();
+  if (!missing.empty())
+    GTEST_SKIP() << missing;
 
   Temp_Dir d;
   Notify_Socket socket(d / "notify");
@@ -307,14 +315,9 @@ TEST(HostNotifier, RealClientLibraryNotifiesThroughTheSocket)
 
 TEST(HostNotifier, WithoutWatchdogNothingIsSent)
 {
-  void* const lib = ::dlopen("libsystemd.so.0", RTLD_LAZY);
-  if (lib == nullptr)
-    GTEST_SKIP() << "systemd's client library libsystemd.so.0 is not installed";
-  ::dlclose(lib);
-  std::string const refusal = namespace_refusal();
-  if (!refusal.empty())
-    GTEST_SKIP() << "needs a private mount namespace in which /run/systemd/system exists: "
-                 << refusal;
+  std::string const missing = real_client_library_refusal();
+  if (!missing.empty())
+    GTEST_SKIP() << missing;
 
   Temp_Dir d;
   Notify_Socket socket(d / "notify");

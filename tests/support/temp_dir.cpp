@@ -49,3 +49,15 @@ std::string probe_line(const std::string& name, const std::string& record,
          ":_make_Probe_Service() \"-o " + record + " -n " + name +
          (options.empty() ? "" : " " + options) + "\"\n";
 }
+
+bool is_dir(const std::string& path)
+{
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool exists(const std::string& path)
+{
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}

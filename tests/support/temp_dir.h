@@ -25,6 +25,11 @@ private:
   std::string path_;
 };
 
+/// True when @a path names a directory (links followed).
+bool is_dir(const std::string& path);
+/// True when something, even a dangling link, is at @a path.
+bool exists(const std::string& path);
+
 /// A probe service line for a configuration file: a service named @a name that records to
 /// @a record, with further probe @a options.
 std::string probe_line(const std::string& name, const std::string& record,
