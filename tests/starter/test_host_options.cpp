@@ -1,0 +1,236 @@
+// The host's own options against the real binary: the reactor and thread records, the pool
+// really running its loop threads, every reactor kind hosting a service, and pool threads
+// surviving the host's signals.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <signal.h>
+
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "starter/signal_storm.h"
+#include "support/host_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using std::chrono::seconds;
+
+const char STARTED[] = "is started.\n";
+
+/// Threads of process @a pid, from /proc.
+size_t task_count(pid_t pid)
+{
+  size_t n = 0;
+  std::string const dir = "/proc/" + std::to_string(pid) + "/task";
+  if (DIR* const d = opendir(dir.c_str())) {
+    for (dirent* e; (e = readdir(d)) != 0;)
+      if (e->d_name[0] != '.')
+        ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+/// The thread ids of the probe's timer callbacks recorded in @a rec.
+std::set<std::string> timeout_tids(const std::string& rec)
+{
+  std::set<std::string> tids;
+  for (const std::string& line : lines_starting(rec, "timeout"))
+    tids.insert(line.substr(line.find(" tid=") + 5));
+  return tids;
+}
+
+/// Stops @a h with SIGTERM and expects a clean exit.
+void stop_cleanly(Host_Process& h)
+{
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit(seconds(60))) << h.stderr_text();
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+}
+
+// --- What the host logs for its options ----------------------------------------------------
+
+struct Record_Row
+{
+  std::vector<std::string> args;
+  std::vector<std::string> present;  ///< each exactly once
+  std::vector<std::string> absent;
+};
+
+TEST(HostOptions, ReactorAndThreadRecords)
+{
+  const char* const tp_refused = "The number of threads (0) of thread pool reactor is less than 2";
+  const Record_Row rows[] = {
+    {{"--reactor", "tp", "--threads", "4"}, {"Created 'tp' reactor with 4 threads\n"}, {"Failed"}},
+    {{"--reactor", "tp"}, {tp_refused, "Failed to get reactor factory by 'tp'\n"}, {"Created '"}},
+    {{"--reactor", "epoll"},
+     {"Failed to get reactor factory by 'epoll'\n"},
+     {"thread pool reactor", "Created '"}},
+    {{"--reactor", "select", "--threads", "0"}, {"Created 'select' reactor\n"}, {"threads"}},
+    {{"--threads", "abc", "--reactor", "select"}, {"Created 'select' reactor\n"}, {"threads"}},
+    {{"--threads", "4x", "--reactor", "tp"}, {"Created 'tp' reactor with 4 threads\n"}, {}},
+    {{"--reactor=dev_poll", "--threads=1"}, {"Created 'dev_poll' reactor\n"}, {"threads"}},
+    {{"--reactor", "priority", "--reactor", "select"}, {"Created 'select' reactor\n"}, {"priority"}},
+    // An overflowing count reads as the largest number, and is capped.
+    {{"--threads", "99999999999999999999", "--reactor", "select"},
+     {"Asked for 18446744073709551615 threads, using the maximum of 1024\n",
+      "Created 'select' reactor with 1024 threads\n"},
+     {}},
+    {{"--reactor", ""}, {}, {"reactor"}},
+    {{"--threads", "8"}, {}, {"reactor", "Asked for"}},
+  };
+  for (const Record_Row& row : rows) {
+    std::string trace;
+    for (const std::string& a : row.args)
+      trace += "'" + a + "' ";
+    SCOPED_TRACE(trace);
+    Host_Process h;
+    ASSERT_TRUE(h.start(row.args));
+    ASSERT_TRUE(h.wait_for_stderr(STARTED)) << h.stderr_text();
+    stop_cleanly(h);
+    std::string const err = h.stderr_text();
+    for (const std::string& p : row.present)
+      EXPECT_EQ(1u, count_of(err, p)) << "record '" << p << "' in:\n" << err;
+    for (const std::string& a : row.absent)
+      EXPECT_EQ(0u, count_of(err, a)) << "no '" << a << "' in:\n" << err;
+  }
+}
+
+TEST(HostOptions, BothParsersReadTheSameWords)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const conf = d.write("p.conf", probe_line("P", rec));
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-f", conf, "extra", "--threads", "2", "-d", "--reactor", "tp"}));
+  ASSERT_TRUE(wait_for_file(rec, "init P")) << h.stderr_text();
+  ASSERT_TRUE(h.wait_for_stderr(STARTED)) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "Created 'tp' reactor with 2 threads\n"));
+  stop_cleanly(h);
+}
+
+// --- The thread pool -----------------------------------------------------------------------
+
+class ThreadPool : public ::testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(ThreadPool, RunsTheGivenNumberOfLoopThreads)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  // A callback that sleeps keeps its thread busy, so the next expiry goes to another one.
+  std::string const conf = d.write("p.conf", probe_line("P", rec, "-t 10 -s 20"));
+  Host_Process h;
+  ASSERT_TRUE(h.start({"--reactor", GetParam(), "--threads", "4", "-f", conf}));
+  ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(30), 40)) << h.stderr_text();
+  EXPECT_EQ(5u, task_count(h.pid())) << "the main thread and four loop threads";
+  std::set<std::string> const tids = timeout_tids(rec);
+  EXPECT_GE(tids.size(), 2u) << "callbacks should land on several pool threads";
+  EXPECT_EQ(0u, tids.count(std::to_string(h.pid()))) << "the main thread only waits";
+  stop_cleanly(h);
+  EXPECT_EQ(1u, count_of(read_file(rec), "fini P"));
+}
+
+INSTANTIATE_TEST_SUITE_P(PoolKinds, ThreadPool, ::testing::Values("tp", "dev_poll"));
+
+// The select-based kinds let only the reactor's owner run the loop, so their pool shrinks to
+// one loop thread at once; a signal taken by that thread must not end it either.
+class PoolSignals : public ::testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(PoolSignals, LoopThreadsSurviveTheHostsSignals)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const conf = d.write("p.conf", probe_line("P", rec, "-t 10"));
+  Host_Process h;
+  ASSERT_TRUE(h.start({"--reactor", GetParam(), "--threads", "4", "-f", conf}));
+  ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(30), 10)) << h.stderr_text();
+  size_t const tasks = task_count(h.pid());
+  ASSERT_GE(tasks, 2u);
+  for (int i = 0; i < 400; ++i)
+    ASSERT_TRUE(h.send(i % 2 == 0 ? SIGHUP : SIGUSR2)) << h.stderr_text();
+  // Pending signals of one kind merge, so there is no count to wait for: give the host a
+  // moment to take what is left.
+  EXPECT_FALSE(h.wait_exit(std::chrono::milliseconds(500))) << h.stderr_text();
+  EXPECT_EQ(tasks, task_count(h.pid())) << "a signal ended a loop thread";
+  size_t const ticks = count_of(read_file(rec), "timeout P");
+  EXPECT_TRUE(wait_for_file(rec, "timeout P", seconds(30), ticks + 5));
+  stop_cleanly(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKinds, PoolSignals,
+                         ::testing::Values("priority", "tp", "select", "dev_poll"));
+
+TEST(HostOptions, WithoutPoolTheMainThreadRunsTheLoop)
+{
+  const std::vector<std::string> cases[] = {
+    {"--threads", "8"},  // no reactor asked for: ACE's default one, single-threaded
+    {"--reactor", "select", "--threads", "1"},
+    {"--reactor", "select"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    Temp_Dir d;
+    std::string const rec = d / "rec";
+    std::vector<std::string> a = args;
+    a.push_back("-f");
+    a.push_back(d.write("p.conf", probe_line("P", rec, "-t 10")));
+    Host_Process h;
+    ASSERT_TRUE(h.start(a));
+    ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(30), 3)) << h.stderr_text();
+    EXPECT_EQ(1u, task_count(h.pid()));
+    EXPECT_EQ(std::set<std::string>{std::to_string(h.pid())}, timeout_tids(rec));
+    stop_cleanly(h);
+  }
+}
+
+// --- Every reactor kind, single-threaded and with a pool -----------------------------------
+
+typedef std::tuple<const char*, const char*> Kind_Threads;
+
+class EveryKind : public ::testing::TestWithParam<Kind_Threads>
+{
+protected:
+  std::vector<std::string> host_args() const
+  {
+    return {"--reactor", std::get<0>(GetParam()), "--threads", std::get<1>(GetParam())};
+  }
+};
+
+TEST_P(EveryKind, HostsTheProbeAndStopsCleanly)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::vector<std::string> args = host_args();
+  args.push_back("-f");
+  args.push_back(d.write("p.conf", probe_line("P", rec, "-t 10")));
+  Host_Process h;
+  ASSERT_TRUE(h.start(args));
+  ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(30), 5)) << h.stderr_text();
+  stop_cleanly(h);
+  EXPECT_EQ(1u, count_of(read_file(rec), "init P"));
+  EXPECT_EQ(1u, count_of(read_file(rec), "fini P"));
+}
+
+TEST_P(EveryKind, SignalStorm)
+{
+  run_signal_storm(host_args());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EveryKind,
+                         ::testing::Combine(::testing::Values("priority", "tp", "select",
+                                                              "dev_poll"),
+                                            ::testing::Values("1", "4")),
+                         [](const ::testing::TestParamInfo<Kind_Threads>& info) {
+                           return std::string(std::get<0>(info.param)) + "_threads_" +
+                                  std::get<1>(info.param);
+                         });
+
+}  // namespace
