@@ -29,7 +29,8 @@ static ACE_Priority_Reactor* new_impl(ACE_Priority_Reactor*)
 
 static ACE_TP_Reactor* new_impl(ACE_TP_Reactor*)
 {
-  return new (std::nothrow) ACE_TP_Reactor(static_cast<ACE_Sig_Handler*>(0), 0, true, ACE_Token::FIFO);
+  return new (std::nothrow)
+      ACE_TP_Reactor(static_cast<ACE_Sig_Handler*>(0), 0, true, ACE_Token::FIFO);
 }
 
 static Select_Reactor* new_impl(Select_Reactor*)

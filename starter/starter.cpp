@@ -578,8 +578,12 @@ static ACE_Reactor* get_reactor(int argc, ACE_TCHAR** argv, size_t& threads)
       opt_groups.push_back(opt.opt_arg());
   }
 
-  if (background && ACE::daemonize(ACE_TEXT("/"), true, ACE_TEXT("<unknown>")) == -1)
+  if (background && ACE::daemonize(ACE_TEXT("/"), true, ACE_TEXT("<unknown>")) == -1) {
+    // Skipping the switch would leave the services the identity the host was started with.
+    if (opt_user != 0 || opt_group != 0)
+      refuse_incomplete_identity();
     return 0;
+  }
 
   uid_t uid = static_cast<uid_t>(-1);
   gid_t gid = static_cast<gid_t>(-1);

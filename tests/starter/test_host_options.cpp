@@ -74,7 +74,9 @@ TEST(HostOptions, ReactorAndThreadRecords)
     {{"--threads", "abc", "--reactor", "select"}, {"Created 'select' reactor\n"}, {"threads"}},
     {{"--threads", "4x", "--reactor", "tp"}, {"Created 'tp' reactor with 4 threads\n"}, {}},
     {{"--reactor=dev_poll", "--threads=1"}, {"Created 'dev_poll' reactor\n"}, {"threads"}},
-    {{"--reactor", "priority", "--reactor", "select"}, {"Created 'select' reactor\n"}, {"priority"}},
+    {{"--reactor", "priority", "--reactor", "select"},
+     {"Created 'select' reactor\n"},
+     {"priority"}},
     // An overflowing count reads as the largest number, and is capped.
     {{"--threads", "99999999999999999999", "--reactor", "select"},
      {"Asked for 18446744073709551615 threads, using the maximum of 1024\n",

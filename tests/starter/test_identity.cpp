@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <cstdlib>
 #include <set>
 #include <sstream>
 #include <string>
@@ -78,10 +81,36 @@ protected:
       *g.second = gr->gr_gid;
     }
     // The switched host reads the configuration and the probe writes its record here.
+    if (!reachable_by_others(dir_.path()))
+      GTEST_SKIP() << "the temporary directory " << dir_.path() << " lies where other users "
+                   << "cannot reach it; set TMPDIR to one they can";
     ASSERT_EQ(0, chmod(dir_.path().c_str(), 0777));
     rec_ = dir_ / "rec";
-    conf_ = dir_.write("p.conf", probe_line("P", rec_));
+    // A build tree may sit where nobody cannot look: the switched host loads a copy of the
+    // probe, and a host started as nobody is a copy of the binary, both kept here.
+    std::string const lib = dir_ / "probe_service.so";
+    starter_ = dir_ / "starter";
+    std::error_code ec;
+    ASSERT_TRUE(std::filesystem::copy_file(PROBE_SERVICE_LIBRARY, lib, ec)) << ec.message();
+    ASSERT_TRUE(std::filesystem::copy_file(STARTER_BINARY, starter_, ec)) << ec.message();
+    ASSERT_EQ(0, chmod(lib.c_str(), 0755));
+    ASSERT_EQ(0, chmod(starter_.c_str(), 0755));
+    std::string line = probe_line("P", rec_);
+    line.replace(line.find(PROBE_SERVICE_LIBRARY), std::strlen(PROBE_SERVICE_LIBRARY), lib);
+    conf_ = dir_.write("p.conf", line);
     ASSERT_EQ(0, chmod(conf_.c_str(), 0644));
+  }
+
+  /// Whether users other than the owner may pass through every directory above @a path.
+  static bool reachable_by_others(const std::string& path)
+  {
+    for (std::filesystem::path p = std::filesystem::path(path).parent_path();
+         !p.empty() && p != p.parent_path(); p = p.parent_path()) {
+      struct stat st;
+      if (stat(p.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0)
+        return false;
+    }
+    return true;
   }
 
   /// Starts the host with @a args and the probe, waits until the probe is open and returns
@@ -105,6 +134,7 @@ protected:
   Temp_Dir dir_;
   std::string rec_;
   std::string conf_;
+  std::string starter_;  ///< the copy of the host binary
   std::string stderr_;  ///< of the last run()
   unsigned nobody_ = 0;
   unsigned nobody_gid_ = 0;
@@ -204,11 +234,11 @@ TEST_F(Identity, RefusesToRunWhenTheSwitchCannotBeCompleted)
 
 // --- Started as an unprivileged user ------------------------------------------------------
 
-/// Runs the host as nobody (through setpriv) with @a args.
-bool start_as_nobody(Host_Process& h, const std::vector<std::string>& args)
+/// Runs the host binary @a starter as nobody (through setpriv) with @a args.
+bool start_as_nobody(Host_Process& h, const std::string& starter,
+                     const std::vector<std::string>& args)
 {
-  std::vector<std::string> a = {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                STARTER_BINARY};
+  std::vector<std::string> a = {"--reuid=nobody", "--regid=nogroup", "--clear-groups", starter};
   a.insert(a.end(), args.begin(), args.end());
   return h.start(a, Host_Process::Env(), std::vector<std::string>(), "/usr/bin/setpriv");
 }
@@ -224,7 +254,7 @@ TEST_F(Identity, RefusesWhenTheSystemDeniesTheSwitch)
   for (const Refusal_Row& row : rows) {
     SCOPED_TRACE(row.args[0] + " " + row.args[1]);
     Host_Process h;
-    ASSERT_TRUE(start_as_nobody(h, {row.args[0], row.args[1], "-f", conf_}));
+    ASSERT_TRUE(start_as_nobody(h, starter_, {row.args[0], row.args[1], "-f", conf_}));
     ASSERT_TRUE(h.wait_exit());
     EXPECT_NE(0, h.exit_code()) << h.stderr_text();
     EXPECT_EQ(1u, count_of(h.stderr_text(), row.record)) << h.stderr_text();
@@ -238,7 +268,7 @@ TEST_F(Identity, DeniedSupplementaryGroupsAreLoggedAndTheHostGoesOn)
   if (access("/usr/bin/setpriv", X_OK) != 0 || getgrnam("nogroup") == 0)
     GTEST_SKIP() << "needs /usr/bin/setpriv and the group nogroup";
   Host_Process h;
-  ASSERT_TRUE(start_as_nobody(h, {"--group", "audio", "-f", conf_}));
+  ASSERT_TRUE(start_as_nobody(h, starter_, {"--group", "audio", "-f", conf_}));
   ASSERT_TRUE(wait_for_file(rec_, "init P")) << h.stderr_text();
   EXPECT_EQ(0u, read_ids(h.pid()).groups.count(audio_));
   EXPECT_EQ(1u, count_of(h.stderr_text(), "Failed to set supplementary groups, errno=1, "))
@@ -246,6 +276,48 @@ TEST_F(Identity, DeniedSupplementaryGroupsAreLoggedAndTheHostGoesOn)
   ASSERT_TRUE(h.send(SIGTERM));
   ASSERT_TRUE(h.wait_exit());
   EXPECT_EQ(0, h.exit_code());
+}
+
+/// Runs the host as nobody allowed no further process, so that daemonizing cannot fork.
+bool start_unable_to_fork(Host_Process& h, const std::string& starter,
+                          const std::vector<std::string>& args)
+{
+  std::vector<std::string> a = {"--nproc=1", "/usr/bin/setpriv", "--reuid=nobody",
+                                "--regid=nogroup", "--clear-groups", starter};
+  a.insert(a.end(), args.begin(), args.end());
+  // The leak checker of a sanitizer build needs a thread of its own, which the limit forbids.
+  const char* const asan = std::getenv("ASAN_OPTIONS");
+  Host_Process::Env const env = {
+      {"ASAN_OPTIONS", std::string(asan != 0 ? asan : "") + ":detect_leaks=0"}};
+  return h.start(a, env, std::vector<std::string>(), "/usr/bin/prlimit");
+}
+
+TEST_F(Identity, FailedDaemonizingRefusesOnlyWhenAnIdentityWasAsked)
+{
+  if (access("/usr/bin/setpriv", X_OK) != 0 || access("/usr/bin/prlimit", X_OK) != 0 ||
+      getgrnam("nogroup") == 0)
+    GTEST_SKIP() << "needs /usr/bin/setpriv, /usr/bin/prlimit and the group nogroup";
+  {
+    // Skipping the switch silently would run the services as whoever started the host.
+    Host_Process h;
+    ASSERT_TRUE(
+        start_unable_to_fork(h, starter_, {"--background", "--user", "nobody", "-f", conf_}));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_NE(0, h.exit_code()) << h.stderr_text();
+    EXPECT_EQ(1u, count_of(h.stderr_text(), REFUSAL)) << h.stderr_text();
+    EXPECT_EQ("", read_file(rec_));
+  }
+  {
+    // Without an identity to take on, the host stays in the foreground on ACE's reactor.
+    Host_Process h;
+    ASSERT_TRUE(
+        start_unable_to_fork(h, starter_, {"--background", "--reactor", "select", "-f", conf_}));
+    ASSERT_TRUE(wait_for_file(rec_, "init P")) << h.stderr_text();
+    EXPECT_EQ(0u, count_of(h.stderr_text(), "reactor")) << h.stderr_text();
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+  }
 }
 
 }  // namespace
