@@ -278,12 +278,16 @@ TEST_F(Identity, DeniedSupplementaryGroupsAreLoggedAndTheHostGoesOn)
   EXPECT_EQ(0, h.exit_code());
 }
 
-/// Runs the host as nobody allowed no further process, so that daemonizing cannot fork.
+/// A user id with no entry and no process of its own; the process limit below counts every
+/// process of the user, and other tests run hosts as nobody at the same time.
+const char LONE_ID[] = "4242427";
+
+/// Runs the host as LONE_ID allowed no further process, so that daemonizing cannot fork.
 bool start_unable_to_fork(Host_Process& h, const std::string& starter,
                           const std::vector<std::string>& args)
 {
-  std::vector<std::string> a = {"--nproc=1", "/usr/bin/setpriv", "--reuid=nobody",
-                                "--regid=nogroup", "--clear-groups", starter};
+  std::vector<std::string> a = {"--nproc=1", "/usr/bin/setpriv", std::string("--reuid=") + LONE_ID,
+                                std::string("--regid=") + LONE_ID, "--clear-groups", starter};
   a.insert(a.end(), args.begin(), args.end());
   // The leak checker of a sanitizer build needs a thread of its own, which the limit forbids.
   const char* const asan = std::getenv("ASAN_OPTIONS");
@@ -297,6 +301,8 @@ TEST_F(Identity, FailedDaemonizingRefusesOnlyWhenAnIdentityWasAsked)
   if (access("/usr/bin/setpriv", X_OK) != 0 || access("/usr/bin/prlimit", X_OK) != 0 ||
       getgrnam("nogroup") == 0)
     GTEST_SKIP() << "needs /usr/bin/setpriv, /usr/bin/prlimit and the group nogroup";
+  if (getpwuid(static_cast<uid_t>(std::atol(LONE_ID))) != 0)
+    GTEST_SKIP() << "the user id " << LONE_ID << " is in use here";
   {
     // Skipping the switch silently would run the services as whoever started the host.
     Host_Process h;
