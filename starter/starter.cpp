@@ -388,9 +388,12 @@ static int find_reconfig_signo(int argc, char** argv)
 // running them.
 
 /// The most event-loop threads the host runs; a larger --threads is cut down to it, with a
-/// warning. Far above what a reactor can use, far below what would exhaust the address space.
+/// warning. An overflowing count would otherwise ask for 2^64 threads; 1024 stacks still fit
+/// any machine the host runs on.
 static size_t const max_threads = 1024;
 
+/// The numeric id @a s spells (0 to 4294967295, read as strtoll reads it), or -1 when @a s is
+/// to be taken as a name.
 ACE_INT64 parse_uid_gid(const char* s)
 {
   // strtoll would read the empty text as 0, which would make "--user ''" mean root.
