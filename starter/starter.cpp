@@ -322,9 +322,10 @@ void init_signal_handlers()
     // Room for thousands of notes; a storm beyond that falls back to the overflow counters.
     (void)::fcntl(signal_pipe[1], F_SETPIPE_SZ, 1 << 20);
     signal_relay = new (std::nothrow) Signal_Relay;
-    if (signal_relay != 0)
-      ACE_Reactor::instance()->register_handler(signal_relay, ACE_Event_Handler::READ_MASK);
   }
+  if (signal_relay == 0 ||
+      ACE_Reactor::instance()->register_handler(signal_relay, ACE_Event_Handler::READ_MASK) == -1)
+    SCRT_LOG(-1, (LM_ERROR, "Failed to set up the signal relay, errno=%d, %m\n", ACE_OS::last_error()));
 
   sset.sig_add(SIGINT);
   sset.sig_add(SIGQUIT);
