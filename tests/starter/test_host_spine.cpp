@@ -2,7 +2,13 @@
 // loop running when services fail, and what an uncaught exception does.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include <string>
 #include <vector>
@@ -49,6 +55,35 @@ TEST(HostSpine, LoopRunsWhenServicesFailToOpen)
   EXPECT_FALSE(h.wait_exit(std::chrono::milliseconds(700)));
   ASSERT_TRUE(h.send(SIGTERM));
   ASSERT_TRUE(h.wait_exit());
+}
+
+/// Whether a TCP connection to the loopback @a port is accepted within a few seconds.
+bool accepts(int port)
+{
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int const fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool const ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    if (ok)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST(HostSpine, ExampleConfigurationServesTheNetworkServices)
+{
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-f", std::string(STARTER_SOURCE_DIR) + "/examples/conf.d"}));
+  EXPECT_TRUE(accepts(20222)) << "time service\n" << h.stderr_text();
+  EXPECT_TRUE(accepts(20006)) << "name service\n" << h.stderr_text();
+  ASSERT_TRUE(h.send(SIGINT));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
 }
 
 struct Throw_Case
