@@ -91,6 +91,7 @@ bool Host_Process::start(const std::vector<std::string>& args, const Env& set,
     close(out[0]);
     return false;
   }
+  open_pipes_ = 2;
   err_reader_ = std::thread(&Host_Process::drain, this, err[0], &err_);
   out_reader_ = std::thread(&Host_Process::drain, this, out[0], &out_);
   return true;
@@ -109,6 +110,15 @@ void Host_Process::drain(int fd, std::string* text)
     }
   }
   close(fd);
+  std::lock_guard<std::mutex> lock(mutex_);
+  --open_pipes_;
+  drained_.notify_all();
+}
+
+void Host_Process::wait_for_readers()
+{
+  std::unique_lock<std::mutex> lock(mutex_);
+  drained_.wait_for(lock, std::chrono::seconds(2), [this] { return open_pipes_ == 0; });
 }
 
 bool Host_Process::send(int signo) const
@@ -125,6 +135,7 @@ bool Host_Process::wait_exit(std::chrono::milliseconds timeout)
     pid_t const r = waitpid(pid_, &status_, WNOHANG);
     if (r == pid_) {
       done_ = true;
+      wait_for_readers();
       break;
     }
     if (r < 0 && errno != EINTR)
@@ -133,7 +144,6 @@ bool Host_Process::wait_exit(std::chrono::milliseconds timeout)
       return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  // A daemon child may still hold the pipes; do not wait for them beyond a moment.
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -50,11 +51,16 @@ public:
 
 private:
   void drain(int fd, std::string* out);
+  /// After the process ended: waits (boundedly, as a detached child may still hold them) until
+  /// both pipes are read to their end, so no output is missed.
+  void wait_for_readers();
 
   pid_t pid_ = -1;
   bool done_ = false;
   int status_ = 0;
   mutable std::mutex mutex_;
+  std::condition_variable drained_;
+  int open_pipes_ = 0;
   std::string err_;
   std::string out_;
   std::thread err_reader_;
