@@ -310,23 +310,10 @@ public:
 /// Lives for the whole process: ACE's reactor may still refer to it while it shuts down.
 static Signal_Relay* signal_relay = 0;
 
-/// Installs the dispositions of the host's signals, with the handlers above.
-void init_signal_handlers()
+/// Installs the host's dispositions, one action per group of signals.
+static void install_dispositions()
 {
   ACE_Sig_Set sset(false);
-  // The platform's dlsym: ACE's wrapper takes a null handle for an invalid one and finds
-  // nothing, while the default global scope is exactly what is wanted here.
-  pthread_getname = reinterpret_cast<pthread_getname_np_t>(::dlsym(RTLD_DEFAULT, "pthread_getname_np"));
-
-  if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_NONBLOCK | O_CLOEXEC) == 0) {
-    // Room for thousands of notes; a storm beyond that falls back to the overflow counters.
-    (void)::fcntl(signal_pipe[1], F_SETPIPE_SZ, 1 << 20);
-    signal_relay = new (std::nothrow) Signal_Relay;
-  }
-  if (signal_relay == 0 ||
-      ACE_Reactor::instance()->register_handler(signal_relay, ACE_Event_Handler::READ_MASK) == -1)
-    SCRT_LOG(-1, (LM_ERROR, "Failed to set up the signal relay, errno=%d, %m\n", ACE_OS::last_error()));
-
   sset.sig_add(SIGINT);
   sset.sig_add(SIGQUIT);
   sset.sig_add(SIGTERM);
@@ -357,16 +344,52 @@ void init_signal_handlers()
   ACE_Sig_Action ignore_action(sset, ACE_SignalHandler(SIG_IGN), 0, 0);
 }
 
+/// Installs the dispositions of the host's signals, with the handlers above, and the relay
+/// that carries the deferred ones to the event loop.
+void init_signal_handlers()
+{
+  // The platform's dlsym: ACE's wrapper takes a null handle for an invalid one and finds
+  // nothing, while the default global scope is exactly what is wanted here.
+  pthread_getname = reinterpret_cast<pthread_getname_np_t>(::dlsym(RTLD_DEFAULT, "pthread_getname_np"));
+
+  if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_NONBLOCK | O_CLOEXEC) == 0) {
+    // Room for thousands of notes; a storm beyond that falls back to the overflow counters.
+    (void)::fcntl(signal_pipe[1], F_SETPIPE_SZ, 1 << 20);
+    signal_relay = new (std::nothrow) Signal_Relay;
+  }
+  if (signal_relay == 0 ||
+      ACE_Reactor::instance()->register_handler(signal_relay, ACE_Event_Handler::READ_MASK) == -1)
+    SCRT_LOG(-1, (LM_ERROR, "Failed to set up the signal relay, errno=%d, %m\n", ACE_OS::last_error()));
+
+  install_dispositions();
+}
+
+/// Whether @a signo is one the host already has a disposition for.
+static bool is_host_signal(int signo)
+{
+  static const int host_signals[] = {SIGINT,  SIGQUIT, SIGTERM, SIGILL,  SIGSEGV, SIGFPE,
+                                     SIGALRM, SIGXCPU, SIGBUS,  SIGABRT, SIGHUP,  SIGUSR2,
+                                     SIGPIPE, SIGIO,   SIGURG};
+  for (int s : host_signals)
+    if (s == signo)
+      return true;
+  return false;
+}
+
 /// The Service Configurator installs its own reconfiguration handler (for SIGHUP, or the
-/// signal "-s" names) when it opens, and that handler only sets a flag nobody reads. Putting
-/// the host's handler back on those signals makes them really reconfigure.
+/// signal "-s" names) when it opens, and that handler only sets a flag nobody reads. The
+/// host's dispositions are put back, so SIGHUP really reconfigures and a "-s" that names one
+/// of the host's other signals cannot take it over (a fault would otherwise return into the
+/// faulting code for ever); any other "-s" signal reconfigures as SIGHUP does.
 static void reassert_reconfig_handlers()
 {
-  ACE_Sig_Set sset(false);
-  sset.sig_add(SIGHUP);
-  if (reconfig_signo > 0 && reconfig_signo < NSIG && reconfig_signo != SIGHUP)
-    sset.sig_add(reconfig_signo);
-  ACE_Sig_Action reconfig_action(sset, sig_reconfig, 0, 0);
+  install_dispositions();
+  int const signo = reconfig_signo;
+  if (signo > 0 && signo < NSIG && signo != SIGKILL && signo != SIGSTOP && !is_host_signal(signo)) {
+    ACE_Sig_Set sset(false);
+    sset.sig_add(signo);
+    ACE_Sig_Action reconfig_action(sset, sig_reconfig, 0, 0);
+  }
 }
 
 /// The last "-s" value of the Service Configurator's vector, read as the Configurator does.

@@ -106,6 +106,27 @@ TEST(Signals, ReconfigurationOpensAddedServices)
   }
 }
 
+TEST(Signals, ReconfigurationSignalCannotTakeOverTheHostsOwn)
+{
+  {
+    SCOPED_TRACE("-s naming the stop signal");
+    Probe_Host p("", {"-s", std::to_string(SIGTERM)});
+    ASSERT_TRUE(p.started);
+    ASSERT_TRUE(p.host.send(SIGTERM));
+    ASSERT_TRUE(p.host.wait_exit());
+    EXPECT_EQ(0, p.host.exit_code());
+    EXPECT_EQ(1u, count_of(p.host.stderr_text(), stop_record(SIGTERM))) << p.host.stderr_text();
+  }
+  {
+    // A fault must still end the host, not return into the faulting code for ever.
+    SCOPED_TRACE("-s naming a fault");
+    Probe_Host p("-t 50 -k " + std::to_string(SIGSEGV), {"-s", std::to_string(SIGSEGV)});
+    ASSERT_TRUE(p.started);
+    ASSERT_TRUE(p.host.wait_exit());
+    EXPECT_EQ(SIGSEGV, p.host.term_signal()) << p.host.stderr_text();
+  }
+}
+
 TEST(Signals, Usr2TogglesAceDebug)
 {
   Probe_Host p;
