@@ -38,9 +38,17 @@
 template <class F>
 bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service);
 
+/// The arguments the Service Configurator's short option @a option has in @a argv (argv[0]
+/// being the program path), in command-line order, read exactly as open_service_config()
+/// reads them; an empty string for each occurrence of an option without argument.
+inline std::vector<std::string> find_service_config_option(int argc, char** argv, int option);
+
 // End of the public part; the machinery follows.
 
 namespace starter_detail {
+
+/// The Service Configurator's short options.
+static const char SVC_CONF_OPTIONS[] = "bdf:k:nyp:s:S:";
 
 /// How a collected word reaches the final vector.
 enum Svc_Word_Kind {
@@ -91,6 +99,18 @@ inline void append_substituted(const char* word, std::vector<std::string>& out)
 
 }  // namespace starter_detail
 
+inline std::vector<std::string> find_service_config_option(int argc, char** argv, int option)
+{
+  std::vector<std::string> found;
+  ACE_Get_Opt opt(argc, argv, starter_detail::SVC_CONF_OPTIONS, 1, 0,
+                  ACE_Get_Opt::RETURN_IN_ORDER, 0);
+  opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
+  for (int c; (c = opt()) != -1;)
+    if (c == option)
+      found.push_back(opt.opt_arg() != 0 ? opt.opt_arg() : "");
+  return found;
+}
+
 template <class F>
 bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service)
 {
@@ -98,7 +118,7 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
 
   std::vector<Svc_Word> words;
 
-  ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", skip_first_arg ? 1 : 0, 0,
+  ACE_Get_Opt opt(argc, argv, SVC_CONF_OPTIONS, skip_first_arg ? 1 : 0, 0,
                   ACE_Get_Opt::RETURN_IN_ORDER, 0);
   opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
 
@@ -114,19 +134,18 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
         // exist. Handed on, it would make ACE daemonize again inside open and close every
         // descriptor, the reactor's own included.
         break;
-      case 'd': words.push_back(Svc_Word{"-d", SVC_FLAG}); break;
-      case 'n': words.push_back(Svc_Word{"-n", SVC_FLAG}); break;
-      case 'y': words.push_back(Svc_Word{"-y", SVC_FLAG}); break;
+      case 'd':
+      case 'n':
+      case 'y':
+        words.push_back(Svc_Word{std::string("-") + static_cast<char>(c), SVC_FLAG});
+        break;
       case 'k':
       case 'p':
       case 's':
-      case 'S': {
-        static const char* const flags[] = {"-k", "-p", "-s", "-S"};
-        const char* const flag = flags[c == 'k' ? 0 : c == 'p' ? 1 : c == 's' ? 2 : 3];
-        words.push_back(Svc_Word{flag, SVC_FLAG});
+      case 'S':
+        words.push_back(Svc_Word{std::string("-") + static_cast<char>(c), SVC_FLAG});
         words.push_back(Svc_Word{opt.opt_arg(), SVC_WORD});
         break;
-      }
       case 'f': {
         const char* const prefix = opt.opt_arg();
         std::vector<std::string> files;

@@ -87,12 +87,7 @@ int check_service_config(int argc, char** argv)
 {
   bool ok = true;
   // The targets as written: a directory is fine here, its files are checked below.
-  ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
-  std::vector<std::string> written;
-  for (int c; (c = opt()) != -1;)
-    if (c == 'f')
-      written.push_back(opt.opt_arg());
+  std::vector<std::string> const written = find_service_config_option(argc, argv, 'f');
   for (const std::string& w : written)
     if (w.empty() || w[0] != '$')  // references are checked once replaced, below
       ok = check_target(w.c_str(), true) && ok;

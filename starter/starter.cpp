@@ -67,7 +67,6 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <ace/Get_Opt.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_pwd.h>
-#include <ace/OS_NS_dlfcn.h>
 #include <ace/OS_NS_signal.h>
 #include <ace/OS_NS_stdlib.h>
 #include <ace/OS_NS_string.h>
@@ -131,8 +130,8 @@ void handle_terminate()
 // The handlers of the stop, reconfiguration and debug-toggle signals do only async-signal-safe
 // work: they note the signal and the receiving thread's name in a pipe. The reactor reads the
 // pipe in its event loop and there logs and acts, so logging, the reactor and the Service
-// Configurator are never entered from signal context. A stop is also kept in a flag, so it
-// cannot be lost even if the pipe is full. The fatal-signal handler is the one exception: it
+// Configurator are never entered from signal context. A note that does not fit into the pipe
+// is kept in a counter, so no signal is lost. The fatal-signal handler is the one exception: it
 // logs its stack trace in signal context, since the process is dying anyway.
 
 typedef int (*pthread_getname_np_t)(pthread_t, char*, size_t);
@@ -144,10 +143,8 @@ static pthread_getname_np_t pthread_getname = 0;
 /// The relay pipe: handlers write to [1], the reactor reads [0]. Never closed, so that a late
 /// signal can never write into a descriptor number that has been reused.
 static int signal_pipe[2] = {-1, -1};
-/// Stop signals whose note did not fit into the pipe, by number.
-static volatile sig_atomic_t stop_overflow[NSIG];
-/// Reconfiguration and debug-toggle signals whose note did not fit, by number.
-static volatile sig_atomic_t other_overflow[NSIG];
+/// Signals whose note did not fit into the pipe, by number.
+static volatile sig_atomic_t overflow[NSIG];
 /// The signal the Service Configurator's "-s" names for reconfiguration, 0 when none.
 static int reconfig_signo = 0;
 
@@ -168,7 +165,7 @@ static void get_thread_name(char (&name)[16])
 }
 
 /// Async-signal-safe: notes @a signo for the event loop.
-static void post_signal(int signo, volatile sig_atomic_t* overflow)
+static void post_signal(int signo)
 {
   int const saved = errno;
   Signal_Note note;
@@ -181,17 +178,17 @@ static void post_signal(int signo, volatile sig_atomic_t* overflow)
 
 static void sig_terminate(int signo)
 {
-  post_signal(signo, stop_overflow);
+  post_signal(signo);
 }
 
 static void sig_reconfig(int signo)
 {
-  post_signal(signo, other_overflow);
+  post_signal(signo);
 }
 
 static void sig_usr2(int signo)
 {
-  post_signal(signo, other_overflow);
+  post_signal(signo);
 }
 
 static void sig_abnormal_terminate(int signo)
@@ -283,12 +280,9 @@ static void drain_signals(bool stopping)
       break;
     }
   }
-  for (int s = 1; s < NSIG; ++s) {
-    for (; stop_overflow[s] > 0; stop_overflow[s] = stop_overflow[s] - 1)
+  for (int s = 1; s < NSIG; ++s)
+    for (; overflow[s] > 0; overflow[s] = overflow[s] - 1)
       dispatch_signal(s, "unknown", stopping);
-    for (; other_overflow[s] > 0; other_overflow[s] = other_overflow[s] - 1)
-      dispatch_signal(s, "unknown", stopping);
-  }
 }
 
 /**
@@ -376,6 +370,16 @@ static bool is_host_signal(int signo)
   return false;
 }
 
+/// The "-s" signal when the host reconfigures on it besides SIGHUP; 0 when there is none, or
+/// when it names a signal the host already gives another meaning.
+static int extra_reconfig_signal()
+{
+  int const signo = reconfig_signo;
+  if (signo <= 0 || signo >= NSIG || signo == SIGKILL || signo == SIGSTOP || is_host_signal(signo))
+    return 0;
+  return signo;
+}
+
 /// The Service Configurator installs its own reconfiguration handler (for SIGHUP, or the
 /// signal "-s" names) when it opens, and that handler only sets a flag nobody reads. The
 /// host's dispositions are put back, so SIGHUP really reconfigures and a "-s" that names one
@@ -384,23 +388,11 @@ static bool is_host_signal(int signo)
 static void reassert_reconfig_handlers()
 {
   install_dispositions();
-  int const signo = reconfig_signo;
-  if (signo > 0 && signo < NSIG && signo != SIGKILL && signo != SIGSTOP && !is_host_signal(signo)) {
+  if (int const signo = extra_reconfig_signal()) {
     ACE_Sig_Set sset(false);
     sset.sig_add(signo);
     ACE_Sig_Action reconfig_action(sset, sig_reconfig, 0, 0);
   }
-}
-
-/// The last "-s" value of the Service Configurator's vector, read as the Configurator does.
-static int find_reconfig_signo(int argc, char** argv)
-{
-  int signo = 0;
-  ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  for (int c; (c = opt()) != -1;)
-    if (c == 's')
-      signo = ACE_OS::atoi(opt.opt_arg());
-  return signo;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -549,18 +541,6 @@ static void set_supplementary_groups(const std::vector<const char*>& names)
   }
 }
 
-/// Whether the Service Configurator's own options hold "-b" (run as a daemon). Scanned exactly
-/// as open_service_config() scans, so that both agree on every word.
-static bool has_daemon_option(int argc, ACE_TCHAR** argv)
-{
-  ACE_Get_Opt opt(argc, argv, ACE_TEXT("bdf:k:nyp:s:S:"), 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  opt.long_option(ACE_TEXT("thread-pool"), ACE_Get_Opt::ARG_REQUIRED);
-  for (int c; (c = opt()) != -1;)
-    if (c == 'b')
-      return true;
-  return false;
-}
-
 /**
  * Reads the host's options from @a argc / @a argv (left as they are), daemonizes when asked
  * ("--background", or the Service Configurator's "-b", which the host honours in ACE's
@@ -575,7 +555,8 @@ static ACE_Reactor* get_reactor(int argc, ACE_TCHAR** argv, size_t& threads)
   threads = 0;
   const ACE_TCHAR* type = 0;
   size_t n = 0;
-  bool background = has_daemon_option(argc, argv);
+  // The Service Configurator's "-b" is honoured here, in ACE's stead.
+  bool background = !find_service_config_option(argc, argv, 'b').empty();
   const char* opt_user = 0;
   const char* opt_group = 0;
   std::vector<const char*> opt_groups;
@@ -692,10 +673,8 @@ static void host_async_signals(sigset_t& set)
   sigemptyset(&set);
   for (int s : signals)
     sigaddset(&set, s);
-  // A fault must be delivered to the thread that faults: blocked there, it kills the host
-  // without a word.
-  int const r = reconfig_signo;
-  if (r > 0 && r < NSIG && r != SIGSEGV && r != SIGBUS && r != SIGFPE && r != SIGILL)
+  // Never a fault: blocked in the thread that faults, it would kill the host without a word.
+  if (int const r = extra_reconfig_signal())
     sigaddset(&set, r);
 }
 
@@ -705,7 +684,9 @@ static void host_async_signals(sigset_t& set)
 /// Hands the assembled vector to the Service Configurator; true exactly when it reports 0.
 static bool do_open_service(int argc, char** argv)
 {
-  reconfig_signo = find_reconfig_signo(argc, argv);
+  // The last "-s" counts, read as the Configurator reads it.
+  std::vector<std::string> const s = find_service_config_option(argc, argv, 's');
+  reconfig_signo = s.empty() ? 0 : ACE_OS::atoi(s.back().c_str());
   return ACE_Service_Config::open(argc, argv, ACE_LOCALHOST ":20012", false, false, true) == 0;
 }
 
