@@ -27,6 +27,8 @@ Host_Options parse_host_options(int argc, char** argv)
   opt.long_option(ACE_TEXT("user"), ACE_Get_Opt::ARG_REQUIRED);
   opt.long_option(ACE_TEXT("primary-group"), ACE_Get_Opt::ARG_REQUIRED);
   opt.long_option(ACE_TEXT("group"), ACE_Get_Opt::ARG_REQUIRED);
+  opt.long_option(ACE_TEXT("capability"), ACE_Get_Opt::ARG_REQUIRED);
+  opt.long_option(ACE_TEXT("no-new-privileges"), ACE_Get_Opt::NO_ARG);
   for (int c; (c = opt()) != -1;) {
     if (c != 0)
       continue;  // everything else belongs to the Service Configurator, or to nobody
@@ -43,6 +45,10 @@ Host_Options parse_host_options(int argc, char** argv)
       o.identity.primary_group = opt.opt_arg();
     else if (ACE_OS::strcmp(name, ACE_TEXT("group")) == 0)
       o.identity.groups.push_back(opt.opt_arg());
+    else if (ACE_OS::strcmp(name, ACE_TEXT("capability")) == 0)
+      o.identity.capabilities.names.push_back(opt.opt_arg());
+    else if (ACE_OS::strcmp(name, ACE_TEXT("no-new-privileges")) == 0)
+      o.identity.capabilities.no_new_privileges = true;
   }
   return o;
 }
@@ -53,7 +59,8 @@ ACE_Reactor* get_reactor(int argc, char** argv, size_t& threads)
   Host_Options const o = parse_host_options(argc, argv);
   if (o.background && ACE::daemonize(ACE_TEXT("/"), true, ACE_TEXT("<unknown>")) == -1) {
     // Skipping the switch would leave the services the identity the host was started with.
-    if (o.identity.user != 0 || o.identity.primary_group != 0)
+    if (o.identity.user != 0 || o.identity.primary_group != 0 ||
+        !o.identity.capabilities.names.empty() || o.identity.capabilities.no_new_privileges)
       refuse_incomplete_identity();
     return 0;
   }

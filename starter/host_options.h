@@ -2,7 +2,7 @@
  * @file host_options.h
  *
  * The host's own options ("--reactor", "--threads", "--background", "--user",
- * "--primary-group", "--group"), read in place: argv is never reordered, since the Service
+ * "--primary-group", "--group", "--capability", "--no-new-privileges"), read in place: argv is never reordered, since the Service
  * Configurator reads the same words later. Then the process detaches when asked, takes on the
  * asked identity and builds the reactor.
  */

@@ -182,6 +182,8 @@ void switch_identity(const Identity_Request& request)
   }
   if (!request.groups.empty())
     set_supplementary_groups(request.groups);
+  if (!keep_capabilities(request.capabilities))
+    refuse_incomplete_identity();
   if (user) {
     if ((uid != ruid || uid != ::geteuid()) && ::setuid(uid) != 0) {
       int const e = ACE_OS::last_error();
@@ -193,5 +195,7 @@ void switch_identity(const Identity_Request& request)
       refuse_incomplete_identity();
   }
   if (group && (::getgid() != gid || ::getegid() != gid))
+    refuse_incomplete_identity();
+  if (!set_capabilities(request.capabilities))
     refuse_incomplete_identity();
 }

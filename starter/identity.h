@@ -13,12 +13,15 @@
 
 #include <ace/Basic_Types.h>
 
+#include "starter/capabilities.h"
+
 /// The identity the operator asked for; null members and an empty list ask for nothing.
 struct Identity_Request
 {
   const char* user = nullptr;           ///< "--user": a name or a numeric id
   const char* primary_group = nullptr;  ///< "--primary-group": a name or a numeric id
   std::vector<const char*> groups;      ///< "--group", in command-line order
+  Capability_Request capabilities;      ///< kept across the switch, and no new privileges
 };
 
 /// The numeric id @a s spells (0 to 4294967295, read as strtoll reads it), or -1 when @a s is

@@ -13,6 +13,8 @@
 
 #include <ace/Get_Opt.h>
 
+#include "starter/capabilities.h"
+#include "starter/host_options.h"
 #include "starter/open_service_config.h"
 #include "starter/version.h"
 
@@ -48,6 +50,9 @@ static const char usage[] =
     "  --user NAME|UID         switch to this user (and its primary group)\n"
     "  --primary-group NAME|GID  set the process's group\n"
     "  --group NAME|GID        add a supplementary group; may be repeated\n"
+    "  --capability NAME       keep this capability (net_bind_service, CAP_NET_RAW) and no\n"
+    "                          other across the switch; may be repeated\n"
+    "  --no-new-privileges     nothing the services run may gain privileges\n"
     "  --strict                stop with a non-zero status when a service fails to open\n"
     "  --check                 print the Service Configurator's arguments, check the files, exit\n"
     "  --version               print the version and exit\n"
@@ -102,6 +107,7 @@ int check_service_config(int argc, char** argv)
     return true;
   });
   std::fflush(stdout);
+  ok = check_capability_names(parse_host_options(argc, argv).identity.capabilities.names) && ok;
   return ok ? 0 : 1;
 }
 

@@ -1,0 +1,189 @@
+// Kept capabilities and the no-new-privileges flag, through libcap.
+//
+// Capabilities belong to a thread, not to the process: these run during the identity switch,
+// while the host has only its main thread, and every thread made later inherits the sets.
+#include "starter/capabilities.h"
+
+#include <strings.h>
+#include <sys/capability.h>
+#include <sys/prctl.h>
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include <ace/Log_Msg.h>
+#include <ace/OS_NS_errno.h>
+
+#include "scrt/log_macros.h"
+
+/// The capability @a name names, in @a value; false when it names none.
+static bool capability_value(const char* name, cap_value_t& value)
+{
+  // libcap also reads numbers, which capabilities(7) does not call names.
+  if (name == 0 || !std::isalpha(static_cast<unsigned char>(*name)))
+    return false;
+  std::string text(name);
+  if (::strncasecmp(name, "cap_", 4) != 0)
+    text.insert(0, "cap_");
+  return ::cap_from_name(text.c_str(), &value) == 0;
+}
+
+/// libcap's name for @a value ("cap_net_bind_service").
+static std::string capability_name(cap_value_t value)
+{
+  char* const n = ::cap_to_name(value);
+  std::string const s(n != 0 ? n : "?");
+  ::cap_free(n);
+  return s;
+}
+
+/// The values of @a names, in @a values; false, after an error record naming the first
+/// unknown name, when one is unknown.
+static bool capability_values(const std::vector<const char*>& names,
+                              std::vector<cap_value_t>& values)
+{
+  values.clear();
+  for (const char* name : names) {
+    cap_value_t v;
+    if (!capability_value(name, v)) {
+      SCRT_LOG(-1, (LM_ERROR, "Failed to keep capability '%C': unknown capability name\n",
+                    name));
+      return false;
+    }
+    values.push_back(v);
+  }
+  return true;
+}
+
+bool is_capability_name(const char* name)
+{
+  cap_value_t v;
+  return capability_value(name, v);
+}
+
+bool check_capability_names(const std::vector<const char*>& names)
+{
+  bool ok = true;
+  for (const char* name : names)
+    if (!is_capability_name(name)) {
+      std::fprintf(stderr, "starter: --capability %s: unknown capability name\n", name);
+      ok = false;
+    }
+  return ok;
+}
+
+/// Whether @a value is in the permitted set the process holds now; false, logged, otherwise.
+static bool holds(cap_t held, cap_value_t value)
+{
+  cap_flag_value_t f = CAP_CLEAR;
+  if (::cap_get_flag(held, value, CAP_PERMITTED, &f) == 0 && f == CAP_SET)
+    return true;
+  SCRT_LOG(-1, (LM_ERROR, "Failed to keep capability %C: the process does not hold it\n",
+                capability_name(value).c_str()));
+  return false;
+}
+
+/// Drops from the bounding set every capability not in @a keep.
+static bool reduce_bounding_set(const std::vector<cap_value_t>& keep)
+{
+  for (cap_value_t c = 0; c < static_cast<cap_value_t>(::cap_max_bits()); ++c) {
+    bool kept = false;
+    for (cap_value_t k : keep)
+      kept = kept || k == c;
+    // Only what is still there: a process without CAP_SETPCAP whose bounding set is already
+    // reduced (systemd's CapabilityBoundingSet=) must not fail here.
+    if (kept || ::cap_get_bound(c) != 1)
+      continue;
+    if (::cap_drop_bound(c) != 0) {
+      int const e = ACE_OS::last_error();
+      SCRT_LOG(-1, (LM_ERROR, "Failed to drop %C from the bounding set, errno=%d, %m\n",
+                    capability_name(c).c_str(), e));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool keep_capabilities(const Capability_Request& request)
+{
+  std::vector<cap_value_t> values;
+  if (request.names.empty())
+    return true;
+  if (!capability_values(request.names, values))
+    return false;
+  cap_t const held = ::cap_get_proc();
+  if (held == 0) {
+    int const e = ACE_OS::last_error();
+    SCRT_LOG(-1, (LM_ERROR, "Failed to read the process's capabilities, errno=%d, %m\n", e));
+    return false;
+  }
+  bool ok = true;
+  for (cap_value_t v : values)
+    ok = ok && holds(held, v);
+  ::cap_free(held);
+  if (!ok || !reduce_bounding_set(values))
+    return false;
+  // Without this the kernel empties the permitted set when the user id leaves 0.
+  if (::cap_prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0, 0) != 0) {
+    int const e = ACE_OS::last_error();
+    SCRT_LOG(-1, (LM_ERROR, "Failed to keep capabilities across the user switch, errno=%d, "
+                            "%m\n", e));
+    return false;
+  }
+  return true;
+}
+
+/// Makes the permitted and effective sets exactly @a values, the inheritable and ambient
+/// sets empty, and checks that the process holds just that.
+static bool set_exactly(const std::vector<cap_value_t>& values)
+{
+  cap_t const want = ::cap_init();
+  cap_t now = 0;
+  bool ok = want != 0 && ::cap_reset_ambient() == 0 &&
+            ::cap_set_flag(want, CAP_PERMITTED, static_cast<int>(values.size()), values.data(),
+                           CAP_SET) == 0 &&
+            ::cap_set_flag(want, CAP_EFFECTIVE, static_cast<int>(values.size()), values.data(),
+                           CAP_SET) == 0 &&
+            ::cap_set_proc(want) == 0 && (now = ::cap_get_proc()) != 0;
+  int e = ACE_OS::last_error();
+  if (ok && ::cap_compare(want, now) != 0) {
+    ok = false;
+    e = EPERM;
+  }
+  if (!ok) {
+    char* const text = want != 0 ? ::cap_to_text(want, 0) : 0;
+    ACE_OS::last_error(e);
+    SCRT_LOG(-1, (LM_ERROR, "Failed to set the capability sets to '%C', errno=%d, %m\n",
+                  text != 0 ? text : "?", e));
+    ::cap_free(text);
+  }
+  ::cap_free(now);
+  ::cap_free(want);
+  return ok;
+}
+
+bool set_capabilities(const Capability_Request& request)
+{
+  if (!request.names.empty()) {
+    std::vector<cap_value_t> values;
+    if (!capability_values(request.names, values))
+      return false;
+    if (::cap_prctl(PR_SET_KEEPCAPS, 0, 0, 0, 0, 0) != 0) {
+      int const e = ACE_OS::last_error();
+      SCRT_LOG(-1, (LM_ERROR, "Failed to end keeping capabilities across a user switch, "
+                              "errno=%d, %m\n", e));
+      return false;
+    }
+    if (!set_exactly(values))
+      return false;
+  }
+  // So that nothing the services run gains privileges through set-user-ID or file
+  // capabilities.
+  if (request.no_new_privileges && ::cap_prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0, 0) != 0) {
+    int const e = ACE_OS::last_error();
+    SCRT_LOG(-1, (LM_ERROR, "Failed to set the no-new-privileges flag, errno=%d, %m\n", e));
+    return false;
+  }
+  return true;
+}
