@@ -28,7 +28,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${STARTER_RELEASE})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-# Library dependencies are read off the binary; the rest is declared.
+# Library dependencies (ACE, libcap2) are read off the binary; the rest is declared.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The examples load ACE's network services; the library's headers need ACE's and Boost's.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsystemd0, libnetsvcs-7.0.8")

@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="g++ cmake make pkg-config git ca-certificates libace-dev libnetsvcs-dev ace-netsvcs
-libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd0 util-linux procps
+libcap-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd0 util-linux procps
 iproute2 dpkg-dev file"
 
 missing=""

@@ -3,6 +3,7 @@
 // opens a second low port, and the refusal to run when a capability cannot be kept. Needs root.
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
@@ -102,8 +103,9 @@ protected:
   {
     if (geteuid() != 0)
       GTEST_SKIP() << "keeping capabilities across a user switch needs root";
-    if (getpwnam("nobody") == 0 || access("/usr/bin/setpriv", X_OK) != 0)
-      GTEST_SKIP() << "needs the user nobody and /usr/bin/setpriv";
+    if (getpwnam("nobody") == 0 || getgrnam("nogroup") == 0 ||
+        access("/usr/bin/setpriv", X_OK) != 0)
+      GTEST_SKIP() << "needs the user nobody, the group nogroup and /usr/bin/setpriv";
     // The switched host reads the configuration, and nobody must reach it and the binary.
     for (std::filesystem::path p = dir_.path(); p != p.parent_path(); p = p.parent_path()) {
       struct stat st;
@@ -171,6 +173,7 @@ protected:
 
 struct Kept_Row
 {
+  std::vector<std::string> wrapper;  ///< setpriv's arguments, to start as systemd would
   std::vector<std::string> args;
   const char* sets;  ///< of every thread
   bool serves;       ///< the time service opens its low port
@@ -179,18 +182,25 @@ struct Kept_Row
 TEST_F(Capabilities, EveryThreadHoldsExactlyTheKeptCapabilities)
 {
   const Kept_Row rows[] = {
-    {{"--user", "nobody", "--capability", "net_bind_service"},
+    {{}, {"--user", "nobody", "--capability", "net_bind_service"},
      "CapInh=0000000000000000 CapPrm=0000000000000400 CapEff=0000000000000400 "
      "CapBnd=0000000000000400 CapAmb=0000000000000000 NoNewPrivs=0",
      true},
     // Staying root reduces root; names in any case, with or without the prefix.
-    {{"--reactor", "tp", "--threads", "3", "--no-new-privileges", "--capability",
+    {{}, {"--reactor", "tp", "--threads", "3", "--no-new-privileges", "--capability",
       "NET_BIND_SERVICE", "--capability=cap_net_raw"},
      "CapInh=0000000000000000 CapPrm=0000000000002400 CapEff=0000000000002400 "
      "CapBnd=0000000000002400 CapAmb=0000000000000000 NoNewPrivs=1",
      true},
     // Without --capability nothing is kept, and nothing else changes.
-    {{"--user", "nobody"}, 0, false},
+    {{}, {"--user", "nobody"}, 0, false},
+    // systemd's User= and AmbientCapabilities=: the host keeps what it was given.
+    {{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=+net_bind_service",
+      "--ambient-caps=+net_bind_service", "--bounding-set=-all,+net_bind_service"},
+     {"--reactor", "select"},
+     "CapInh=0000000000000400 CapPrm=0000000000000400 CapEff=0000000000000400 "
+     "CapBnd=0000000000000400 CapAmb=0000000000000400 NoNewPrivs=0",
+     true},
   };
   std::string const own = thread_sets(getpid())[0];
   std::string const bound = own.substr(own.find("CapBnd="), 23);
@@ -198,7 +208,7 @@ TEST_F(Capabilities, EveryThreadHoldsExactlyTheKeptCapabilities)
     SCOPED_TRACE(row.args.back());
     std::remove(rec_.c_str());
     Host_Process h;
-    ASSERT_TRUE(start(h, row.args));
+    ASSERT_TRUE(start(h, row.args, row.wrapper));
     ASSERT_TRUE(wait_for_file(rec_, "init P")) << h.stderr_text();
     std::string const open_failed =
         "acceptor::open failed: Permission denied on port " + std::to_string(port_);

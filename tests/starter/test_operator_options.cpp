@@ -29,7 +29,7 @@ TEST(OperatorOptions, HelpListsEveryOptionAndStartsNothing)
   EXPECT_EQ(0, h.exit_code());
   std::string const out = h.stdout_text();
   for (const char* o : {"--threads", "--reactor", "--background", "--user", "--primary-group",
-                        "--group", "--check", "--strict", "--version", "--help", "  -b ", "  -d ",
+                        "--group", "--capability", "--no-new-privileges", "--check", "--strict", "--version", "--help", "  -b ", "  -d ",
                         "  -f ", "  -k ", "  -n ", "  -p ", "  -s ", "  -S ", "  -y "})
     EXPECT_NE(std::string::npos, out.find(o)) << o;
   EXPECT_EQ(std::string::npos, h.stderr_text().find("is started")) << "nothing may start";
@@ -62,7 +62,8 @@ TEST(OperatorOptions, CheckPrintsTheVectorOfAGoodConfiguration)
   d.write("conf.d/b.conf", "");
   d.write("conf.d/a.conf", "");
   Host_Process h;
-  run(h, {"--threads", "4", "--check", "-d", "--user=nobody", "-f", d / "conf.d", "-p", "/run/x.pid"});
+  run(h, {"--threads", "4", "--check", "-d", "--user=nobody", "--capability", "net_bind_service",
+          "--capability=CAP_NET_RAW", "--no-new-privileges", "-f", d / "conf.d", "-p", "/run/x.pid"});
   EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
   EXPECT_EQ(std::string(STARTER_BINARY) + "\n-d\n-f\n" + d / "conf.d/a.conf" + "\n-f\n" +
                 d / "conf.d/b.conf" + "\n-p\n/run/x.pid\n",
@@ -75,11 +76,14 @@ TEST(OperatorOptions, CheckReportsEachProblemOnce)
   Temp_Dir d;
   std::string const dir = d.mkdir("dir");
   Host_Process h;
-  run(h, {"--check", "-f", d / "missing.conf", "-f", dir, "-f", d.write("ok.conf", "")});
+  run(h, {"--check", "-f", d / "missing.conf", "-f", dir, "-f", d.write("ok.conf", ""),
+          "--capability", "net_bind_servic", "--capability", "12"});
   EXPECT_EQ(1, h.exit_code());
   std::string const err = h.stderr_text();
   EXPECT_EQ(1u, count_of(err, "starter: -f " + d / "missing.conf" + ": No such file or directory\n")) << err;
-  EXPECT_EQ(1u, count_of(err, "\n")) << err;  // the empty directory is not a problem
+  EXPECT_EQ(1u, count_of(err, "starter: --capability net_bind_servic: unknown capability name\n"));
+  EXPECT_EQ(1u, count_of(err, "starter: --capability 12: unknown capability name\n"));
+  EXPECT_EQ(3u, count_of(err, "\n")) << err;  // the empty directory is not a problem
 }
 
 TEST(OperatorOptions, CheckReportsAnUnreadableFile)
