@@ -9,6 +9,7 @@
 #include <sys/prctl.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -73,6 +74,17 @@ bool check_capability_names(const std::vector<const char*>& names)
   return ok;
 }
 
+/// Sets the process's flag @a option to @a value; false, after an error record saying what
+/// failed ("set ..."), when the kernel refuses.
+static bool set_process_flag(int option, long value, const char* what)
+{
+  if (::cap_prctl(option, value, 0, 0, 0, 0) == 0)
+    return true;
+  int const e = ACE_OS::last_error();
+  SCRT_LOG(-1, (LM_ERROR, "Failed to %C, errno=%d, %m\n", what, e));
+  return false;
+}
+
 /// Whether @a value is in the permitted set the process holds now; false, logged, otherwise.
 static bool holds(cap_t held, cap_value_t value)
 {
@@ -125,13 +137,7 @@ bool keep_capabilities(const Capability_Request& request)
   if (!ok || !reduce_bounding_set(values))
     return false;
   // Without this the kernel empties the permitted set when the user id leaves 0.
-  if (::cap_prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0, 0) != 0) {
-    int const e = ACE_OS::last_error();
-    SCRT_LOG(-1, (LM_ERROR, "Failed to keep capabilities across the user switch, errno=%d, "
-                            "%m\n", e));
-    return false;
-  }
-  return true;
+  return set_process_flag(PR_SET_KEEPCAPS, 1, "keep capabilities across the user switch");
 }
 
 /// Makes the permitted and effective sets exactly @a values, the inheritable and ambient
@@ -169,21 +175,12 @@ bool set_capabilities(const Capability_Request& request)
     std::vector<cap_value_t> values;
     if (!capability_values(request.names, values))
       return false;
-    if (::cap_prctl(PR_SET_KEEPCAPS, 0, 0, 0, 0, 0) != 0) {
-      int const e = ACE_OS::last_error();
-      SCRT_LOG(-1, (LM_ERROR, "Failed to end keeping capabilities across a user switch, "
-                              "errno=%d, %m\n", e));
-      return false;
-    }
-    if (!set_exactly(values))
+    if (!set_process_flag(PR_SET_KEEPCAPS, 0, "end keeping capabilities across a user switch") ||
+        !set_exactly(values))
       return false;
   }
   // So that nothing the services run gains privileges through set-user-ID or file
   // capabilities.
-  if (request.no_new_privileges && ::cap_prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0, 0) != 0) {
-    int const e = ACE_OS::last_error();
-    SCRT_LOG(-1, (LM_ERROR, "Failed to set the no-new-privileges flag, errno=%d, %m\n", e));
-    return false;
-  }
-  return true;
+  return !request.no_new_privileges ||
+         set_process_flag(PR_SET_NO_NEW_PRIVS, 1, "set the no-new-privileges flag");
 }

@@ -114,24 +114,20 @@ protected:
     }
     ASSERT_EQ(0, chmod(dir_.path().c_str(), 0777));  // the probe writes its record here
     starter_ = dir_ / "starter";
-    std::error_code ec;
-    ASSERT_TRUE(std::filesystem::copy_file(STARTER_BINARY, starter_, ec)) << ec.message();
+    std::filesystem::copy_file(STARTER_BINARY, starter_);
+    std::filesystem::copy_file(PROBE_SERVICE_LIBRARY, dir_ / "probe_service.so");
     port_ = free_low_port(600 + getpid() % 300);
     ASSERT_LT(0, port_);
     rec_ = dir_ / "rec";
     conf_ = write_conf("a.conf", probe() + time_service_line("Time", port_));
   }
 
-  /// The probe's line, naming a copy of the probe that nobody can load.
+  /// The probe's line, naming the copy of the probe that nobody can load.
   std::string probe()
   {
-    std::string const lib = dir_ / "probe_service.so";
-    std::error_code ec;
-    if (!std::filesystem::exists(lib)) {
-      EXPECT_TRUE(std::filesystem::copy_file(PROBE_SERVICE_LIBRARY, lib, ec)) << ec.message();
-    }
     std::string line = probe_line("P", rec_);
-    return line.replace(line.find(PROBE_SERVICE_LIBRARY), std::strlen(PROBE_SERVICE_LIBRARY), lib);
+    return line.replace(line.find(PROBE_SERVICE_LIBRARY), std::strlen(PROBE_SERVICE_LIBRARY),
+                        dir_ / "probe_service.so");
   }
 
   std::string write_conf(const std::string& name, const std::string& text)
