@@ -205,7 +205,7 @@ TEST_F(Capabilities, EveryThreadHoldsExactlyTheKeptCapabilities)
     std::remove(rec_.c_str());
     Host_Process h;
     ASSERT_TRUE(start(h, row.args, row.wrapper));
-    ASSERT_TRUE(wait_for_file(rec_, "init P")) << h.stderr_text();
+    ASSERT_TRUE(h.wait_for_stderr("is started.")) << h.stderr_text();  // every service opened
     std::string const open_failed =
         "acceptor::open failed: Permission denied on port " + std::to_string(port_);
     if (row.serves) {
@@ -229,7 +229,8 @@ TEST_F(Capabilities, ReloadOpensAnotherLowPort)
 {
   Host_Process h;
   ASSERT_TRUE(start(h, {"--user", "nobody", "--capability", "net_bind_service"}));
-  ASSERT_TRUE(wait_for_file(rec_, "init P")) << h.stderr_text();
+  // Not before: the configuration is still being read, and a SIGHUP would come too early.
+  ASSERT_TRUE(h.wait_for_stderr("is started.")) << h.stderr_text();
   int const second = free_low_port(port_ + 1);
   ASSERT_LT(0, second);
   write_conf("a.conf", probe() + time_service_line("Time", port_) +
