@@ -1,10 +1,10 @@
 /**
  * @file identity.h
  *
- * The identity switch: primary group, the user's groups, supplementary groups, user, in that
- * order. A privilege drop that was asked for and did not fully happen ends the process before
- * any service loads: running the services with more privilege than the operator allowed is
- * worse than not running them.
+ * The identity switch: primary group, the user's groups, supplementary groups, user, kept
+ * capabilities, in that order. A privilege drop that was asked for and did not fully happen
+ * ends the process before any service loads: running the services with more privilege than
+ * the operator allowed is worse than not running them.
  */
 #ifndef STARTER_IDENTITY_H
 #define STARTER_IDENTITY_H
