@@ -56,6 +56,9 @@ static bool resolve_threads(Host_Options& o)
     return true;
   const char* end = 0;
   unsigned long const n = natoi<unsigned long>(o.threads_text, nullptr, &end);
+  // An overflow stops at the digit that overflowed: only more digits may follow it.
+  if (ACE_OS::last_error() == ERANGE)
+    end += ACE_OS::strspn(end, "0123456789");
   if (ACE_OS::last_error() == EINVAL || *end != 0) {
     SCRT_LOG(0, (LM_ERROR, "Malformed --threads '%C': not a decimal count of threads\n",
                  o.threads_text));
