@@ -3,9 +3,9 @@
  *
  * The identity switch: primary group, the user's groups, supplementary groups, user, in that
  * order. The names are resolved on their own first, so that the host can refuse while the
- * operator still watches (before it detaches). A privilege drop that was asked for and did not fully happen ends the process before
- * any service loads: running the services with more privilege than the operator allowed is
- * worse than not running them.
+ * operator still watches (before it detaches). A privilege drop that was asked for and did not
+ * fully happen ends the process before any service loads: running the services with more
+ * privilege than the operator allowed is worse than not running them.
  */
 #ifndef STARTER_IDENTITY_H
 #define STARTER_IDENTITY_H

@@ -125,7 +125,7 @@ TEST(DaemonStart, TheLauncherReportsAFailedStart)
     {{"--user", "no-such-user"}, "Refusing to run with an incomplete identity switch.\n"},
     {{"--threads", "2x", "--reactor", "tp"}, "Malformed --threads '2x'"},
     {{"--strict", "-f", bad}, "Failed to open the services, and --strict is given: stopping\n"},
-    {{"--strict", "-p", d / "no/such/dir.pid"}, "Failed to create the pid file '" + d / "no/such/dir.pid"},
+    {{"--strict", "-p", d / "no/dir/x.pid"}, "Failed to create the pid file '" + d / "no/dir/x.pid"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args[0] + " " + row.args[1]);
