@@ -95,13 +95,11 @@ static bool check_conf_files(int argc, char** argv, const char* base_dir)
   std::set<std::string> written;
   for (const std::string& w : find_service_config_option(argc, argv, 'f')) {
     std::string path;
-    if (!check_conf_word(w, base_dir, path)) {
-      written.insert(path);  // reported already
-      ok = false;
-    } else {
-      written.insert(path);
+    if (check_conf_word(w, base_dir, path))
       ok = check_target(path.c_str(), true) && ok;
-    }
+    else
+      ok = false;
+    written.insert(path);  // checked here, or its problem reported already
   }
 
   open_service_config(argc, argv, true, [&ok, &written](int n, char** v) {
