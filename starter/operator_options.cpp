@@ -13,6 +13,7 @@
 
 #include <ace/Get_Opt.h>
 
+#include "starter/conf_check.h"
 #include "starter/open_service_config.h"
 #include "starter/version.h"
 
@@ -49,7 +50,8 @@ static const char usage[] =
     "  --primary-group NAME|GID  set the process's group\n"
     "  --group NAME|GID        add a supplementary group; may be repeated\n"
     "  --strict                stop with a non-zero status when a service fails to open\n"
-    "  --check                 print the Service Configurator's arguments, check the files, exit\n"
+    "  --check                 print the Service Configurator's arguments, check the files,\n"
+    "                          their directives, libraries and factories, exit\n"
     "  --version               print the version and exit\n"
     "  --help                  print this text and exit\n"
     "\n"
@@ -83,6 +85,26 @@ static bool check_target(const char* path, bool directory_allowed)
   return false;
 }
 
+/// Checks the directives of the files and "-S" options the Configurator would get, with
+/// their libraries and factories; prints each problem as "FILE:LINE: message". Files that
+/// cannot be read are left to check_target().
+static bool check_directives_of(int argc, char** argv)
+{
+  std::vector<Conf_Problem> problems;
+  open_service_config(argc, argv, true, [&problems](int n, char** v) {
+    check_service_config_vector(n, v, true, problems);
+    return true;
+  });
+  bool ok = true;
+  for (const Conf_Problem& p : problems) {
+    if (p.line == 0)
+      continue;
+    std::fprintf(stderr, "%s\n", format_problem(p).c_str());
+    ok = false;
+  }
+  return ok;
+}
+
 int check_service_config(int argc, char** argv)
 {
   bool ok = true;
@@ -102,6 +124,7 @@ int check_service_config(int argc, char** argv)
     return true;
   });
   std::fflush(stdout);
+  ok = check_directives_of(argc, argv) && ok;
   return ok ? 0 : 1;
 }
 
