@@ -12,6 +12,7 @@
 #include "scrt/string_sprintf.h"
 #include "starter/config_vector.h"
 #include "starter/reports.h"
+#include "starter/signals.h"
 #include "starter/systemd_handler.h"
 
 /// Ends the reload for systemd: READY=1, then @a status as STATUS= (the open services when
@@ -81,6 +82,9 @@ int reload_services()
   }
 
   int const errors = apply_files(files);
+  // A service finalised here may hand back the signal dispositions it saw when it opened
+  // (ACE's Name_Server sets SIGHUP to its default, so the next reload signal would kill).
+  reassert_reconfig_handlers();
   int const open = open_service_count();
   if (errors == 0) {
     SCRT_LOG(0, (LM_INFO, "Reloaded: %d service%s open\n", open, open == 1 ? "" : "s"));

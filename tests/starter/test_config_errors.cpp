@@ -140,6 +140,24 @@ TEST(ConfigErrors, ReloadChecksThenAppliesAndReadsTheDirectoryAgain)
   EXPECT_EQ(0, h.exit_code());
 }
 
+TEST(ConfigErrors, ReloadingTheNameServerKeepsTheReloadSignal)
+{
+  // Finalising ACE's Name_Server sets SIGHUP back to its default: a second reload would kill.
+  Temp_Dir d;
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-f", d.write("ns.conf", "dynamic Name_Server Service_Object * netsvcs:"
+                                                "_make_ACE_Name_Acceptor() \"name_server -p 0\"\n")}));
+  ASSERT_TRUE(h.wait_for_stderr("is started"));
+  for (size_t n = 1; n <= 2; ++n) {
+    ASSERT_TRUE(h.send(SIGHUP));
+    ASSERT_TRUE(h.wait_for_stderr("Reloaded: 1 service open\n", std::chrono::seconds(20), n))
+        << h.stderr_text();
+  }
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+}
+
 /// Starts the host through a shell that sets JOURNAL_STREAM to standard error's device and
 /// inode (the pipe the test reads), or to @a stream when that is not empty.
 void start_with_journal(Host_Process& h, const std::string& stream, const std::string& conf)
