@@ -2,7 +2,7 @@
  * @file conf_check.h
  *
  * A check of Service Configurator files that applies nothing: the directive language as ACE's
- * parser reads it, then, for each "dynamic" directive, the library found as ACE's loader finds
+ * parser reads it (conf_grammar.h), then, for each "dynamic" directive, the library found as ACE's loader finds
  * it and the factory symbol in it. The library is loaded and unloaded again; no service is
  * created. Problems are collected, never logged here; where the language leaves doubt the
  * check accepts, so it never rejects what the Service Configurator would apply.
@@ -13,14 +13,7 @@
 #include <string>
 #include <vector>
 
-/// One problem: where (a file, or "-S" for a command-line directive), the line (0 when it
-/// concerns the whole file) and what is wrong.
-struct Conf_Problem
-{
-  std::string where;
-  int line;
-  std::string message;
-};
+#include "starter/conf_grammar.h"
 
 /// "WHERE:LINE: message", or "WHERE: message" for line 0.
 std::string format_problem(const Conf_Problem& p);
