@@ -8,12 +8,26 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <ace/DLL.h>
 #include <ace/Get_Opt.h>
 #include <ace/Service_Config.h>
 
 namespace {
+
+/// Libraries the check loaded, held until the whole check ends: a library may need symbols
+/// that one loaded before it brings, as when the Configurator loads them in turn.
+class Loaded
+{
+public:
+  ~Loaded()
+  {
+    while (!dlls_.empty())
+      dlls_.pop_back();
+  }
+  std::vector<std::unique_ptr<ACE_DLL>> dlls_;
+};
 
 /// The name ACE's loader looks up for the factory @a symbol.
 std::string factory_symbol(const Conf_Dynamic& d)
@@ -27,10 +41,12 @@ std::string factory_symbol(const Conf_Dynamic& d)
   return d.symbol;
 }
 
-/// Loads the library of @a d through ACE's loader and looks up its factory.
-void check_library(const Conf_Dynamic& d, const std::string& where, std::vector<Conf_Problem>& problems)
+/// Loads the library of @a d through ACE's loader, into @a loaded, and looks up its factory.
+void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
+                   std::vector<Conf_Problem>& problems)
 {
-  ACE_DLL dll;
+  loaded.dlls_.emplace_back(new ACE_DLL);
+  ACE_DLL& dll = *loaded.dlls_.back();
   if (dll.open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
     // The loader tells one reason per name it tried, a line each.
     std::string why = dll.error() != 0 ? dll.error() : "not found";
@@ -48,6 +64,16 @@ void check_library(const Conf_Dynamic& d, const std::string& where, std::vector<
                                                        "' has no symbol '" + symbol + "'"});
 }
 
+/// check_directives() with the libraries kept in @a loaded; none are loaded when it is null.
+void check_text(const std::string& text, const std::string& where, Loaded* loaded,
+                std::vector<Conf_Problem>& problems)
+{
+  std::vector<Conf_Dynamic> const dynamics = read_directives(text, where, problems);
+  if (loaded != 0)
+    for (const Conf_Dynamic& d : dynamics)
+      check_library(d, where, *loaded, problems);
+}
+
 }  // namespace
 
 std::string format_problem(const Conf_Problem& p)
@@ -60,10 +86,8 @@ std::string format_problem(const Conf_Problem& p)
 void check_directives(const std::string& text, const std::string& where, bool load,
                       std::vector<Conf_Problem>& problems)
 {
-  std::vector<Conf_Dynamic> const dynamics = read_directives(text, where, problems);
-  if (load)
-    for (const Conf_Dynamic& d : dynamics)
-      check_library(d, where, problems);
+  Loaded loaded;
+  check_text(text, where, load ? &loaded : 0, problems);
 }
 
 /// Opens @a path without blocking on a FIFO; -1 with @a why when it is no readable regular file.
@@ -91,7 +115,8 @@ bool readable_conf_file(const std::string& path, std::string& why)
   return fd >= 0;
 }
 
-void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems)
+/// check_conf_file() with the libraries kept in @a loaded, as check_text().
+static void check_file(const std::string& path, Loaded* loaded, std::vector<Conf_Problem>& problems)
 {
   std::string why;
   int const fd = open_conf_file(path, why);
@@ -114,7 +139,13 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
     }
   }
   ::close(fd);
-  check_directives(text, path, load, problems);
+  check_text(text, path, loaded, problems);
+}
+
+void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems)
+{
+  Loaded loaded;
+  check_file(path, load ? &loaded : 0, problems);
 }
 
 std::vector<std::string> check_service_config_vector(int argc, char** argv, bool directives,
@@ -132,10 +163,11 @@ std::vector<std::string> check_service_config_vector(int argc, char** argv, bool
   // Without "-f" the Configurator reads its default file, when there is one.
   if (files.empty() && ::access(ACE_DEFAULT_SVC_CONF, F_OK) == 0)
     files.push_back(ACE_DEFAULT_SVC_CONF);
+  Loaded loaded;
   for (const std::string& f : files)
-    check_conf_file(f, true, problems);
+    check_file(f, &loaded, problems);
   if (directives)
     for (const std::string& s : commands)
-      check_directives(s, "-S '" + s + "'", true, problems);
+      check_text(s, "-S '" + s + "'", &loaded, problems);
   return files;
 }
