@@ -16,6 +16,7 @@
 #include "starter/capabilities.h"
 #include "starter/check_run.h"
 #include "starter/host_options.h"
+#include "starter/conf_check.h"
 #include "starter/open_service_config.h"
 #include "starter/version.h"
 
@@ -56,7 +57,7 @@ static const char usage[] =
     "  --no-new-privileges     nothing the services run may gain privileges\n"
     "  --strict                stop with a non-zero status when a service fails to open\n"
     "  --check                 print the Service Configurator's arguments, check what the run\n"
-    "                          reads (as its --user), exit\n"
+    "                          reads (as its --user): files, directives, libraries, factories\n"
     "  --version               print the version and exit\n"
     "  --help                  print this text and exit\n"
     "\n"
@@ -90,8 +91,25 @@ static bool check_target(const char* path, bool directory_allowed)
   return false;
 }
 
-/// Checks every "-f" target the run reads, relative ones taken against @a base_dir, and prints
-/// the Service Configurator's vector. True when all is well.
+/// Checks the directives of the files and "-S" options in the Configurator's vector @a v, with
+/// their libraries and factories; prints each problem as "FILE:LINE: message". Files that
+/// cannot be read are left to check_target().
+static bool check_directives_of(int n, char** v)
+{
+  std::vector<Conf_Problem> problems;
+  check_service_config_vector(n, v, true, problems);
+  bool ok = true;
+  for (const Conf_Problem& p : problems) {
+    if (p.line == 0)
+      continue;
+    std::fprintf(stderr, "%s\n", format_problem(p).c_str());
+    ok = false;
+  }
+  return ok;
+}
+
+/// Checks every "-f" target the run reads, relative ones taken against @a base_dir, and the
+/// directives they hold, and prints the Service Configurator's vector. True when all is well.
 static bool check_conf_files(int argc, char** argv, const char* base_dir)
 {
   bool ok = true;
@@ -113,6 +131,7 @@ static bool check_conf_files(int argc, char** argv, const char* base_dir)
       if (target && written.count(v[i]) == 0)
         ok = check_target(v[i], false) && ok;
     }
+    ok = check_directives_of(n, v) && ok;
     return true;
   }, base_dir);
   return ok;

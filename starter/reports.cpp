@@ -83,13 +83,19 @@ void log_product_info()
                  "tessary3 " STARTER_PACKAGE_VERSION " (rev " STARTER_REVISION ") is started.\n"));
 }
 
-void notify_service_status()
+int open_service_count()
 {
   int open_services = 0;
   ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
   for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance())
     if (t->active())
       ++open_services;
+  return open_services;
+}
+
+void notify_service_status()
+{
+  int const open_services = open_service_count();
   std::string state;
   string_sprintf(state, "STATUS=%d service%s open\n", open_services, open_services == 1 ? "" : "s");
   Systemd_Handler::notify(state.c_str());

@@ -66,8 +66,10 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <ace/Thread_Manager.h>
 
 #include "scrt/log_macros.h"
+#include "starter/config_vector.h"
 #include "starter/daemon.h"
 #include "starter/host_options.h"
+#include "starter/journal_log.h"
 #include "starter/open_service_config.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
@@ -110,13 +112,29 @@ void handle_terminate()
 // ---------------------------------------------------------------------------------------------
 // Opening the services.
 
-/// Hands the assembled vector to the Service Configurator; true exactly when it reports 0.
+/// Hands the assembled vector, less the conf-directory files that cannot be read, to the
+/// Service Configurator; true exactly when it reports 0. Its errors are logged with a count.
 static bool do_open_service(int argc, char** argv)
 {
   // The last "-s" counts, read as the Configurator reads it.
   std::vector<std::string> const s = find_service_config_option(argc, argv, 's');
   set_reconfig_signal(s.empty() ? 0 : ACE_OS::atoi(s.back().c_str()));
-  return ACE_Service_Config::open(argc, argv, ACE_LOCALHOST ":20012", false, false, true) == 0;
+  std::vector<std::string> kept = drop_unreadable_dir_entries(argc, argv, 0);
+  std::vector<char*> v = pointer_vector(kept);
+  int const errors = ACE_Service_Config::open(static_cast<int>(kept.size()), v.data(),
+                                              ACE_LOCALHOST ":20012", false, false, true);
+  // The Configurator's open turns ACE's plain standard-error output back on.
+  reassert_journal_log();
+  if (errors != 0) {
+    int const open = open_service_count();
+    if (errors < 0)
+      SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read: %d "
+                    "service%s open\n", open, open == 1 ? "" : "s"));
+    else
+      SCRT_LOG(-1, (LM_ERROR, "The Service Configurator reported %d error%s: %d service%s open\n",
+                    errors, errors == 1 ? "" : "s", open, open == 1 ? "" : "s"));
+  }
+  return errors == 0;
 }
 
 /// Creates a @a T and opens it on the process-wide reactor. The creator's reference goes on
@@ -180,6 +198,7 @@ int main(int argc, ACE_TCHAR** argv)
 {
   std::set_terminate(handle_terminate);
   init_stl_symbols();
+  install_journal_log();
 
   Operator_Options const operator_options = parse_operator_options(argc, argv);
   int const answered = run_operator_options(operator_options, argc, argv);
@@ -205,9 +224,11 @@ int main(int argc, ACE_TCHAR** argv)
     ACE_Log_Msg::instance()->local_host(host);
 
   init_signal_handlers();
-  bool const opened =
-      open_service_config(argc, argv, true, do_open_service,
-                          host_options.start_dir.c_str());
+  if (!check_service_config_at_start_up(argc, argv, host_options.start_dir.c_str(),
+                                        operator_options.strict))
+    return 1;
+  bool const opened = open_service_config(argc, argv, true, do_open_service,
+                                          host_options.start_dir.c_str());
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();

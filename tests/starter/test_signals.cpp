@@ -99,6 +99,8 @@ TEST(Signals, ReconfigurationOpensAddedServices)
     EXPECT_TRUE(wait_for_file(p.rec, "init Added")) << p.host.stderr_text();
     std::string const record = "Signal " + std::to_string(c.signo) + " (" + strsignal(c.signo) +
                                ") caught, and reconfiguring ... \n";
+    // The record was written before the service opened, but the reader may not have it yet.
+    EXPECT_TRUE(p.host.wait_for_stderr(record)) << p.host.stderr_text();
     EXPECT_EQ(1u, count_of(p.host.stderr_text(), record)) << p.host.stderr_text();
     ASSERT_TRUE(p.host.send(SIGTERM));
     ASSERT_TRUE(p.host.wait_exit());

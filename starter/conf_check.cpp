@@ -1,0 +1,173 @@
+// The configuration check: the files the Service Configurator is to read, their directives
+// (conf_grammar), and the libraries and factories the "dynamic" ones name.
+#include "starter/conf_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <ace/DLL.h>
+#include <ace/Get_Opt.h>
+#include <ace/Service_Config.h>
+
+namespace {
+
+/// Libraries the check loaded, held until the whole check ends: a library may need symbols
+/// that one loaded before it brings, as when the Configurator loads them in turn.
+class Loaded
+{
+public:
+  ~Loaded()
+  {
+    while (!dlls_.empty())
+      dlls_.pop_back();
+  }
+  std::vector<std::unique_ptr<ACE_DLL>> dlls_;
+};
+
+/// The name ACE's loader looks up for the factory @a symbol.
+std::string factory_symbol(const Conf_Dynamic& d)
+{
+#if defined(ACE_HAS_VERSIONED_NAMESPACE) && ACE_HAS_VERSIONED_NAMESPACE == 1
+#define STARTER_STR_I(X) #X
+#define STARTER_STR(X) STARTER_STR_I(X)
+  if (d.function && d.symbol.compare(0, 6, "_make_") == 0)
+    return "_make_" STARTER_STR(ACE_VERSIONED_NAMESPACE_NAME) "_" + d.symbol.substr(6);
+#endif
+  return d.symbol;
+}
+
+/// Loads the library of @a d through ACE's loader, into @a loaded, and looks up its factory.
+void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
+                   std::vector<Conf_Problem>& problems)
+{
+  loaded.dlls_.emplace_back(new ACE_DLL);
+  ACE_DLL& dll = *loaded.dlls_.back();
+  if (dll.open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
+    // The loader tells one reason per name it tried, a line each.
+    std::string why = dll.error() != 0 ? dll.error() : "not found";
+    while (!why.empty() && why.back() == '\n')
+      why.pop_back();
+    for (size_t nl; (nl = why.find('\n')) != std::string::npos;)
+      why.replace(nl, 1, "; ");
+    problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": cannot load library '" +
+                                                       d.path + "': " + why});
+    return;
+  }
+  std::string const symbol = factory_symbol(d);
+  if (dll.symbol(symbol.c_str()) == 0)
+    problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": library '" + d.path +
+                                                       "' has no symbol '" + symbol + "'"});
+}
+
+/// check_directives() with the libraries kept in @a loaded; none are loaded when it is null.
+void check_text(const std::string& text, const std::string& where, Loaded* loaded,
+                std::vector<Conf_Problem>& problems)
+{
+  std::vector<Conf_Dynamic> const dynamics = read_directives(text, where, problems);
+  if (loaded != 0)
+    for (const Conf_Dynamic& d : dynamics)
+      check_library(d, where, *loaded, problems);
+}
+
+}  // namespace
+
+std::string format_problem(const Conf_Problem& p)
+{
+  if (p.line == 0)
+    return p.where + ": " + p.message;
+  return p.where + ":" + std::to_string(p.line) + ": " + p.message;
+}
+
+void check_directives(const std::string& text, const std::string& where, bool load,
+                      std::vector<Conf_Problem>& problems)
+{
+  Loaded loaded;
+  check_text(text, where, load ? &loaded : 0, problems);
+}
+
+/// Opens @a path without blocking on a FIFO; -1 with @a why when it is no readable regular file.
+static int open_conf_file(const std::string& path, std::string& why)
+{
+  int const fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = "not a regular file";
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool readable_conf_file(const std::string& path, std::string& why)
+{
+  int const fd = open_conf_file(path, why);
+  if (fd >= 0)
+    ::close(fd);
+  return fd >= 0;
+}
+
+/// check_conf_file() with the libraries kept in @a loaded, as check_text().
+static void check_file(const std::string& path, Loaded* loaded, std::vector<Conf_Problem>& problems)
+{
+  std::string why;
+  int const fd = open_conf_file(path, why);
+  if (fd < 0) {
+    problems.push_back(Conf_Problem{path, 0, "cannot be read: " + why});
+    return;
+  }
+  std::string text;
+  char buf[8192];
+  for (;;) {
+    ssize_t const got = ::read(fd, buf, sizeof buf);
+    if (got > 0) {
+      text.append(buf, static_cast<size_t>(got));
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (got < 0)
+        problems.push_back(Conf_Problem{path, 0, std::string("cannot be read: ") + std::strerror(errno)});
+      break;
+    }
+  }
+  ::close(fd);
+  check_text(text, path, loaded, problems);
+}
+
+void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems)
+{
+  Loaded loaded;
+  check_file(path, load ? &loaded : 0, problems);
+}
+
+std::vector<std::string> check_service_config_vector(int argc, char** argv, bool directives,
+                                                     std::vector<Conf_Problem>& problems)
+{
+  std::vector<std::string> files;
+  std::vector<std::string> commands;
+  ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
+  for (int c; (c = opt()) != -1;) {
+    if (c == 'f')
+      files.push_back(opt.opt_arg());
+    else if (c == 'S')
+      commands.push_back(opt.opt_arg());
+  }
+  // Without "-f" the Configurator reads its default file, when there is one.
+  if (files.empty() && ::access(ACE_DEFAULT_SVC_CONF, F_OK) == 0)
+    files.push_back(ACE_DEFAULT_SVC_CONF);
+  Loaded loaded;
+  for (const std::string& f : files)
+    check_file(f, &loaded, problems);
+  if (directives)
+    for (const std::string& s : commands)
+      check_text(s, "-S '" + s + "'", &loaded, problems);
+  return files;
+}

@@ -1,0 +1,39 @@
+/**
+ * @file conf_grammar.h
+ *
+ * The Service Configurator's directive language, read as ACE's own lexer and parser read it,
+ * quirks included: the check must accept all they accept. Reading applies nothing; problems
+ * are collected, never logged.
+ */
+#ifndef STARTER_CONF_GRAMMAR_H
+#define STARTER_CONF_GRAMMAR_H
+
+#include <string>
+#include <vector>
+
+/// One problem: where (a file, or "-S" for a command-line directive), the line (0 when it
+/// concerns the whole file) and what is wrong.
+struct Conf_Problem
+{
+  std::string where;
+  int line;
+  std::string message;
+};
+
+/// A "dynamic" directive that names a library: where its factory is to be found.
+struct Conf_Dynamic
+{
+  int line;
+  std::string name;    ///< the service's name
+  std::string path;    ///< the library, as written (quotes taken off)
+  std::string symbol;  ///< the factory's name
+  bool function;       ///< "symbol()": a factory function, else an object
+};
+
+/// Reads the directives in @a text, which came from @a where: appends one problem per
+/// directive the Service Configurator would reject (then reads on at the next directive), and
+/// returns the "dynamic" directives that name a library, in order.
+std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
+                                          std::vector<Conf_Problem>& problems);
+
+#endif /* STARTER_CONF_GRAMMAR_H */

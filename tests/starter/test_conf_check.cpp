@@ -1,0 +1,178 @@
+// The configuration check: a table of directives the Service Configurator accepts (every form
+// of its language), which the check must accept too, and one of each kind of error it must
+// report with its line; then libraries and factories, and --check on the real binary.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "starter/conf_check.h"
+#include "support/host_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string problems_of(const std::string& text, bool load = false)
+{
+  std::vector<Conf_Problem> p;
+  check_directives(text, "f.conf", load, p);
+  std::string all;
+  for (const Conf_Problem& q : p)
+    all += format_problem(q) + "\n";
+  return all;
+}
+
+const char* const valid[] = {
+    "",
+    "# only a comment\n\n   # another\n",
+    "dynamic A Service_Object * lib:_make_A() \"-p 1 -x\"",
+    "dynamic A Service_Object * lib:_make_A() active \"-p 1\"",
+    "dynamic A Service_Object * lib:_make_A() inactive",
+    "dynamic A Service_Object * lib:_make_A()",
+    "dynamic A Service_Object * lib:an_object",
+    "dynamic A Module * /usr/lib/libm.so:_make_M() \"x\"",
+    "dynamic A STREAM * ../rel/x.so:_make_S()",
+    "dynamic A Service_Object * \"/with blank/lib.so\":_make_A() 'params here'",
+    "dynamic A Service_Object * 'lib':_make_A()\n  'params on the next line'",
+    "dynamic A Service_Object * :_make_A()",
+    "dynamic A Service_Object * C:x.so:_make_A()",
+    "dynamic A Service_Object * 9lib$x~%:_make_A()",
+    "dynamic A Service_Object * lib:_make_A() \"a\" \"b\"",  // one string: to the last quote
+    "dynamic A Service_Object * lib : _make_A ( ) \"x\" # comment",
+    "dynamic\nA\nService_Object\n*\nlib:_make_A()\n\"x\"\n",
+    "dynamic A Service_Object*lib:_make_A()active\"x\"static B",
+    "\tstatic A\r\n static B \"-d\" # trailing comment\n",
+    "static S! static Fü static $x",
+    "suspend A\nresume A\nremove A",
+    "stream S",
+    "stream S { remove X }",
+    "stream static S 'x' { static M \"y\" suspend N resume O remove P }",
+    "stream dynamic S STREAM * lib:_make_S() active \"s\" {\n"
+    "  dynamic M Module * lib:_make_M() \"m\"\n  dynamic N Service_Object * lib:_make_N()\n}",
+    "static A x#y anything after a word with '#' is ignored by the Configurator too",
+};
+
+/// ACE's network services, as an operator names them: found and loadable here.
+const char netsvcs[] =
+    "dynamic Time_Service Service_Object * netsvcs:_make_ACE_TS_Server_Acceptor() \"-p 20222\"\n"
+    "dynamic Logger Service_Object * netsvcs:_make_ACE_Server_Logging_Acceptor() \"-p 20009\"\n"
+    "dynamic Name_Server Service_Object * netsvcs:_make_ACE_Name_Acceptor() \"-p 20006\"\n";
+
+TEST(ConfCheck, AcceptsEveryFormTheConfiguratorAccepts)
+{
+  for (const char* text : valid) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ("", problems_of(text));
+  }
+  EXPECT_EQ("", problems_of(netsvcs, true));
+  // The repository's examples, libraries included (the example service only by its grammar,
+  // as it is found through LD_LIBRARY_PATH).
+  for (const char* f : {"/examples/conf.d/10-time.conf", "/examples/conf.d/20-name.conf"}) {
+    std::vector<Conf_Problem> p;
+    check_conf_file(std::string(STARTER_SOURCE_DIR) + f, true, p);
+    EXPECT_TRUE(p.empty()) << f << ": " << (p.empty() ? "" : format_problem(p[0]));
+  }
+  std::vector<Conf_Problem> p;
+  check_conf_file(std::string(STARTER_SOURCE_DIR) + "/examples/hello.conf", false, p);
+  EXPECT_TRUE(p.empty());
+}
+
+TEST(ConfCheck, ReportsEachKindOfErrorWithItsLine)
+{
+  struct Row
+  {
+    const char* text;
+    const char* problem;
+  } const rows[] = {
+      {"static A\ngarbage", "f.conf:2: syntax error: expected a directive (dynamic, static, "
+                            "suspend, resume, remove, stream), found 'garbage'"},
+      {"dynamic A Service_Object lib:f()", "f.conf:1: syntax error: expected \"*\", found 'lib'"},
+      {"dynamic A Stream * lib:f()", "f.conf:1: syntax error: expected Module, Service_Object or "
+                                     "STREAM, found 'Stream'"},
+      {"\n\ndynamic A Service_Object * lib", "f.conf:3: syntax error: expected \":\" before the end"},
+      {"static A\nstatic B \"open", "f.conf:2: quoted text without its closing quote"},
+      {"dynamic A Service_Object * lib:f() \"x\" active",
+       "f.conf:1: syntax error: expected a directive (dynamic, static, suspend, resume, remove, "
+       "stream), found 'active'"},
+      {"remove \"A\"", "f.conf:1: syntax error: expected a service name, found quoted text \"A\""},
+      {"static Module", "f.conf:1: syntax error: expected a service name, found 'Module'"},
+      {"stream S { stream T }", "f.conf:1: syntax error: expected a module directive (dynamic, "
+                                "static, suspend, resume, remove) or \"}\", found 'stream'"},
+      {"stream S {\n remove X\n", "f.conf:3: syntax error: expected a module directive (dynamic, "
+                                  "static, suspend, resume, remove) or \"}\" before the end"},
+      {"dynamic A Service_Object * lib:make.x()", "f.conf:1: syntax error: expected a factory "
+                                                  "name, found 'make.x'"},
+      {"dynamic A Service_Object * a:make()", "f.conf:1: syntax error: expected \":\", found '('"},
+      {"dynamic A Service_Object * \"lib\":f() \"args\"",
+       "f.conf:1: syntax error: expected \":\" before the end"},
+      {"dynamic A Service_Object * :f", "f.conf:1: syntax error: expected \"(\" before the end"},
+      {"dynamic 1A Service_Object * lib:f()", "f.conf:1: syntax error: expected a service name, "
+                                              "found '1A'"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    EXPECT_EQ(std::string(r.problem) + "\n", problems_of(r.text));
+  }
+  // After an error the check goes on with the next directive.
+  EXPECT_EQ(2u, count_of(problems_of("static\nstatic A\nstatic B junk\nstatic C"), "\n"));
+}
+
+TEST(ConfCheck, FindsLibrariesAsTheLoaderDoesAndTheirFactories)
+{
+  std::string const probe = PROBE_SERVICE_LIBRARY;
+  EXPECT_EQ("", problems_of("dynamic P Service_Object * " + probe + ":_make_Probe_Service()", true));
+  EXPECT_EQ("f.conf:2: service P: library '" + probe + "' has no symbol '_make_Nothing'\n",
+            problems_of("\ndynamic P Service_Object * " + probe + ":_make_Nothing()", true));
+  std::string const missing = problems_of("dynamic M Service_Object * no_such_lib:_make_M()", true);
+  EXPECT_EQ(0u, missing.find("f.conf:1: service M: cannot load library 'no_such_lib': ")) << missing;
+  EXPECT_NE(std::string::npos, missing.find("libno_such_lib.so")) << "every name tried: " << missing;
+}
+
+TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
+{
+  Temp_Dir d;
+  // Every form: no syntax problem (their made-up libraries are not found, so it exits 1).
+  std::vector<std::string> args{"--check"};
+  for (size_t i = 0; i < sizeof valid / sizeof valid[0]; ++i) {
+    args.push_back("-f");
+    args.push_back(d.write("v" + std::to_string(i) + ".conf", valid[i]));
+  }
+  Host_Process forms;
+  ASSERT_TRUE(forms.start(args));
+  ASSERT_TRUE(forms.wait_exit());
+  EXPECT_EQ(std::string::npos, forms.stderr_text().find("syntax")) << forms.stderr_text();
+  EXPECT_EQ(std::string::npos, forms.stderr_text().find("quote")) << forms.stderr_text();
+
+  // Loadable services, the examples and a command-line directive: all well.
+  Host_Process ok;
+  ASSERT_TRUE(ok.start({"--check", "-f", d.write("net.conf", netsvcs), "-f",
+                        std::string(STARTER_SOURCE_DIR) + "/examples/conf.d", "-f",
+                        d.write("p.conf", probe_line("P", d / "rec", "-t 10")), "-S",
+                        "static From_The_Command_Line \"-x\""}));
+  ASSERT_TRUE(ok.wait_exit());
+  EXPECT_EQ(0, ok.exit_code()) << ok.stderr_text();
+  EXPECT_EQ("", ok.stderr_text());
+  EXPECT_EQ("", read_file(d / "rec")) << "no service is created";
+
+  struct Bad
+  {
+    std::string text;
+    std::string problem;
+  } const bad[] = {
+      {"static A\ngarbage", "bad.conf:2: syntax error"},
+      {"dynamic P Service_Object * " + std::string(PROBE_SERVICE_LIBRARY) + ":_make_Nothing()",
+       "bad.conf:1: service P: library"},
+      {"dynamic M Service_Object * no_such_lib:_make_M()", "bad.conf:1: service M: cannot load"},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.text);
+    std::string const f = d.write("bad.conf", b.text);
+    Host_Process h;
+    ASSERT_TRUE(h.start({"--check", "-f", f}));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(1, h.exit_code());
+    EXPECT_EQ(0u, h.stderr_text().find(d / b.problem)) << h.stderr_text();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// Configuration errors end to end, on the real binary: what start-up says about each kind of
+// bad configuration, reloads that check before they apply and read conf directories anew,
+// and the journal's priority prefixes.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/host_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+TEST(ConfigErrors, StartUpNamesEachCauseAndStrictStopsBeforeOpening)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const sock = d / "sock.conf";
+  int const s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  sock.copy(a.sun_path, sizeof a.sun_path - 1);
+  ASSERT_EQ(0, ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, ::symlink((d / "gone").c_str(), (d / "dangling.conf").c_str()));
+  struct Case
+  {
+    std::string file;
+    std::string cause;
+  } const cases[] = {
+      {d / "missing.conf", d / "missing.conf: cannot be read: No such file or directory\n"},
+      {d / "dangling.conf", d / "dangling.conf: cannot be read: No such file or directory\n"},
+      {"/dev/zero", "/dev/zero: cannot be read: not a regular file\n"},
+      {sock, sock + ": cannot be read: "},
+      {d.write("syntax.conf", "static A\nstatic B \"x\" garbage\n"),
+       d / "syntax.conf:2: syntax error: expected a directive"},
+      {d.write("lib.conf", "dynamic L Service_Object * no_such_lib:_make_L()\n"),
+       d / "lib.conf:1: service L: cannot load library 'no_such_lib': "},
+      {d.write("sym.conf", "\ndynamic S Service_Object * " + std::string(PROBE_SERVICE_LIBRARY) +
+                               ":_make_Nothing()\n"),
+       d / "sym.conf:2: service S: library '" + PROBE_SERVICE_LIBRARY +
+           "' has no symbol '_make_Nothing'\n"},
+  };
+  std::string const good = d.write("good.conf", probe_line("Good", rec));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Host_Process h;
+    ASSERT_TRUE(h.start({"--strict", "-f", good, "-f", c.file}));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(1, h.exit_code());
+    EXPECT_EQ(1u, count_of(h.stderr_text(), c.cause)) << h.stderr_text();
+    EXPECT_EQ(1u, count_of(h.stderr_text(), "The configuration has 1 error, and --strict is given: "
+                                            "stopping\n")) << h.stderr_text();
+    EXPECT_EQ("", read_file(rec)) << "nothing opens";
+  }
+  ::close(s);
+
+  // Without --strict the host runs on, and says how opening went.
+  Host_Process lax;
+  ASSERT_TRUE(lax.start({"-f", good, "-f", d / "sym.conf"}));
+  ASSERT_TRUE(lax.wait_for_stderr("is started"));
+  EXPECT_EQ(1u, count_of(lax.stderr_text(), cases[6].cause)) << lax.stderr_text();
+  EXPECT_EQ(1u, count_of(lax.stderr_text(), "The Service Configurator reported 1 error: 1 service "
+                                            "open\n")) << lax.stderr_text();
+  ASSERT_TRUE(lax.send(SIGTERM));
+  ASSERT_TRUE(lax.wait_exit());
+}
+
+TEST(ConfigErrors, AnUnreadableFileDoesNotDisableTheRestOfItsDirectory)
+{
+  if (geteuid() != 0 && access("/usr/bin/setpriv", X_OK) != 0)
+    GTEST_SKIP() << "needs setpriv to run as another user";
+  Temp_Dir d;
+  ASSERT_EQ(0, chmod(d.path().c_str(), 0777));
+  std::string const rec = d / "rec";
+  std::string const dir = d.mkdir("conf.d");
+  ASSERT_EQ(0, chmod(dir.c_str(), 0755));
+  d.write("conf.d/a.conf", probe_line("A", rec));
+  ASSERT_EQ(0, chmod(d.write("conf.d/b.conf", probe_line("B", rec)).c_str(), 0));
+  d.write("conf.d/c.conf", probe_line("C", rec));
+  Host_Process h;
+  // Root reads everything: the host runs as nobody.
+  if (geteuid() == 0)
+    ASSERT_TRUE(h.start({"--reuid=65534", "--regid=65534", "--clear-groups", STARTER_BINARY, "-f",
+                         dir}, {}, {}, "/usr/bin/setpriv"));
+  else
+    ASSERT_TRUE(h.start({"-f", dir}));
+  ASSERT_TRUE(h.wait_for_stderr("is started"));
+  EXPECT_EQ(1u, lines_starting(rec, "init A").size());
+  EXPECT_EQ(1u, lines_starting(rec, "init C").size()) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), d / "conf.d/b.conf: cannot be read: Permission denied; "
+                                              "left out\n")) << h.stderr_text();
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+}
+
+TEST(ConfigErrors, ReloadChecksThenAppliesAndReadsTheDirectoryAgain)
+{
+  Temp_Dir d;
+  std::string const sent = d / "sent";
+  std::string const rec = d / "rec";
+  std::string const dir = d.mkdir("conf.d");
+  d.write("conf.d/a.conf", probe_line("A", rec));
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-f", dir}, {{"LIBSYSTEMD_FILENAME", FAKE_SYSTEMD_LIBRARY},
+                                    {"FAKE_SD_WATCHDOG_USEC", "30000000"},
+                                    {"FAKE_SD_RECORD", sent}},
+                      {"SD_NOTIFY_INTERVAL"}));
+  ASSERT_TRUE(wait_for_file(sent, "STATUS=1 service open\n")) << h.stderr_text();
+
+  // A file added since start-up is read.
+  d.write("conf.d/b.conf", probe_line("B", rec));
+  ASSERT_TRUE(h.send(SIGHUP));
+  ASSERT_TRUE(h.wait_for_stderr("Reloaded: 2 services open\n")) << h.stderr_text();
+  EXPECT_EQ(1u, lines_starting(rec, "init B").size());
+
+  // A broken file: refused, nothing finalised or initialised again.
+  std::string const before = read_file(rec);
+  d.write("conf.d/c.conf", probe_line("C", rec) + "garbage\n");
+  ASSERT_TRUE(h.send(SIGHUP));
+  std::string const refused = "Reload refused: 1 error; the running services are unchanged";
+  ASSERT_TRUE(h.wait_for_stderr(refused + "\n")) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), d / "conf.d/c.conf:2: syntax error: ")) << h.stderr_text();
+  ASSERT_TRUE(wait_for_file(sent, "READY=1\nSTATUS=" + refused + "\n")) << read_file(sent);
+  EXPECT_EQ(before, read_file(rec));
+
+  // A directive whose init fails is counted.
+  d.write("conf.d/c.conf", probe_line("C", rec, "-F"));
+  ASSERT_TRUE(h.send(SIGHUP));
+  std::string const failed = "Reloaded with 1 error: 2 services open";
+  ASSERT_TRUE(h.wait_for_stderr(failed + "\n")) << h.stderr_text();
+  ASSERT_TRUE(wait_for_file(sent, "READY=1\nSTATUS=" + failed + "\n")) << read_file(sent);
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code());
+}
+
+TEST(ConfigErrors, ReloadingTheNameServerKeepsTheReloadSignal)
+{
+  // Finalising ACE's Name_Server sets SIGHUP back to its default: a second reload would kill.
+  Temp_Dir d;
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-f", d.write("ns.conf", "dynamic Name_Server Service_Object * netsvcs:"
+                                                "_make_ACE_Name_Acceptor() \"name_server -p 0\"\n")}));
+  ASSERT_TRUE(h.wait_for_stderr("is started"));
+  for (size_t n = 1; n <= 2; ++n) {
+    ASSERT_TRUE(h.send(SIGHUP));
+    ASSERT_TRUE(h.wait_for_stderr("Reloaded: 1 service open\n", std::chrono::seconds(20), n))
+        << h.stderr_text();
+  }
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+}
+
+/// Starts the host through a shell that sets JOURNAL_STREAM to standard error's device and
+/// inode (the pipe the test reads), or to @a stream when that is not empty.
+void start_with_journal(Host_Process& h, const std::string& stream, const std::string& conf)
+{
+  std::string const value = stream.empty() ? "$(stat -L -c %d:%i /proc/self/fd/2)" : stream;
+  ASSERT_TRUE(h.start({"-c", "JOURNAL_STREAM=" + value + " exec " + STARTER_BINARY + " -f " + conf},
+                      {}, {"JOURNAL_STREAM"}, "/bin/sh"));
+}
+
+TEST(ConfigErrors, JournalStreamGetsPrioritiesOnEveryLine)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const conf =
+      d.write("p.conf", "dynamic M Service_Object * no_such_lib:_make_M()\n" +
+                            probe_line("P", rec, "-t 50 -k " + std::to_string(SIGSEGV)));
+  Host_Process h;
+  start_with_journal(h, "", conf);
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(SIGSEGV, h.term_signal());
+  std::string const err = h.stderr_text();
+  EXPECT_EQ(1u, count_of(err, "<3>" + conf + ":1: service M: cannot load library")) << err;
+  EXPECT_EQ(1u, count_of(err, "\n<6>tessary3 ")) << err;
+  EXPECT_EQ(1u, count_of(err, "<1>Signal 11 (Segmentation fault) caught in [")) << err;
+  size_t lines = 0;
+  for (size_t at = 0; at < err.size(); at = err.find('\n', at) + 1, ++lines) {
+    EXPECT_TRUE(err.compare(at, 1, "<") == 0 && err[at + 2] == '>') << err.substr(at, 60);
+    if (err.find('\n', at) == std::string::npos)
+      break;
+  }
+  EXPECT_GT(lines, 6u) << "the stack trace's lines: " << err;
+
+  // Another stream than standard error's: ACE's output as it is.
+  Host_Process other;
+  start_with_journal(other, "1:2", d.write("q.conf", probe_line("Q", rec)));
+  ASSERT_TRUE(other.wait_for_stderr("is started"));
+  ASSERT_TRUE(other.send(SIGTERM));
+  ASSERT_TRUE(other.wait_exit());
+  EXPECT_EQ(std::string::npos, other.stderr_text().find('<')) << other.stderr_text();
+}
+
+}  // namespace
