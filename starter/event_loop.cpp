@@ -16,6 +16,7 @@
 
 #include "starter/reload.h"
 #include "starter/signals.h"
+#include "starter/stop_deadline.h"
 
 /// Set by request_stop(); never reset.
 static std::atomic<bool> stop_requested(false);

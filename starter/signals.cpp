@@ -5,18 +5,16 @@
 // the stop deadline. The reactor reads the pipe in its event loop and there logs and acts, so
 // logging, the reactor and the Service Configurator are never entered from signal context. A
 // note that does not fit into the pipe is kept in a counter, so no signal is lost. The
-// handlers of the fatal signals and of the stop deadline are the exceptions: they log in signal
-// context, since the process is ending anyway.
+// handlers of the fatal signals are the exception: they log in signal context, since the
+// process is dying anyway.
 #include "starter/signals.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
-#include <time.h>
 #include <string.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -33,13 +31,11 @@
 
 #include "scrt/log_macros.h"
 #include "starter/event_loop.h"
+#include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
 
 
 typedef int (*pthread_getname_np_t)(pthread_t, char*, size_t);
-
-/// Seconds a stop may take to end the event loop before the host exits without finalising.
-static int const STOP_GRACE_SECONDS = 3;
 
 /// Set once the first stop signal has asked the loop to end; never reset.
 static bool finished = false;
@@ -52,14 +48,6 @@ static int signal_pipe[2] = {-1, -1};
 static volatile sig_atomic_t overflow[NSIG];
 /// The signal the Service Configurator's "-s" names for reconfiguration, 0 when none.
 static int reconfig_signo = 0;
-/// The stop deadline's timer, valid when stop_timer_ok; armed once, by the first stop signal.
-static timer_t stop_timer;
-static volatile sig_atomic_t stop_timer_ok = 0;
-/// Lock-free, so the handlers may take it: set by whoever arms or cancels the timer first.
-static std::atomic<bool> stop_timer_armed(false);
-/// Set when the stop deadline has passed once.
-static volatile sig_atomic_t stop_deadline_passed = 0;
-
 /// What a handler hands to the event loop: at most PIPE_BUF bytes, so one write is atomic.
 struct Signal_Note
 {
@@ -88,26 +76,10 @@ static void post_signal(int signo)
   errno = saved;
 }
 
-/// When a stop asked for STOP_GRACE_SECONDS ago has still not ended the loop, a service or a
-/// reload is stuck: the host leaves without finalising, rather than never. Fires again a second
-/// later in case logging itself is what hangs.
-static void sig_stop_deadline(int)
-{
-  if (stop_deadline_passed != 0)
-    ::_exit(0);
-  stop_deadline_passed = 1;
-  SCRT_LOG(0, (LM_ERROR, "The event loop did not end within %d s of the stop request: exiting "
-                         "without finalising the services\n", STOP_GRACE_SECONDS));
-  ::_exit(0);
-}
-
 static void sig_terminate(int signo)
 {
   post_signal(signo);
-  if (stop_timer_ok != 0 && !stop_timer_armed.exchange(true)) {
-    itimerspec deadline = {{1, 0}, {STOP_GRACE_SECONDS, 0}};
-    (void)::timer_settime(stop_timer, 0, &deadline, 0);
-  }
+  arm_stop_deadline();
 }
 
 static void sig_reconfig(int signo)
@@ -251,20 +223,6 @@ static void install(int signo, ACE_SignalHandler handler, int flags)
   ACE_Sig_Action const action(handler, signo, static_cast<sigset_t*>(0), flags);
 }
 
-/// Creates the stop deadline's timer and its disposition. SA_NODEFER lets the second expiry
-/// end a first one that hangs in logging.
-static bool init_stop_deadline()
-{
-  int const signo = SIGRTMAX;
-  install(signo, sig_stop_deadline, SA_RESTART | SA_NODEFER);
-  sigevent ev;
-  ACE_OS::memset(&ev, 0, sizeof ev);
-  ev.sigev_notify = SIGEV_SIGNAL;
-  ev.sigev_signo = signo;
-  stop_timer_ok = ::timer_create(CLOCK_MONOTONIC, &ev, &stop_timer) == 0;
-  return stop_timer_ok != 0;
-}
-
 bool init_signal_handlers()
 {
   // The platform's dlsym: ACE's wrapper takes a null handle for an invalid one and finds
@@ -343,15 +301,6 @@ void host_async_signals(sigset_t& set)
   // Never a fault: blocked in the thread that faults, it would kill the host without a word.
   if (int const r = extra_reconfig_signal())
     sigaddset(&set, r);
-}
-
-void cancel_stop_deadline()
-{
-  if (stop_timer_ok == 0)
-    return;
-  stop_timer_armed = true;  // before disarming: a later stop signal must not arm it again
-  itimerspec const none = {{0, 0}, {0, 0}};
-  (void)::timer_settime(stop_timer, 0, &none, 0);
 }
 
 void close_signal_relay()

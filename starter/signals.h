@@ -3,8 +3,7 @@
  *
  * The host's signal handling: the dispositions of the stop, reconfiguration, debug-toggle,
  * fatal and ignored signals, and the relay that carries the deferred ones from signal context
- * to the event loop. A stop that has not ended the event loop within a few seconds, because a
- * service or a reload is stuck, ends the process without finalising the services.
+ * to the event loop. A stop signal also starts the stop deadline.
  */
 #ifndef STARTER_SIGNALS_H
 #define STARTER_SIGNALS_H
@@ -29,10 +28,6 @@ void reassert_reconfig_handlers();
 /// Fills @a set with the signals the host handles asynchronously (stop, reconfigure, debug
 /// toggle, and the "-s" signal): those the pool threads must not take.
 void host_async_signals(sigset_t& set);
-
-/// Once the event loop has ended on every thread: a stop asked for from now on can no longer
-/// time out.
-void cancel_stop_deadline();
 
 /// After the services are finalised: logs the stop signals noted meanwhile, then takes the
 /// relay out of the reactor, which ACE deletes at its own shutdown.
