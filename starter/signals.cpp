@@ -181,9 +181,9 @@ public:
 /// Lives for the whole process: ACE's reactor may still refer to it while it shuts down.
 static Signal_Relay* signal_relay = 0;
 
-/// The host's disposition of each of its signals. The relayed ones restart the calls they
-/// interrupt: a service's blocking call on the thread a signal lands on must not fail with
-/// EINTR for a note written into a pipe.
+/// The host's disposition of each of its signals. The relayed ones, and only they, restart
+/// the calls they interrupt: a service's blocking call on the thread a signal lands on must
+/// not fail with EINTR for a note written into a pipe.
 struct Disposition
 {
   int signo;
@@ -296,7 +296,7 @@ void host_async_signals(sigset_t& set)
 {
   sigemptyset(&set);
   for (const Disposition& d : host_dispositions)
-    if (d.flags & SA_RESTART)
+    if (d.flags & SA_RESTART)  // relayed
       sigaddset(&set, d.signo);
   // Never a fault: blocked in the thread that faults, it would kill the host without a word.
   if (int const r = extra_reconfig_signal())

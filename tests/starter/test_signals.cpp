@@ -254,25 +254,30 @@ TEST(Signals, ClosedStandardDescriptorsAreReopenedOnDevNull)
 
 TEST(Signals, RefusesToStartWhenTheRelayCannotBeSetUp)
 {
+#if defined(__SANITIZE_ADDRESS__)
+  // Their runtime checks memory through a pipe of its own, and reports any object it cannot
+  // read that way once the descriptors run out.
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
   // Descriptor limits from too few for the relay's pipe to enough for everything: the host
-  // either refuses before the services open, or runs and stops; it never runs deaf. At the
-  // lowest limits the loader itself may fail first, depending on what the test inherited.
+  // either refuses before the services open, or runs and stops; it never runs deaf. The host
+  // inherits nothing but 0, 1 and 2, so its reactor always takes the two after them.
   int refused = 0;
-  for (int limit = 4; limit <= 16; ++limit) {
+  for (int limit = 5; limit <= 10; ++limit) {
     SCOPED_TRACE(limit);
     Temp_Dir d;
     std::string const rec = d / "rec";
     std::string const conf = d.write("p.conf", probe_line("P", rec));
     Host_Process h;
-    ASSERT_TRUE(h.start({"-c", "ulimit -n " + std::to_string(limit) + " && exec \"$0\" \"$@\"",
-                         STARTER_BINARY, "--reactor", "select", "-f", conf},
-                        {}, {}, "/bin/sh"));
+    std::string const script =
+        "for f in /proc/$$/fd/*; do n=${f##*/}; [ $n -gt 2 ] && eval \"exec $n>&-\" 2>/dev/null; "
+        "done; ulimit -n " + std::to_string(limit) + " && exec \"$0\" \"$@\"";
+    ASSERT_TRUE(h.start({"-c", script, STARTER_BINARY, "--reactor", "select", "-f", conf}, {}, {},
+                        "/bin/bash"));
     auto const deadline = std::chrono::steady_clock::now() + seconds(20);
     while (!h.wait_exit(milliseconds(20)) && count_of(h.stderr_text(), "is started.\n") == 0 &&
            std::chrono::steady_clock::now() < deadline)
       ;
-    if (h.exited() && h.exit_code() == 127)
-      continue;
     if (h.exited()) {
       EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
       EXPECT_EQ(1u, count_of(h.stderr_text(), "Failed to set up the signal relay (")) << h.stderr_text();
