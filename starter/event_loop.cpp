@@ -75,6 +75,8 @@ void run_event_loop(size_t threads)
     if (stop_requested || !reload_requested.exchange(false))
       break;
     reload_services();
+    // A service finalised by the reload may have put back what SIGHUP meant when it opened.
+    reassert_reconfig_handlers();
     reactor->reset_reactor_event_loop();
   }
   cancel_stop_deadline();

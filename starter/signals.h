@@ -20,9 +20,10 @@ bool init_signal_handlers();
 /// reads it. Call before the services open.
 void set_reconfig_signal(int signo);
 
-/// After the Service Configurator's open: puts back the host's dispositions of SIGHUP and of
-/// the "-s" signal, which the open took over (a "-s" signal that is none of the host's
-/// reconfigures as SIGHUP does), and hands on a reconfiguration asked for during the open.
+/// After the Service Configurator's open, and after each reload: puts back the host's
+/// dispositions of SIGHUP and of the "-s" signal, which the open took over (a "-s" signal that
+/// is none of the host's reconfigures as SIGHUP does), and hands on a reconfiguration asked
+/// for meanwhile.
 void reassert_reconfig_handlers();
 
 /// Fills @a set with the signals the host handles asynchronously (stop, reconfigure, debug

@@ -6,7 +6,8 @@
 // -F (fail init), -s MS (sleep inside each timer callback), -I MS (sleep inside init; both
 // sleeps last their whole time, signals or not), -A (install its own SIGALRM handler; the
 // next timer callback records each alarm), -r MS (in the first timer callback, block in a
-// read that a helper thread satisfies after MS, and record how the read ended).
+// read that a helper thread satisfies after MS, and record how the read ended), -H (take
+// SIGHUP through the reactor while it runs, as some of ACE's own services do).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -84,6 +85,7 @@ private:
   int raise_signo_ = 0;
   long sleep_ms_ = 0;
   long read_ms_ = 0;
+  bool hup_ = false;
   bool fired_ = false;
 };
 
@@ -104,7 +106,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:k:Fs:I:Ar:", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:k:Fs:I:Ar:H", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -120,6 +122,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'I': init_sleep_ms = std::atol(opt.opt_arg()); break;
       case 'A': signal(SIGALRM, on_alarm); break;
       case 'r': read_ms_ = std::atol(opt.opt_arg()); break;
+      case 'H': hup_ = reactor()->register_handler(SIGHUP, this) == 0; break;
       default: break;
     }
   }
@@ -147,6 +150,8 @@ int Probe_Service::fini()
 {
   if (timer_ != -1)
     reactor()->cancel_timer(timer_, 0, 1);
+  if (hup_)
+    reactor()->remove_handler(SIGHUP, static_cast<ACE_Sig_Action*>(0));
   record("fini");
   return 0;
 }

@@ -325,6 +325,21 @@ TEST(Signals, ServicesKeepTheirCallsAndDispositions)
     EXPECT_EQ(0, p.host.exit_code()) << p.host.stderr_text();
   }
   {
+    // A reload finalises a service that took SIGHUP, which puts back what SIGHUP did when that
+    // service opened; the next SIGHUP must still reload.
+    SCOPED_TRACE("a service that takes SIGHUP");
+    Probe_Host p("-H");
+    ASSERT_TRUE(p.started);
+    ASSERT_TRUE(p.host.wait_for_stderr("is started.\n"));
+    for (size_t reloads = 1; reloads <= 3; ++reloads) {
+      ASSERT_TRUE(p.host.send(SIGHUP));
+      EXPECT_TRUE(wait_for_file(p.rec, "init P", seconds(20), reloads + 1)) << p.host.stderr_text();
+    }
+    ASSERT_TRUE(p.host.send(SIGTERM));
+    ASSERT_TRUE(p.host.wait_exit());
+    EXPECT_EQ(0, p.host.exit_code()) << p.host.stderr_text();
+  }
+  {
     // The Service Configurator's own handler takes SIGHUP while the services open.
     SCOPED_TRACE("reload asked for during start-up");
     Probe_Host p("-I 1000");
