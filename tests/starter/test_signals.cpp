@@ -293,6 +293,14 @@ TEST(Signals, RefusesToStartWhenTheRelayCannotBeSetUp)
   EXPECT_GT(refused, 0);
 }
 
+/// Stops @a h with SIGTERM and expects exit status 0.
+void stop_with_status_zero(Host_Process& h)
+{
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+}
+
 TEST(Signals, ServicesKeepTheirCallsAndDispositions)
 {
   {
@@ -308,8 +316,7 @@ TEST(Signals, ServicesKeepTheirCallsAndDispositions)
     ASSERT_TRUE(wait_for_file(p.rec, "read P"));
     EXPECT_EQ(1u, lines_starting(p.rec, "read P").size());
     EXPECT_NE(std::string::npos, lines_starting(p.rec, "read P")[0].find(" ok")) << read_file(p.rec);
-    ASSERT_TRUE(p.host.send(SIGTERM));
-    ASSERT_TRUE(p.host.wait_exit());
+    stop_with_status_zero(p.host);
     EXPECT_EQ(0u, count_of(p.host.stderr_text(), "Interrupted system call")) << p.host.stderr_text();
   }
   {
@@ -320,9 +327,7 @@ TEST(Signals, ServicesKeepTheirCallsAndDispositions)
     ASSERT_TRUE(wait_for_file(p.rec, "timeout P"));
     ASSERT_TRUE(p.host.send(SIGALRM));
     EXPECT_TRUE(wait_for_file(p.rec, "alarm P")) << p.host.stderr_text();
-    ASSERT_TRUE(p.host.send(SIGTERM));
-    ASSERT_TRUE(p.host.wait_exit());
-    EXPECT_EQ(0, p.host.exit_code()) << p.host.stderr_text();
+    stop_with_status_zero(p.host);
   }
   {
     // A reload finalises a service that took SIGHUP, which puts back what SIGHUP did when that
@@ -335,9 +340,7 @@ TEST(Signals, ServicesKeepTheirCallsAndDispositions)
       ASSERT_TRUE(p.host.send(SIGHUP));
       EXPECT_TRUE(wait_for_file(p.rec, "init P", seconds(20), reloads + 1)) << p.host.stderr_text();
     }
-    ASSERT_TRUE(p.host.send(SIGTERM));
-    ASSERT_TRUE(p.host.wait_exit());
-    EXPECT_EQ(0, p.host.exit_code()) << p.host.stderr_text();
+    stop_with_status_zero(p.host);
   }
   {
     // The Service Configurator's own handler takes SIGHUP while the services open.
@@ -347,9 +350,7 @@ TEST(Signals, ServicesKeepTheirCallsAndDispositions)
     ASSERT_TRUE(p.host.send(SIGHUP));
     EXPECT_TRUE(p.host.wait_for_stderr("Signal 1 (Hangup) caught, and reconfiguring ... \n"))
         << p.host.stderr_text();
-    ASSERT_TRUE(p.host.send(SIGTERM));
-    ASSERT_TRUE(p.host.wait_exit());
-    EXPECT_EQ(0, p.host.exit_code());
+    stop_with_status_zero(p.host);
   }
 }
 
