@@ -86,6 +86,8 @@ inline void run_signal_storm(const std::vector<std::string>& host_args, int coun
   EXPECT_GE(count_of(h.stderr_text(), "caught, and reconfiguring"), 1u);
   EXPECT_EQ(1u, count_of(h.stderr_text(), "Signal 15 (Terminated) caught in ["));
   EXPECT_EQ(0u, count_of(h.stderr_text(), "Interrupted system call"));
+  if (ports.empty())
+    GTEST_SKIP() << "no netsvcs library was found at build time: ran with the probe alone";
 }
 
 #endif /* TESTS_STARTER_SIGNAL_STORM_H */
