@@ -34,7 +34,10 @@ enum
   /// The derived interval is the watchdog timeout divided by this...
   NOTIFY_RETRIES = 3,
   /// ...but not below this many microseconds...
-  MIN_NOTIFY_USEC = 3000000
+  MIN_NOTIFY_USEC = 3000000,
+  /// ...and no interval at all below this many: a watchdog of a few microseconds would
+  /// otherwise give a timer of 0 ms and a loop that does nothing but notify.
+  FLOOR_NOTIFY_USEC = 1000
 };
 // ...and never above half the timeout: a keep-alive that only just beats the timeout is lost
 // to the first late dispatch, and systemd then kills a healthy host.
@@ -211,6 +214,15 @@ int Systemd_Handler::open_i(ACE_Reactor* r)
                  "SD_NOTIFY_INTERVAL=%s is not shorter than the systemd watchdog timeout of "
                  "%Q ms.\n",
                  interval.c_str(), static_cast<ACE_UINT64>(usec / 1000)));
+
+  if (tmo < from_usec(FLOOR_NOTIFY_USEC)) {
+    ACE_UINT64 usec_tmo = 0;
+    tmo.to_usec(usec_tmo);
+    SCRT_LOG(0, (LM_WARNING, "The keep-alive interval of %Q us is below the floor of %d ms: "
+                             "using %d ms.\n",
+                 usec_tmo, FLOOR_NOTIFY_USEC / 1000, FLOOR_NOTIFY_USEC / 1000));
+    tmo = from_usec(FLOOR_NOTIFY_USEC);
+  }
 
   // The token is the library's sd_notify itself, so a tick needs no lookup.
   notify_timer_id_ =

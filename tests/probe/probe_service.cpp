@@ -3,19 +3,26 @@
 //
 // Arguments: -o FILE (record file, required), -n NAME, -t MS (repeating timer), -x std|int
 // (throw from the first timer callback), -k SIGNO (raise from the first timer callback),
-// -F (fail init), -s MS (sleep inside each timer callback), -I MS (sleep inside init).
+// -F (fail init), -s MS (sleep inside each timer callback), -I MS (sleep inside init; both
+// sleeps last their whole time, signals or not), -A (install its own SIGALRM handler; the
+// next timer callback records each alarm), -r MS (in the first timer callback, block in a
+// read that a helper thread satisfies after MS, and record how the read ended), -H (take
+// SIGHUP through the reactor while it runs, as some of ACE's own services do).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <ace/Get_Opt.h>
 #include <ace/Reactor.h>
@@ -23,6 +30,43 @@
 #include <ace/svc_export.h>
 
 namespace {
+
+/// Sleeps @a ms whole, resuming after every signal.
+void sleep_ms(long ms)
+{
+  timespec left = {ms / 1000, (ms % 1000) * 1000000};
+  while (nanosleep(&left, &left) == -1 && errno == EINTR)
+    ;
+}
+
+volatile sig_atomic_t alarms = 0;
+
+void on_alarm(int)
+{
+  alarms = alarms + 1;
+}
+
+/// Blocks in a read of a pipe that a helper thread writes to after @a ms; "ok" when the read
+/// got the byte, else the error.
+std::string blocking_read(long ms)
+{
+  int fds[2];
+  if (pipe(fds) != 0)
+    return "pipe failed";
+  std::thread writer([fds, ms] {
+    sleep_ms(ms);
+    char const c = 'x';
+    ssize_t const n = write(fds[1], &c, 1);
+    (void)n;
+  });
+  char c = 0;
+  ssize_t const n = read(fds[0], &c, 1);
+  std::string const how = n == 1 ? "ok" : std::strerror(errno);
+  writer.join();
+  close(fds[0]);
+  close(fds[1]);
+  return how;
+}
 
 class Probe_Service : public ACE_Service_Object
 {
@@ -40,6 +84,8 @@ private:
   std::string throw_kind_;
   int raise_signo_ = 0;
   long sleep_ms_ = 0;
+  long read_ms_ = 0;
+  bool hup_ = false;
   bool fired_ = false;
 };
 
@@ -60,7 +106,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:k:Fs:I:", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:k:Fs:I:Ar:H", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -74,6 +120,9 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'F': fail = true; break;
       case 's': sleep_ms_ = std::atol(opt.opt_arg()); break;
       case 'I': init_sleep_ms = std::atol(opt.opt_arg()); break;
+      case 'A': signal(SIGALRM, on_alarm); break;
+      case 'r': read_ms_ = std::atol(opt.opt_arg()); break;
+      case 'H': hup_ = reactor()->register_handler(SIGHUP, this) == 0; break;
       default: break;
     }
   }
@@ -87,7 +136,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
     ids += " cloexec=" + std::to_string(enabled());
   record("init", ids);
   if (init_sleep_ms > 0)
-    usleep(static_cast<useconds_t>(init_sleep_ms) * 1000);
+    sleep_ms(init_sleep_ms);
   if (fail)
     return -1;
   if (timer_ms > 0) {
@@ -101,6 +150,8 @@ int Probe_Service::fini()
 {
   if (timer_ != -1)
     reactor()->cancel_timer(timer_, 0, 1);
+  if (hup_)
+    reactor()->remove_handler(SIGHUP, static_cast<ACE_Sig_Action*>(0));
   record("fini");
   return 0;
 }
@@ -108,11 +159,17 @@ int Probe_Service::fini()
 int Probe_Service::handle_timeout(const ACE_Time_Value&, const void*)
 {
   record("timeout");
+  for (; alarms > 0; alarms = alarms - 1)
+    record("alarm");
   if (sleep_ms_ > 0)
-    usleep(static_cast<useconds_t>(sleep_ms_) * 1000);
+    sleep_ms(sleep_ms_);
   if (fired_)
     return 0;
   fired_ = true;
+  if (read_ms_ > 0) {
+    record("reading");
+    record("read", " " + blocking_read(read_ms_));
+  }
   if (throw_kind_ == "std")
     throw std::runtime_error("boom");
   if (throw_kind_ == "int")

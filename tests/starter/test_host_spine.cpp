@@ -2,13 +2,7 @@
 // loop running when services fail, and what an uncaught exception does.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <thread>
 
 #include <string>
 #include <vector>
@@ -57,24 +51,6 @@ TEST(HostSpine, LoopRunsWhenServicesFailToOpen)
   ASSERT_TRUE(h.wait_exit());
 }
 
-/// Whether a TCP connection to the loopback @a port is accepted within a few seconds.
-bool accepts(int port)
-{
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    int const fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool const ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    if (ok)
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
 TEST(HostSpine, ExampleConfigurationServesTheNetworkServices)
 {
   Host_Process h;
@@ -107,6 +83,7 @@ TEST(HostSpine, UncaughtExceptionIsLoggedThenAborts)
     EXPECT_EQ(SIGABRT, h.term_signal()) << h.stderr_text();
     EXPECT_EQ(1u, count_of(h.stderr_text(), c.record)) << h.stderr_text();
     EXPECT_EQ(0u, count_of(h.stderr_text(), "exception is caught, \n")) ;
+    EXPECT_EQ(0u, count_of(h.stderr_text(), "the back trace")) << "one record, not two";
   }
 }
 

@@ -264,6 +264,8 @@ TEST_F(Notifier, RunsWithTheDerivedOrConfiguredInterval)
       {"6 s watchdog", {{"FAKE_SD_WATCHDOG_USEC", "6000000"}}, 3000, ""},
       {"3 s watchdog, capped at half", {{"FAKE_SD_WATCHDOG_USEC", "3000000"}}, 1500, ""},
       {"1 s watchdog, capped at half", {{"FAKE_SD_WATCHDOG_USEC", "1000000"}}, 500, ""},
+      {"10 us watchdog, floored", {{"FAKE_SD_WATCHDOG_USEC", "10"}}, 1,
+       "The keep-alive interval of 5 us is below the floor of 1 ms: using 1 ms.\n"},
       {"configured", {{"FAKE_SD_WATCHDOG_USEC", "30000000"}, {"SD_NOTIFY_INTERVAL", "5"}}, 5000,
        ""},
       {"configured with a unit", {{"FAKE_SD_WATCHDOG_USEC", "30000000"},
@@ -306,7 +308,9 @@ TEST_F(Notifier, RunsWithTheDerivedOrConfiguredInterval)
       EXPECT_EQ(LM_DEBUG, r.priority);
       EXPECT_EQ(0, r.status);
     }
-    std::vector<Log_Capture::Record> const warnings = log_.matching("SD_NOTIFY_INTERVAL");
+    std::vector<Log_Capture::Record> warnings = log_.matching("SD_NOTIFY_INTERVAL");
+    for (const Log_Capture::Record& r : log_.matching("keep-alive interval"))
+      warnings.push_back(r);
     if (row.warning.empty()) {
       EXPECT_TRUE(warnings.empty());
     } else {

@@ -80,4 +80,7 @@ bool wait_for_file(const std::string& path, const std::string& needle,
 /// The lines of @a path that start with @a prefix, in order.
 std::vector<std::string> lines_starting(const std::string& path, const std::string& prefix);
 
+/// Whether a TCP connection to the loopback @a port is accepted within a few seconds.
+bool accepts(int port);
+
 #endif /* TESTS_SUPPORT_HOST_PROCESS_H */

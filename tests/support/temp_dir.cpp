@@ -1,7 +1,11 @@
-// The temporary-directory fixture and the probe configuration line.
+// The temporary-directory fixture and the configuration lines of the services tests load.
 #include "support/temp_dir.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -48,6 +52,40 @@ std::string probe_line(const std::string& name, const std::string& record,
   return "dynamic " + name + " Service_Object * " + PROBE_SERVICE_LIBRARY +
          ":_make_Probe_Service() \"-o " + record + " -n " + name +
          (options.empty() ? "" : " " + options) + "\"\n";
+}
+
+/// A loopback TCP port nobody listens on at the moment; 0 when none could be found.
+static int free_port()
+{
+  int const fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  ::close(fd);
+  return port;
+}
+
+std::string netsvcs_lines(std::vector<int>& ports)
+{
+  std::string const lib = NETSVCS_LIBRARY;
+  if (lib.empty())
+    return "";
+  static const char* const services[][2] = {
+    {"Time_Service", "_make_ACE_TS_Server_Acceptor"},
+    {"Logger", "_make_ACE_Server_Logging_Acceptor"},
+  };
+  std::string lines;
+  for (const auto& s : services) {
+    ports.push_back(free_port());
+    lines += std::string("dynamic ") + s[0] + " Service_Object * " + lib + ":" + s[1] + "() \"-p " +
+             std::to_string(ports.back()) + "\"\n";
+  }
+  return lines;
 }
 
 bool is_dir(const std::string& path)

@@ -4,6 +4,7 @@
 #define TESTS_SUPPORT_TEMP_DIR_H
 
 #include <string>
+#include <vector>
 
 class Temp_Dir
 {
@@ -34,5 +35,9 @@ bool exists(const std::string& path);
 /// @a record, with further probe @a options.
 std::string probe_line(const std::string& name, const std::string& record,
                        const std::string& options = "");
+
+/// Configuration lines for ACE's netsvcs time and logging services, each on a free loopback
+/// port, which are appended to @a ports; empty when the build found no netsvcs library.
+std::string netsvcs_lines(std::vector<int>& ports);
 
 #endif /* TESTS_SUPPORT_TEMP_DIR_H */
