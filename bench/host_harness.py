@@ -16,6 +16,9 @@ SERVICES = {
     "logger": "dynamic Logger Service_Object * netsvcs:_make_ACE_Server_Logging_Acceptor() \"-p {port}\"",
     "name": "dynamic Name_Server Service_Object * netsvcs:_make_ACE_Name_Acceptor() \"-p {port}\"",
 }
+# The repository probe (bench/repo_slots_service.cpp) where the benchmarks were built.
+SLOTS_LIBRARY = os.path.join(REPO, "build", "bench", "librepo_slots_service.so")
+SLOTS_SERVICE = "dynamic Repo_Slots Service_Object * {lib}:make_repo_slots_service() \"\""
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
                    "the back trace:")
 
@@ -38,7 +41,7 @@ def add_arguments(parser):
 class Host:
     """One host process; use as a context manager so that it is always stopped."""
 
-    def __init__(self, args, services):
+    def __init__(self, args, services, slots_library=None):
         self.dir = tempfile.mkdtemp(prefix="starter-bench.")
         self.ports = {name: free_port() for name in services}
         conf = os.path.join(self.dir, "conf.d")
@@ -46,6 +49,9 @@ class Host:
         for i, name in enumerate(services):
             with open(os.path.join(conf, "%02d-%s.conf" % (i * 10, name)), "w") as f:
                 f.write(SERVICES[name].format(port=self.ports[name]) + "\n")
+        if slots_library:
+            with open(os.path.join(conf, "99-slots.conf"), "w") as f:
+                f.write(SLOTS_SERVICE.format(lib=slots_library) + "\n")
         cmd = [args.starter]
         threads = args.threads or (4 if args.reactor == "tp" else 1)
         if args.reactor != "default":
@@ -110,6 +116,11 @@ class Host:
             return self.status
         self.status = str(rc) if rc >= 0 else signal.Signals(-rc).name
         return self.status
+
+    def repository_slots(self):
+        """The repository sizes the probe logged, one per start-up or reload."""
+        with open(self.log, errors="replace") as f:
+            return [int(l.split(":")[1]) for l in f if l.startswith("repository slots:")]
 
     def report(self):
         """The first lines of a sanitizer report or fatal-signal trace in the host's output."""
