@@ -14,6 +14,7 @@
 #include <ace/TP_Reactor.h>
 #include <ace/Token.h>
 
+#include "scrt/dev_poll_reactor.h"
 #include "scrt/key_value.h"
 #include "scrt/log_macros.h"
 
@@ -39,10 +40,9 @@ static Select_Reactor* new_impl(Select_Reactor*)
                                     ACE_Token::FIFO);
 }
 
-static ACE_Dev_Poll_Reactor* new_impl(ACE_Dev_Poll_Reactor*)
+static Dev_Poll_Reactor* new_impl(Dev_Poll_Reactor*)
 {
-  return new (std::nothrow) ACE_Dev_Poll_Reactor(static_cast<ACE_Sig_Handler*>(0), 0, 0, 0, 1,
-                                          ACE_Token::FIFO);
+  return new (std::nothrow) Dev_Poll_Reactor;
 }
 
 template <class T>
@@ -70,14 +70,14 @@ ACE_Reactor* make_reactor()
 template ACE_Reactor* make_reactor<ACE_Priority_Reactor>();
 template ACE_Reactor* make_reactor<ACE_TP_Reactor>();
 template ACE_Reactor* make_reactor<Select_Reactor>();
-template ACE_Reactor* make_reactor<ACE_Dev_Poll_Reactor>();
+template ACE_Reactor* make_reactor<Dev_Poll_Reactor>();
 
 /// The kinds by name; written only at load time.
 static Key_Value_T<make_reactor_t> make_reactor_table[] = {
   {"priority", make_reactor<ACE_Priority_Reactor>},
   {"tp", make_reactor<ACE_TP_Reactor>},
   {"select", make_reactor<Select_Reactor>},
-  {"dev_poll", make_reactor<ACE_Dev_Poll_Reactor>},
+  {"dev_poll", make_reactor<Dev_Poll_Reactor>},
   {0, 0},
 };
 

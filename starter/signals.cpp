@@ -1,19 +1,22 @@
 // The host's signal handling.
 //
 // The handlers of the stop, reconfiguration and debug-toggle signals do only async-signal-safe
-// work: they note the signal and the receiving thread's name in a pipe. The reactor reads the
-// pipe in its event loop and there logs and acts, so logging, the reactor and the Service
-// Configurator are never entered from signal context. A note that does not fit into the pipe
-// is kept in a counter, so no signal is lost. The fatal-signal handler is the one exception: it
-// logs its stack trace in signal context, since the process is dying anyway.
+// work: they note the signal and the receiving thread's name in a pipe, and a stop also arms
+// the stop deadline. The reactor reads the pipe in its event loop and there logs and acts, so
+// logging, the reactor and the Service Configurator are never entered from signal context. A
+// note that does not fit into the pipe is kept in a counter, so no signal is lost. The
+// handlers of the fatal signals and of the stop deadline are the exceptions: they log in signal
+// context, since the process is ending anyway.
 #include "starter/signals.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <time.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -25,17 +28,21 @@
 #include <ace/OS_NS_string.h>
 #include <ace/OS_NS_Thread.h>
 #include <ace/Reactor.h>
+#include <ace/Service_Config.h>
 #include <ace/Signal.h>
 
 #include "scrt/log_macros.h"
-#include "starter/reload.h"
+#include "starter/event_loop.h"
 #include "starter/systemd_handler.h"
 
 
 typedef int (*pthread_getname_np_t)(pthread_t, char*, size_t);
 
-/// Set once the first stop signal has ended the event loop; never reset.
-static volatile sig_atomic_t finished = 0;
+/// Seconds a stop may take to end the event loop before the host exits without finalising.
+static int const STOP_GRACE_SECONDS = 3;
+
+/// Set once the first stop signal has asked the loop to end; never reset.
+static bool finished = false;
 /// pthread_getname_np where the system has it, looked up at run time.
 static pthread_getname_np_t pthread_getname = 0;
 /// The relay pipe: handlers write to [1], the reactor reads [0]. Never closed, so that a late
@@ -45,6 +52,13 @@ static int signal_pipe[2] = {-1, -1};
 static volatile sig_atomic_t overflow[NSIG];
 /// The signal the Service Configurator's "-s" names for reconfiguration, 0 when none.
 static int reconfig_signo = 0;
+/// The stop deadline's timer, valid when stop_timer_ok; armed once, by the first stop signal.
+static timer_t stop_timer;
+static volatile sig_atomic_t stop_timer_ok = 0;
+/// Lock-free, so the handlers may take it: set by whoever arms or cancels the timer first.
+static std::atomic<bool> stop_timer_armed(false);
+/// Set when the stop deadline has passed once.
+static volatile sig_atomic_t stop_deadline_passed = 0;
 
 /// What a handler hands to the event loop: at most PIPE_BUF bytes, so one write is atomic.
 struct Signal_Note
@@ -74,9 +88,26 @@ static void post_signal(int signo)
   errno = saved;
 }
 
+/// When a stop asked for STOP_GRACE_SECONDS ago has still not ended the loop, a service or a
+/// reload is stuck: the host leaves without finalising, rather than never. Fires again a second
+/// later in case logging itself is what hangs.
+static void sig_stop_deadline(int)
+{
+  if (stop_deadline_passed != 0)
+    ::_exit(0);
+  stop_deadline_passed = 1;
+  SCRT_LOG(0, (LM_ERROR, "The event loop did not end within %d s of the stop request: exiting "
+                         "without finalising the services\n", STOP_GRACE_SECONDS));
+  ::_exit(0);
+}
+
 static void sig_terminate(int signo)
 {
   post_signal(signo);
+  if (stop_timer_ok != 0 && !stop_timer_armed.exchange(true)) {
+    itimerspec deadline = {{1, 0}, {STOP_GRACE_SECONDS, 0}};
+    (void)::timer_settime(stop_timer, 0, &deadline, 0);
+  }
 }
 
 static void sig_reconfig(int signo)
@@ -105,9 +136,9 @@ static void sig_abnormal_terminate(int signo)
 static void on_stop(int signo, const char* thread_name)
 {
   SCRT_LOG(0, (LM_INFO, "Signal %d (%s) caught in [%s].\n", signo, strsignal(signo), thread_name));
-  if (finished == 0 && ACE_Reactor::instance()->reactor_event_loop_done() == 0) {
-    finished = 1;
-    ACE_Reactor::instance()->end_reactor_event_loop();
+  if (!finished) {
+    finished = true;
+    request_stop();
     Systemd_Handler::notify("STOPPING=1\n");
   }
 }
@@ -115,7 +146,7 @@ static void on_stop(int signo, const char* thread_name)
 static void on_reconfig(int signo)
 {
   SCRT_LOG(0, (LM_INFO, "Signal %d (%s) caught, and reconfiguring ... \n", signo, strsignal(signo)));
-  reload_services();
+  request_reload();
 }
 
 static void on_usr2()
@@ -178,70 +209,92 @@ public:
 /// Lives for the whole process: ACE's reactor may still refer to it while it shuts down.
 static Signal_Relay* signal_relay = 0;
 
-/// Installs the host's dispositions, one action per group of signals.
-static void install_dispositions()
+/// The host's disposition of each of its signals. The relayed ones restart the calls they
+/// interrupt: a service's blocking call on the thread a signal lands on must not fail with
+/// EINTR for a note written into a pipe.
+struct Disposition
 {
-  ACE_Sig_Set sset(false);
-  sset.sig_add(SIGINT);
-  sset.sig_add(SIGQUIT);
-  sset.sig_add(SIGTERM);
-  ACE_Sig_Action term_action(sset, sig_terminate, 0, 0);
-  sset.empty_set();
+  int signo;
+  ACE_SignalHandler handler;
+  int flags;
+};
 
-  sset.sig_add(SIGILL);
-  sset.sig_add(SIGSEGV);
-  sset.sig_add(SIGFPE);
-  sset.sig_add(SIGALRM);
-  sset.sig_add(SIGXCPU);
-  sset.sig_add(SIGBUS);
-  sset.sig_add(SIGABRT);
-  ACE_Sig_Action abnormal_term_action(sset, sig_abnormal_terminate, 0, 0);
-  sset.empty_set();
+static const Disposition host_dispositions[] = {
+  {SIGINT, sig_terminate, SA_RESTART},
+  {SIGQUIT, sig_terminate, SA_RESTART},
+  {SIGTERM, sig_terminate, SA_RESTART},
+  {SIGHUP, sig_reconfig, SA_RESTART},
+  {SIGUSR2, sig_usr2, SA_RESTART},
+  {SIGILL, sig_abnormal_terminate, 0},
+  {SIGSEGV, sig_abnormal_terminate, 0},
+  {SIGFPE, sig_abnormal_terminate, 0},
+  {SIGALRM, sig_abnormal_terminate, 0},
+  {SIGXCPU, sig_abnormal_terminate, 0},
+  {SIGBUS, sig_abnormal_terminate, 0},
+  {SIGABRT, sig_abnormal_terminate, 0},
+  {SIGPIPE, ACE_SignalHandler(SIG_IGN), 0},
+  {SIGIO, ACE_SignalHandler(SIG_IGN), 0},
+  {SIGURG, ACE_SignalHandler(SIG_IGN), 0},
+};
 
-  sset.sig_add(SIGHUP);
-  ACE_Sig_Action reconfig_action(sset, sig_reconfig, 0, 0);
-  sset.empty_set();
-
-  sset.sig_add(SIGUSR2);
-  ACE_Sig_Action toggle_debug_action(sset, sig_usr2, 0, 0);
-  sset.empty_set();
-
-  sset.sig_add(SIGPIPE);
-  sset.sig_add(SIGIO);
-  sset.sig_add(SIGURG);
-  ACE_Sig_Action ignore_action(sset, ACE_SignalHandler(SIG_IGN), 0, 0);
+/// The host's disposition of @a signo, or null when the host has none.
+static const Disposition* host_disposition(int signo)
+{
+  for (const Disposition& d : host_dispositions)
+    if (d.signo == signo)
+      return &d;
+  return 0;
 }
 
-/// Installs the dispositions of the host's signals, with the handlers above, and the relay
-/// that carries the deferred ones to the event loop.
-void init_signal_handlers()
+static void install(int signo, ACE_SignalHandler handler, int flags)
+{
+  ACE_Sig_Action const action(handler, signo, static_cast<sigset_t*>(0), flags);
+}
+
+/// Creates the stop deadline's timer and its disposition. SA_NODEFER lets the second expiry
+/// end a first one that hangs in logging.
+static bool init_stop_deadline()
+{
+  int const signo = SIGRTMAX;
+  install(signo, sig_stop_deadline, SA_RESTART | SA_NODEFER);
+  sigevent ev;
+  ACE_OS::memset(&ev, 0, sizeof ev);
+  ev.sigev_notify = SIGEV_SIGNAL;
+  ev.sigev_signo = signo;
+  stop_timer_ok = ::timer_create(CLOCK_MONOTONIC, &ev, &stop_timer) == 0;
+  return stop_timer_ok != 0;
+}
+
+bool init_signal_handlers()
 {
   // The platform's dlsym: ACE's wrapper takes a null handle for an invalid one and finds
   // nothing, while the default global scope is exactly what is wanted here.
   pthread_getname = reinterpret_cast<pthread_getname_np_t>(::dlsym(RTLD_DEFAULT, "pthread_getname_np"));
 
-  if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_NONBLOCK | O_CLOEXEC) == 0) {
+  const char* failed = 0;
+  if (signal_pipe[0] < 0 && ::pipe2(signal_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+    failed = "its pipe";
+  } else {
     // Room for thousands of notes; a storm beyond that falls back to the overflow counters.
     (void)::fcntl(signal_pipe[1], F_SETPIPE_SZ, 1 << 20);
-    signal_relay = new (std::nothrow) Signal_Relay;
+    if (signal_relay == 0)
+      signal_relay = new (std::nothrow) Signal_Relay;
+    if (signal_relay == 0)
+      failed = "its handler";
+    else if (ACE_Reactor::instance()->register_handler(signal_relay, ACE_Event_Handler::READ_MASK) == -1)
+      failed = "its registration with the reactor";
+    else if (!init_stop_deadline())
+      failed = "the stop deadline's timer";
   }
-  if (signal_relay == 0 ||
-      ACE_Reactor::instance()->register_handler(signal_relay, ACE_Event_Handler::READ_MASK) == -1)
-    SCRT_LOG(-1, (LM_ERROR, "Failed to set up the signal relay, errno=%d, %m\n", ACE_OS::last_error()));
-
-  install_dispositions();
-}
-
-/// Whether @a signo is one the host already has a disposition for.
-static bool is_host_signal(int signo)
-{
-  static const int host_signals[] = {SIGINT,  SIGQUIT, SIGTERM, SIGILL,  SIGSEGV, SIGFPE,
-                                     SIGALRM, SIGXCPU, SIGBUS,  SIGABRT, SIGHUP,  SIGUSR2,
-                                     SIGPIPE, SIGIO,   SIGURG};
-  for (int s : host_signals)
-    if (s == signo)
-      return true;
-  return false;
+  if (failed != 0) {
+    // Without the relay a stop signal could never end the loop.
+    SCRT_LOG(-1, (LM_ERROR, "Failed to set up the signal relay (%s), errno=%d, %m: refusing to "
+                            "start\n", failed, ACE_OS::last_error()));
+    return false;
+  }
+  for (const Disposition& d : host_dispositions)
+    install(d.signo, d.handler, d.flags);
+  return true;
 }
 
 /// The "-s" signal when the host reconfigures on it besides SIGHUP; 0 when there is none, or
@@ -249,23 +302,30 @@ static bool is_host_signal(int signo)
 static int extra_reconfig_signal()
 {
   int const signo = reconfig_signo;
-  if (signo <= 0 || signo >= NSIG || signo == SIGKILL || signo == SIGSTOP || is_host_signal(signo))
+  if (signo <= 0 || signo >= NSIG || signo == SIGKILL || signo == SIGSTOP || host_disposition(signo) != 0)
     return 0;
   return signo;
 }
 
 /// The Service Configurator installs its own reconfiguration handler (for SIGHUP, or the
-/// signal "-s" names) when it opens, and that handler only sets a flag nobody reads. The
-/// host's dispositions are put back, so SIGHUP really reconfigures and a "-s" that names one
-/// of the host's other signals cannot take it over (a fault would otherwise return into the
-/// faulting code for ever); any other "-s" signal reconfigures as SIGHUP does.
+/// signal "-s" names) when it opens, and that handler only sets a flag nobody reads. Exactly
+/// those signals are put back, so SIGHUP really reconfigures and a "-s" that names one of the
+/// host's other signals cannot take it over (a fault would otherwise return into the faulting
+/// code for ever); any other "-s" signal reconfigures as SIGHUP does. What the services
+/// installed for other signals while they opened stays theirs. A signal the Configurator's
+/// handler took meanwhile is handed on as a note, so it is carried out once the loop runs.
 void reassert_reconfig_handlers()
 {
-  install_dispositions();
-  if (int const signo = extra_reconfig_signal()) {
-    ACE_Sig_Set sset(false);
-    sset.sig_add(signo);
-    ACE_Sig_Action reconfig_action(sset, sig_reconfig, 0, 0);
+  const Disposition* const hup = host_disposition(SIGHUP);
+  install(SIGHUP, hup->handler, hup->flags);
+  int const signo = reconfig_signo;
+  if (const Disposition* const d = host_disposition(signo))
+    install(signo, d->handler, d->flags);
+  else if (extra_reconfig_signal() != 0)
+    install(signo, sig_reconfig, SA_RESTART);
+  if (ACE_Service_Config::reconfig_occurred() != 0) {
+    ACE_Service_Config::reconfig_occurred(0);
+    post_signal(signo > 0 && signo < NSIG ? signo : SIGHUP);
   }
 }
 
@@ -276,13 +336,22 @@ void set_reconfig_signal(int signo)
 
 void host_async_signals(sigset_t& set)
 {
-  static const int signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR2};
   sigemptyset(&set);
-  for (int s : signals)
-    sigaddset(&set, s);
+  for (const Disposition& d : host_dispositions)
+    if (d.flags & SA_RESTART)
+      sigaddset(&set, d.signo);
   // Never a fault: blocked in the thread that faults, it would kill the host without a word.
   if (int const r = extra_reconfig_signal())
     sigaddset(&set, r);
+}
+
+void cancel_stop_deadline()
+{
+  if (stop_timer_ok == 0)
+    return;
+  stop_timer_armed = true;  // before disarming: a later stop signal must not arm it again
+  itimerspec const none = {{0, 0}, {0, 0}};
+  (void)::timer_settime(stop_timer, 0, &none, 0);
 }
 
 void close_signal_relay()

@@ -3,28 +3,36 @@
  *
  * The host's signal handling: the dispositions of the stop, reconfiguration, debug-toggle,
  * fatal and ignored signals, and the relay that carries the deferred ones from signal context
- * to the event loop. A failure to set up the relay is logged; nothing here stops the host.
+ * to the event loop. A stop that has not ended the event loop within a few seconds, because a
+ * service or a reload is stuck, ends the process without finalising the services.
  */
 #ifndef STARTER_SIGNALS_H
 #define STARTER_SIGNALS_H
 
 #include <signal.h>
 
-/// Installs the host's dispositions and registers the relay with the process-wide reactor.
-/// Call once, after that reactor exists and before the services open.
-void init_signal_handlers();
+/// Registers the relay with the process-wide reactor and installs the host's dispositions.
+/// Call once, after that reactor exists and before the services open. False, after an LM_ERROR
+/// naming the cause, when the relay cannot be set up: the host must then not start, since no
+/// stop signal could end it.
+bool init_signal_handlers();
 
 /// Records the Service Configurator's "-s" signal (0 for none), read as the Configurator
 /// reads it. Call before the services open.
 void set_reconfig_signal(int signo);
 
-/// Puts back the host's dispositions after the Service Configurator's open took some over, and
-/// makes a "-s" signal that is none of the host's reconfigure as SIGHUP does.
+/// After the Service Configurator's open: puts back the host's dispositions of SIGHUP and of
+/// the "-s" signal, which the open took over (a "-s" signal that is none of the host's
+/// reconfigures as SIGHUP does), and hands on a reconfiguration asked for during the open.
 void reassert_reconfig_handlers();
 
 /// Fills @a set with the signals the host handles asynchronously (stop, reconfigure, debug
 /// toggle, and the "-s" signal): those the pool threads must not take.
 void host_async_signals(sigset_t& set);
+
+/// Once the event loop has ended on every thread: a stop asked for from now on can no longer
+/// time out.
+void cancel_stop_deadline();
 
 /// After the services are finalised: logs the stop signals noted meanwhile, then takes the
 /// relay out of the reactor, which ACE deletes at its own shutdown.

@@ -47,6 +47,9 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 
 #include <signal.h>
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <atomic>
 #include <exception>
@@ -58,14 +61,15 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <ace/ACE.h>
 #include <ace/Event_Handler.h>
 #include <ace/Log_Msg.h>
-#include <ace/OS_NS_Thread.h>
+#include <ace/OS_NS_fcntl.h>
+#include <ace/OS_NS_signal.h>
 #include <ace/OS_NS_stdlib.h>
 #include <ace/OS_NS_unistd.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
-#include <ace/Thread_Manager.h>
 
 #include "scrt/log_macros.h"
+#include "starter/event_loop.h"
 #include "starter/host_options.h"
 #include "starter/open_service_config.h"
 #include "starter/operator_options.h"
@@ -102,7 +106,23 @@ void handle_terminate()
       SCRT_LOG(0, (LM_EMERGENCY, "Unknown/unhandled exception is caught: \n%?.\n"));
     }
   }
+  // The abort is this record's own end: the fatal-signal handler must not log it again.
+  ACE_OS::signal(SIGABRT, SIG_DFL);
   std::abort();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Standard descriptors.
+
+/// Opens /dev/null onto each of descriptors 0, 1 and 2 that is closed. Otherwise the reactor's
+/// or the signal relay's pipe would take such a number, and a service writing to standard
+/// output or error would write into it. open() takes the lowest free number, which, going up
+/// from 0, is the closed one.
+static void open_standard_descriptors()
+{
+  for (int fd = 0; fd <= 2; ++fd)
+    if (ACE_OS::fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+      (void)ACE_OS::open("/dev/null", O_RDWR);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -134,38 +154,7 @@ static void new_event_handler()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Event loop and shutdown.
-
-/// Thread function of the pool: runs the loop once on the reactor in @a arg.
-static ACE_THR_FUNC_RETURN event_loop(void* arg)
-{
-  ACE_Reactor* const reactor = static_cast<ACE_Reactor*>(arg);
-  reactor->owner(ACE_OS::thr_self(), 0);
-  reactor->run_reactor_event_loop(0);
-  return 0;
-}
-
-/// Runs the event loop on @a threads threads (the main thread alone for 0 or 1) until a stop
-/// signal ends it.
-static void run_event_loop(size_t threads)
-{
-  if (threads > 1) {
-    // Pool threads start with the host's asynchronous signals blocked, so that the main
-    // thread, waiting below, takes them all: a signal that interrupted a pool thread's
-    // demultiplexer would end that thread's loop for good. Fatal signals stay unblocked.
-    sigset_t async_signals;
-    sigset_t old_mask;
-    host_async_signals(async_signals);
-    ACE_OS::pthread_sigmask(SIG_BLOCK, &async_signals, &old_mask);
-    ACE_Thread_Manager::instance()->spawn_n(threads, event_loop, ACE_Reactor::instance());
-    ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
-    ACE_Thread_Manager::instance()->wait(0, false, true);
-  } else {
-    ACE_Reactor::instance()->owner(ACE_OS::thr_self(), 0);
-    while (!ACE_Reactor::instance()->reactor_event_loop_done())
-      ACE_Reactor::instance()->run_reactor_event_loop(0);
-  }
-}
+// Shutdown.
 
 /// Finalises the services and closes the Service Configurator.
 static void close_services()
@@ -176,6 +165,7 @@ static void close_services()
 
 int main(int argc, ACE_TCHAR** argv)
 {
+  open_standard_descriptors();
   std::set_terminate(handle_terminate);
   init_stl_symbols();
 
@@ -193,7 +183,8 @@ int main(int argc, ACE_TCHAR** argv)
   if (ACE_OS::hostname(host, sizeof host) == 0)
     ACE_Log_Msg::instance()->local_host(host);
 
-  init_signal_handlers();
+  if (!init_signal_handlers())
+    return 1;
   bool const opened = open_service_config(argc, argv, true, do_open_service);
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scrt/dev_poll_reactor.h"
 #include "scrt/key_value.h"
 #include "scrt/make_reactor.h"
 #include "scrt/log_capture.h"
@@ -205,7 +206,7 @@ const Kind_Row kind_rows[] = {
   {"priority", typeid(ACE_Priority_Reactor), sizeof(ACE_Priority_Reactor)},
   {"tp", typeid(ACE_TP_Reactor), sizeof(ACE_TP_Reactor)},
   {"select", typeid(ACE_Select_Reactor), sizeof(ACE_Select_Reactor)},
-  {"dev_poll", typeid(ACE_Dev_Poll_Reactor), sizeof(ACE_Dev_Poll_Reactor)},
+  {"dev_poll", typeid(Dev_Poll_Reactor), sizeof(Dev_Poll_Reactor)},
 };
 
 class ReactorKinds : public ::testing::TestWithParam<Kind_Row>
