@@ -8,23 +8,14 @@
 
 #include <cerrno>
 
-#include <ace/Default_Constants.h>
 #include <ace/OS_NS_stdlib.h>
 #include <ace/OS_NS_string.h>
 #include <ace/SString.h>
 #include <boost/algorithm/string/replace.hpp>
 
+#include "scrt/env_expansion.h"
 #include "scrt/log_macros.h"
 #include "scrt/mkdir_p.h"
-
-/// Whether ACE_OS::strenvdup can take @a text: it copies the name after the first '$' into a
-/// stack buffer of ACE_DEFAULT_ARGV_BUFSIZ characters without a bound. '/' always ends a name,
-/// and a run that long is no usable path component anyway.
-static bool fits_expansion(const char* text)
-{
-  const char* const dollar = ACE_OS::strchr(text, '$');
-  return dollar == 0 || ACE_OS::strcspn(dollar + 1, "/") < ACE_DEFAULT_ARGV_BUFSIZ;
-}
 
 Path_Conf::Path_Conf(const char* prefix, bool create, const char* basename, mode_t mode)
 {
@@ -69,7 +60,7 @@ void Path_Conf::init(const char* prefix, bool create, const char* basename, mode
   SCRT_CHECK_EMPTY_RETURN_VOID(prefix, "prefix");
 
   ACE_Auto_String_Free expanded(0);
-  if (fits_expansion(prefix))
+  if (fits_env_expansion(prefix))
     expanded.reset(ACE_OS::strenvdup(prefix));
   else
     errno = ENAMETOOLONG;

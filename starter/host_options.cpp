@@ -1,10 +1,12 @@
-// The host's own options, daemon mode, and the reactor they ask for.
+// The host's own options, their checks, and the reactor they ask for.
 #include "starter/host_options.h"
 
 #include <ace/ACE.h>
 #include <ace/Get_Opt.h>
 #include <ace/Log_Msg.h>
+#include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_string.h>
+#include <ace/OS_NS_unistd.h>
 
 #include "scrt/log_macros.h"
 #include "scrt/make_reactor.h"
@@ -32,7 +34,7 @@ Host_Options parse_host_options(int argc, char** argv)
       continue;  // everything else belongs to the Service Configurator, or to nobody
     const ACE_TCHAR* const name = opt.long_option();
     if (ACE_OS::strcmp(name, ACE_TEXT("threads")) == 0)
-      o.threads = natoi<unsigned long>(opt.opt_arg(), nullptr, nullptr);
+      o.threads_text = opt.opt_arg();
     else if (ACE_OS::strcmp(name, ACE_TEXT("reactor")) == 0)
       o.reactor = opt.opt_arg();
     else if (ACE_OS::strcmp(name, ACE_TEXT("background")) == 0)
@@ -47,38 +49,91 @@ Host_Options parse_host_options(int argc, char** argv)
   return o;
 }
 
-ACE_Reactor* get_reactor(int argc, char** argv, size_t& threads)
+/// Reads "--threads" into @a o.threads; false, logged, when it is no plain decimal count.
+static bool resolve_threads(Host_Options& o)
+{
+  if (o.threads_text == 0)
+    return true;
+  const char* end = 0;
+  unsigned long const n = natoi<unsigned long>(o.threads_text, nullptr, &end);
+  // An overflow stops at the digit that overflowed: only more digits may follow it.
+  if (ACE_OS::last_error() == ERANGE)
+    end += ACE_OS::strspn(end, "0123456789");
+  if (ACE_OS::last_error() == EINVAL || *end != 0) {
+    SCRT_LOG(0, (LM_ERROR, "Malformed --threads '%C': not a decimal count of threads\n",
+                 o.threads_text));
+    return false;
+  }
+  o.threads = n;
+  if (o.threads > max_threads) {
+    SCRT_LOG(0, (LM_WARNING, "Asked for %Q threads, using the maximum of %u\n",
+                 static_cast<ACE_UINT64>(o.threads), static_cast<unsigned>(max_threads)));
+    o.threads = max_threads;
+  }
+  return true;
+}
+
+/// Checks the reactor kind of @a o against its thread count. Returns false only when @a strict
+/// and the kind cannot be made; without @a strict such a kind is dropped for the default.
+static bool resolve_reactor(Host_Options& o, bool strict)
+{
+  if (o.reactor != 0 && *o.reactor == 0)
+    o.reactor = 0;
+  if (o.reactor != 0 && get_reactor_factory(o.reactor, o.threads) == 0) {
+    SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%C'\n", o.reactor));
+    if (strict) {
+      SCRT_LOG(0, (LM_ERROR, "No reactor of the kind asked for, and --strict is given: "
+                             "stopping\n"));
+      return false;
+    }
+    o.reactor = 0;
+  }
+  // The select-based kinds let only the reactor's owner run the loop: further threads would
+  // return at once.
+  bool const one_loop_thread = o.reactor == 0 || ACE_OS::strcmp(o.reactor, "select") == 0 ||
+                               ACE_OS::strcmp(o.reactor, "priority") == 0;
+  if (one_loop_thread && o.threads > 1) {
+    SCRT_LOG(0, (LM_WARNING, "The '%C' reactor runs its event loop on one thread only: running "
+                             "one, not %u\n",
+                 o.reactor != 0 ? o.reactor : "default", static_cast<unsigned>(o.threads)));
+    o.threads = 1;
+  }
+  return true;
+}
+
+bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict)
+{
+  // The kind is checked against a well-formed count only.
+  bool ok = resolve_threads(o) && resolve_reactor(o, strict);
+  if (!resolve_identity(o.identity)) {
+    log_incomplete_identity();
+    ok = false;
+  }
+  char dir[PATH_MAX];
+  if (ACE_OS::getcwd(dir, sizeof dir) != 0)
+    o.start_dir = dir;
+  else
+    SCRT_LOG(-1, (LM_ERROR, "Failed to get the working directory, errno=%d, %m: relative "
+                            "paths stay relative\n", ACE_OS::last_error()));
+  std::vector<std::string> const p = find_service_config_option(argc, argv, 'p');
+  if (!p.empty())
+    o.pid_file = path_of_word(p.back().c_str(), o.start_dir.c_str());
+  return ok;
+}
+
+ACE_Reactor* get_reactor(const Host_Options& o, size_t& threads)
 {
   threads = 0;
-  Host_Options const o = parse_host_options(argc, argv);
-  if (o.background && ACE::daemonize(ACE_TEXT("/"), true, ACE_TEXT("<unknown>")) == -1) {
-    // Skipping the switch would leave the services the identity the host was started with.
-    if (o.identity.user != 0 || o.identity.primary_group != 0)
-      refuse_incomplete_identity();
-    return 0;
-  }
-  switch_identity(o.identity);
-
   const char* const type = o.reactor;
-  size_t n = o.threads;
-  if (type == 0 || *type == 0)
+  if (type == 0)
     return 0;
-  if (n > max_threads) {
-    SCRT_LOG(0, (LM_WARNING, "Asked for %Q threads, using the maximum of %u\n",
-                 static_cast<ACE_UINT64>(n), static_cast<unsigned>(max_threads)));
-    n = max_threads;
-  }
-  make_reactor_t const maker = get_reactor_factory(type, n);
-  if (maker == 0) {
-    SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%s'\n", type));
-    return 0;
-  }
-  ACE_Reactor* const reactor = maker();
+  make_reactor_t const maker = get_reactor_factory(type, o.threads);
+  ACE_Reactor* const reactor = maker != 0 ? maker() : 0;
   if (reactor == 0) {
     SCRT_LOG(0, (LM_ERROR, "Failed to create '%s' reactor\n", type));
     return 0;
   }
-  threads = n;
+  threads = o.threads;
   if (threads > 1)
     SCRT_LOG(0, (LM_INFO, "Created '%s' reactor with %u threads\n", type,
                  static_cast<unsigned>(threads)));

@@ -2,39 +2,55 @@
  * @file host_options.h
  *
  * The host's own options ("--reactor", "--threads", "--background", "--user",
- * "--primary-group", "--group"), read in place: argv is never reordered, since the Service
- * Configurator reads the same words later. Then the process detaches when asked, takes on the
- * asked identity and builds the reactor.
+ * "--primary-group", "--group", and the Service Configurator's "-b" and "-p", which the host
+ * carries out itself), read in place: argv is never reordered, since the Service Configurator
+ * reads the same words later. They are checked and resolved before the host does anything
+ * with them, so that every refusal reaches the operator before the host detaches; then the
+ * reactor they ask for is built.
  */
 #ifndef STARTER_HOST_OPTIONS_H
 #define STARTER_HOST_OPTIONS_H
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 #include <ace/Reactor.h>
 
 #include "starter/identity.h"
 
-/// The host's options as the command line gives them.
+/// The host's options as the command line gives them, completed by resolve_host_options().
 struct Host_Options
 {
-  const char* reactor = nullptr;  ///< "--reactor", null when not given
-  size_t threads = 0;             ///< "--threads", 0 when not given
-  bool background = false;        ///< "--background", or the Service Configurator's "-b"
+  const char* reactor = nullptr;       ///< "--reactor", null when not given or not usable
+  const char* threads_text = nullptr;  ///< "--threads" as written, null when not given
+  size_t threads = 0;                  ///< the event-loop threads to run, once resolved
+  bool background = false;             ///< "--background", or the Service Configurator's "-b"
   Identity_Request identity;
+  std::string start_dir;               ///< the working directory the host started in
+  std::optional<std::string> pid_file; ///< the last "-p" path, made absolute against start_dir
 };
 
 /// Reads the host's options out of @a argc / @a argv (only read).
 Host_Options parse_host_options(int argc, char** argv);
 
 /**
- * Daemonizes when asked (the Service Configurator's "-b" is honoured here, in ACE's stead),
- * switches identity, and returns a new reactor of the "--reactor" kind, which the caller owns.
- * Returns null when no reactor was asked for, when none could be made (logged), or when
- * daemonizing failed (not logged). @a threads is 0 unless a reactor is returned; then it is the
- * "--threads" count, capped at 1024. Does not return when an asked-for identity could not be
- * taken on completely.
+ * Checks and completes @a o, read from @a argc / @a argv, logging each problem: "--threads"
+ * must be a plain decimal count (one that overflows is taken as the most there may be, and
+ * more than 1024 as 1024, with a warning); a reactor kind that cannot be made is dropped for
+ * ACE's default reactor; kinds that let only one thread run their loop (and the default
+ * reactor) run one, with one warning when more were asked for. Resolves the identity's names,
+ * the starting directory and the pid file's path. Returns false when the host must not start:
+ * a malformed count, an identity that does not resolve (with the refusal record), or, when
+ * @a strict, a reactor kind that cannot be made.
  */
-ACE_Reactor* get_reactor(int argc, char** argv, size_t& threads);
+bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict);
+
+/**
+ * Returns a new reactor of the kind @a o (resolved) asks for, which the caller owns, and sets
+ * @a threads to the number of event-loop threads to run on it. Returns null with @a threads 0
+ * when no reactor was asked for or none could be made (logged).
+ */
+ACE_Reactor* get_reactor(const Host_Options& o, size_t& threads);
 
 #endif /* STARTER_HOST_OPTIONS_H */

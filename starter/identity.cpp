@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -12,7 +13,6 @@
 #include <ace/ACE.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_errno.h>
-#include <ace/OS_NS_pwd.h>
 #include <ace/OS_NS_stdlib.h>
 #include <ace/OS_NS_unistd.h>
 
@@ -29,6 +29,11 @@ ACE_INT64 parse_uid_gid(const char* s)
     return v;
   return -1;
 }
+
+/// The most room one user or group lookup gets. The system's suggested size is a guess: a
+/// long line anywhere before the entry (a group with many members, a long comment field) makes
+/// the lookup fail with ERANGE, so the room is doubled up to this bound.
+static size_t const max_lookup_buffer = 1024 * 1024;
 
 /// Allocates room for the number of items the system limit @a name gives (@a default_ when it
 /// gives none), @a item_size bytes each. Sets @a res to that count; null with errno ENOMEM
@@ -49,72 +54,117 @@ static char* new_sysconf_buffer(int name, int default_, int item_size, size_t& r
   return buf;
 }
 
-/// Resolves @a user, a name or a numeric id that must exist in the user database. Returns the
-/// entry's name (a new string, freed with delete[]) and sets @a uid and, when @a gid is
-/// non-null, @a *gid to its ids; on failure logs, returns null and leaves both (unsigned) -1.
-static char* get_uid(const char* user, uid_t& uid, gid_t* gid)
+/// Runs @a lookup(buffer, size), a reentrant database lookup that returns 0 or an error
+/// number, starting with the room the system limit @a name suggests and doubling it on ERANGE
+/// up to max_lookup_buffer. Returns the last lookup's result, or ENOMEM when no room could be
+/// allocated; @a buf keeps the room the found entry points into.
+template <class Lookup>
+static int lookup_entry(int name, Lookup lookup, std::unique_ptr<char[]>& buf)
 {
-  uid = static_cast<uid_t>(-1);
-  if (gid != 0)
-    *gid = static_cast<gid_t>(-1);
-  ACE_INT64 const v = parse_uid_gid(user);
   size_t size = 0;
-  std::unique_ptr<char[]> const buf(new_sysconf_buffer(_SC_GETPW_R_SIZE_MAX, 16384, 1, size));
-  SCRT_CHECK_NULL_RETURN(buf.get(), "buf", 0);
-  passwd pwd;
-  passwd* res = 0;
-  int const rc = v >= 0 ? ::getpwuid_r(static_cast<uid_t>(v), &pwd, buf.get(), size, &res)
-                        : ACE_OS::getpwnam_r(user, &pwd, buf.get(), size, &res);
-  if (rc != 0)
-    ACE_OS::last_error(rc);
-  else if (res == 0)
-    ACE_OS::last_error(ENOENT);
-  if (res != 0) {
-    uid = pwd.pw_uid;
-    if (gid != 0)
-      *gid = pwd.pw_gid;
-    return ACE::strnew(pwd.pw_name);
+  buf.reset(new_sysconf_buffer(name, 1024, 1, size));
+  for (;;) {
+    if (!buf)
+      return ENOMEM;
+    int const rc = lookup(buf.get(), size);
+    if (rc != ERANGE || size >= max_lookup_buffer)
+      return rc;
+    size = std::min(size * 2, max_lookup_buffer);
+    buf.reset(new (std::nothrow) char[size]);
   }
-  SCRT_LOG(0, (LM_ERROR, "Failed to get %C password entry, errno=%d, %m\n", user,
-               ACE_OS::last_error()));
-  return 0;
 }
 
-/// Resolves @a group as get_uid() resolves a user, in the group database.
-static char* get_gid(const char* group, gid_t& gid)
+/// Resolves @a user, a name or a numeric id that must exist in the user database, into its
+/// entry's @a name, @a uid and primary group @a gid. Returns false, logged, when it does not.
+static bool get_uid(const char* user, std::string& name, uid_t& uid, gid_t& gid)
 {
-  gid = static_cast<gid_t>(-1);
+  ACE_INT64 const v = parse_uid_gid(user);
+  passwd pwd;
+  passwd* res = 0;
+  std::unique_ptr<char[]> buf;
+  int const rc = lookup_entry(_SC_GETPW_R_SIZE_MAX, [&](char* b, size_t n) {
+    return v >= 0 ? ::getpwuid_r(static_cast<uid_t>(v), &pwd, b, n, &res)
+                  : ::getpwnam_r(user, &pwd, b, n, &res);
+  }, buf);
+  if (rc == 0 && res != 0) {
+    name = pwd.pw_name;
+    uid = pwd.pw_uid;
+    gid = pwd.pw_gid;
+    return true;
+  }
+  ACE_OS::last_error(rc != 0 ? rc : ENOENT);
+  SCRT_LOG(0, (LM_ERROR, "Failed to get %C password entry, errno=%d, %m\n", user,
+               ACE_OS::last_error()));
+  return false;
+}
+
+/// Resolves @a group as get_uid() resolves a user, in the group database, into @a gid.
+static bool get_gid(const char* group, gid_t& gid)
+{
   ACE_INT64 const v = parse_uid_gid(group);
-  size_t size = 0;
-  std::unique_ptr<char[]> const buf(new_sysconf_buffer(_SC_GETGR_R_SIZE_MAX, 16384, 1, size));
-  SCRT_CHECK_NULL_RETURN(buf.get(), "buf", 0);
   struct group grp;
   struct group* res = 0;
-  int const rc = v >= 0 ? ::getgrgid_r(static_cast<gid_t>(v), &grp, buf.get(), size, &res)
-                        : ::getgrnam_r(group, &grp, buf.get(), size, &res);
-  if (rc != 0)
-    ACE_OS::last_error(rc);
-  else if (res == 0)
-    ACE_OS::last_error(ENOENT);
-  if (res != 0) {
+  std::unique_ptr<char[]> buf;
+  int const rc = lookup_entry(_SC_GETGR_R_SIZE_MAX, [&](char* b, size_t n) {
+    return v >= 0 ? ::getgrgid_r(static_cast<gid_t>(v), &grp, b, n, &res)
+                  : ::getgrnam_r(group, &grp, b, n, &res);
+  }, buf);
+  if (rc == 0 && res != 0) {
     gid = grp.gr_gid;
-    return ACE::strnew(grp.gr_name);
+    return true;
   }
+  ACE_OS::last_error(rc != 0 ? rc : ENOENT);
   SCRT_LOG(0, (LM_ERROR, "Failed to get %C group entry, errno=%d, %m\n", group,
                ACE_OS::last_error()));
-  return 0;
+  return false;
+}
+
+bool identity_asked(const Identity_Request& request)
+{
+  return request.user != 0 || request.primary_group != 0 || !request.groups.empty();
+}
+
+bool resolve_identity(Identity_Request& request)
+{
+  Resolved_Identity r;
+  // Every name is looked up, so that one run reports every name that does not resolve.
+  bool complete = true;
+  if (request.primary_group != 0)
+    complete = r.set_gid = get_gid(request.primary_group, r.gid);
+  if (request.user != 0) {
+    gid_t user_gid = static_cast<gid_t>(-1);
+    if (!get_uid(request.user, r.user, r.uid, user_gid))
+      complete = false;
+    else if (request.primary_group == 0) {
+      r.gid = user_gid;
+      r.set_gid = true;
+    }
+  }
+  for (const char* name : request.groups) {
+    gid_t gid = static_cast<gid_t>(-1);
+    if (get_gid(name, gid))
+      r.groups.push_back(gid);
+  }
+  r.complete = complete;
+  request.resolved = r;
+  return complete;
+}
+
+void log_incomplete_identity()
+{
+  SCRT_LOG(-1, (LM_ERROR, "Refusing to run with an incomplete identity switch.\n"));
 }
 
 [[noreturn]] void refuse_incomplete_identity()
 {
-  SCRT_LOG(-1, (LM_ERROR, "Refusing to run with an incomplete identity switch.\n"));
+  log_incomplete_identity();
   std::exit(EXIT_FAILURE);
 }
 
-/// Sets the current supplementary groups plus the groups @a names. A name that does not
-/// resolve is left out; names beyond the system's limit are dropped with one warning; a
-/// failure of the system calls is logged and leaves fewer groups, never more.
-static void set_supplementary_groups(const std::vector<const char*>& names)
+/// Sets the current supplementary groups plus @a extra. Groups beyond the system's limit are
+/// dropped with one warning; a failure of the system calls is logged and leaves fewer groups,
+/// never more.
+static void set_supplementary_groups(const std::vector<gid_t>& extra)
 {
   size_t size = 0;
   std::unique_ptr<char[]> const buf(
@@ -129,14 +179,11 @@ static void set_supplementary_groups(const std::vector<const char*>& names)
     n = 0;  // no valid count of current groups: the named ones alone
   }
   size_t dropped = 0;
-  for (const char* name : names) {
-    if (static_cast<size_t>(n) >= size) {
+  for (gid_t gid : extra) {
+    if (static_cast<size_t>(n) >= size)
       ++dropped;
-      continue;
-    }
-    std::unique_ptr<char[]> const found(get_gid(name, gids[n]));
-    if (found)
-      ++n;
+    else
+      gids[n++] = gid;
   }
   if (dropped > 0)
     SCRT_LOG(0, (LM_WARNING, "Dropped %u supplementary groups beyond the limit of %u\n",
@@ -149,39 +196,31 @@ static void set_supplementary_groups(const std::vector<const char*>& names)
 
 void switch_identity(const Identity_Request& request)
 {
-  uid_t uid = static_cast<uid_t>(-1);
-  gid_t gid = static_cast<gid_t>(-1);
-  std::unique_ptr<char[]> user;
-  std::unique_ptr<char[]> group;  // also marks that gid holds a group to set
-  if (request.primary_group != 0)
-    group.reset(get_gid(request.primary_group, gid));
-  if (request.user != 0) {
-    user.reset(get_uid(request.user, uid, group ? 0 : &gid));
-    if (user && !group)
-      group.reset(ACE::strnew(""));  // gid is the user's primary group
-  }
-  if ((request.user != 0 && (!user || !group)) || (request.primary_group != 0 && !group))
+  const Resolved_Identity& r = request.resolved;
+  if (!r.complete)
     refuse_incomplete_identity();
+  bool const user = request.user != 0;
+  uid_t const uid = r.uid;
+  gid_t const gid = r.gid;
 
   uid_t const ruid = ::getuid();
   gid_t const rgid = ::getgid();
 
   // Group first and user last: once the user is switched, the process may change neither.
-  if (group && (gid != rgid || gid != ::getegid()) && ::setgid(gid) != 0) {
+  if (r.set_gid && (gid != rgid || gid != ::getegid()) && ::setgid(gid) != 0) {
     int const e = ACE_OS::last_error();
     SCRT_LOG(-1, (LM_ERROR, "Failed to set gid to %u, errno=%d, %m\n",
                   static_cast<unsigned>(gid), e));
     refuse_incomplete_identity();
   }
-  if (user && (gid != rgid || uid != ruid) && ::initgroups(user.get(), gid) != 0) {
+  if (user && (gid != rgid || uid != ruid) && ::initgroups(r.user.c_str(), gid) != 0) {
     int const e = ACE_OS::last_error();
-    SCRT_LOG(-1, (LM_ERROR, "Failed to init groups by %C (uid=%u) and %C (gid=%u), errno=%d, %m\n",
-                  user.get(), static_cast<unsigned>(uid), group.get(),
-                  static_cast<unsigned>(gid), e));
+    SCRT_LOG(-1, (LM_ERROR, "Failed to init groups by %C (uid=%u) and gid=%u, errno=%d, %m\n",
+                  r.user.c_str(), static_cast<unsigned>(uid), static_cast<unsigned>(gid), e));
     refuse_incomplete_identity();
   }
   if (!request.groups.empty())
-    set_supplementary_groups(request.groups);
+    set_supplementary_groups(r.groups);
   if (user) {
     if ((uid != ruid || uid != ::geteuid()) && ::setuid(uid) != 0) {
       int const e = ACE_OS::last_error();
@@ -192,6 +231,6 @@ void switch_identity(const Identity_Request& request)
     if (::getuid() != uid || ::geteuid() != uid)
       refuse_incomplete_identity();
   }
-  if (group && (::getgid() != gid || ::getegid() != gid))
+  if (r.set_gid && (::getgid() != gid || ::getegid() != gid))
     refuse_incomplete_identity();
 }

@@ -3,16 +3,19 @@
  *
  * Builds the Service Configurator's argument vector out of the host's command line: keeps the
  * Configurator's own options in command-line order, drops everything else (the host's long
- * options among them, and "-b", which the host carries out itself), and expands each "-f"
- * that names a directory into one "-f" per regular "*.conf" file in it, in byte order of the
- * paths. Nothing here logs.
+ * options among them, and "-b" and "-p", which the host carries out itself), and expands each
+ * "-f" that names a directory into one "-f" per regular "*.conf" file in it, in byte order of
+ * the paths. A relative "-f" path is taken against the base directory the caller gives, so
+ * that a host which has since changed directory reads what the operator named.
  *
  * Words from the command line go through ACE's argument vector one at a time, so environment
  * references and quoting work as the Configurator's users expect. File names found in a
  * directory are not shell words: they reach the vector byte for byte, whatever they hold
  * (blanks, quotes, backslashes, a leading "$"). A "-f" word that names a directory only after
  * its environment reference is replaced is expanded as well, so ACE is never handed a
- * directory as a configuration file.
+ * directory as a configuration file; one that quoting and substitution turn into no element or
+ * several is handed on as written, so it can never swallow the option after it. The only
+ * record logged here is the one for a word whose reference is too long to substitute.
  */
 #ifndef STARTER_OPEN_SERVICE_CONFIG_H
 #define STARTER_OPEN_SERVICE_CONFIG_H
@@ -26,22 +29,43 @@
 #include <ace/Dirent.h>
 #include <ace/Get_Opt.h>
 
+#include "scrt/env_expansion.h"
 #include "scrt/inline_util.h"
+#include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
 
 /**
  * Scans @a argc / @a argv (only read; @a argv[0] is the program path when @a skip_first_arg,
  * else the literal "dummy" heads the new vector), builds the Service Configurator's argument
  * vector and returns what @a open_service(argc, argv) returns for it. The vector lives only
- * for that call.
+ * for that call. Relative "-f" paths are taken against @a base_dir when it is not null or empty.
  */
 template <class F>
-bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service);
+bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service,
+                         const char* base_dir = nullptr);
 
 /// The arguments the Service Configurator's short option @a option has in @a argv (argv[0]
 /// being the program path), in command-line order, read exactly as open_service_config()
 /// reads them; an empty string for each occurrence of an option without argument.
 inline std::vector<std::string> find_service_config_option(int argc, char** argv, int option);
+
+/// Whether every element ACE's argument vector makes of the command-line word @a word can go
+/// through ACE's environment substitution; logs nothing.
+inline bool fits_substitution(const char* word);
+
+/**
+ * The path that the command-line word @a word names: its one element after quoting and
+ * environment substitution, or, when that gives no element or several, @a word as written.
+ * A relative result is taken against @a base_dir when it is not null or empty. @a elements,
+ * when not null, receives the count of elements. A reference too long to substitute is logged
+ * (LM_ERROR) and left as written.
+ */
+inline std::string path_of_word(const char* word, const char* base_dir,
+                                size_t* elements = nullptr);
+
+/// @a path when it is absolute or empty or @a base_dir is null or empty, else @a base_dir, '/'
+/// and @a path.
+inline std::string absolute_path(const std::string& path, const char* base_dir);
 
 // End of the public part; the machinery follows.
 
@@ -85,16 +109,31 @@ inline bool collect_conf_files(const char* dir, std::vector<std::string>& files)
   return true;
 }
 
-/// Appends the elements that ACE's vector makes of the one command-line word @a word.
-inline void append_substituted(const char* word, std::vector<std::string>& out)
+/// Appends the elements that ACE's vector makes of the one command-line word @a word,
+/// references replaced when @a substitute.
+inline void append_elements(const char* word, bool substitute, std::vector<std::string>& out)
 {
-  ACE_ARGV args(true);
+  ACE_ARGV args(substitute);
   if (args.add(word, true) == -1)
     return;
   int const n = args.argc();
   char** const v = args.argv();
   for (int i = 0; v != 0 && i < n && v[i] != 0; ++i)
     out.push_back(v[i]);
+}
+
+/// Appends the elements that ACE's vector makes of the one command-line word @a word. ACE
+/// substitutes each element on its own, so each is measured on its own; when one does not fit,
+/// the word's elements are appended as written, with one record.
+inline void append_substituted(const char* word, std::vector<std::string>& out)
+{
+  if (fits_substitution(word)) {
+    append_elements(word, true, out);
+    return;
+  }
+  SCRT_LOG(0, (LM_ERROR, "Left '%.64C...' unsubstituted: its environment reference is longer "
+                         "than %d characters\n", word, ACE_DEFAULT_ARGV_BUFSIZ - 1));
+  append_elements(word, false, out);
 }
 
 }  // namespace starter_detail
@@ -111,8 +150,38 @@ inline std::vector<std::string> find_service_config_option(int argc, char** argv
   return found;
 }
 
+inline bool fits_substitution(const char* word)
+{
+  std::vector<std::string> elements;
+  starter_detail::append_elements(word, false, elements);
+  for (const std::string& e : elements)
+    if (!fits_env_expansion(e.c_str()))
+      return false;
+  return true;
+}
+
+inline std::string absolute_path(const std::string& path, const char* base_dir)
+{
+  if (path.empty() || path[0] == '/' || base_dir == 0 || *base_dir == 0)
+    return path;
+  std::string joined(base_dir);
+  if (joined.back() != '/')
+    joined += '/';
+  return joined + path;
+}
+
+inline std::string path_of_word(const char* word, const char* base_dir, size_t* elements)
+{
+  std::vector<std::string> e;
+  starter_detail::append_substituted(word, e);
+  if (elements != 0)
+    *elements = e.size();
+  return absolute_path(e.size() == 1 ? e[0] : std::string(word), base_dir);
+}
+
 template <class F>
-bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service)
+bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service,
+                         const char* base_dir)
 {
   using namespace starter_detail;
 
@@ -133,6 +202,8 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
         // The host daemonizes for "-b" itself, once, before its reactor and identity switch
         // exist. Handed on, it would make ACE daemonize again inside open and close every
         // descriptor, the reactor's own included.
+      case 'p':
+        // The host writes (and removes) the pid file itself, safe against a planted link.
         break;
       case 'd':
       case 'n':
@@ -140,7 +211,6 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
         words.push_back(Svc_Word{std::string("-") + static_cast<char>(c), SVC_FLAG});
         break;
       case 'k':
-      case 'p':
       case 's':
       case 'S':
         words.push_back(Svc_Word{std::string("-") + static_cast<char>(c), SVC_FLAG});
@@ -149,7 +219,7 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
       case 'f': {
         const char* const prefix = opt.opt_arg();
         std::vector<std::string> files;
-        if (!collect_conf_files(prefix, files)) {
+        if (!collect_conf_files(absolute_path(prefix, base_dir).c_str(), files)) {
           words.push_back(Svc_Word{prefix, SVC_CONF_ARG});
           break;
         }
@@ -166,7 +236,6 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
 
   std::vector<std::string> out;
   out.reserve(words.size());
-  std::vector<std::string> elems;
   for (const Svc_Word& w : words) {
     switch (w.kind) {
       case SVC_FLAG:
@@ -177,17 +246,16 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
         append_substituted(w.text.c_str(), out);
         break;
       case SVC_CONF_ARG: {
-        elems.clear();
-        append_substituted(w.text.c_str(), elems);
+        std::string path = path_of_word(w.text.c_str(), base_dir);
         std::vector<std::string> files;
-        if (elems.size() == 1 && collect_conf_files(elems[0].c_str(), files)) {
+        if (collect_conf_files(path.c_str(), files)) {
           for (std::string& f : files) {
             out.push_back("-f");
             out.push_back(std::move(f));
           }
         } else {
           out.push_back("-f");
-          out.insert(out.end(), elems.begin(), elems.end());
+          out.push_back(std::move(path));
         }
         break;
       }

@@ -4,15 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <ace/Get_Opt.h>
 
+#include "starter/check_run.h"
+#include "starter/host_options.h"
 #include "starter/open_service_config.h"
 #include "starter/version.h"
 
@@ -43,13 +45,14 @@ static const char usage[] =
     "\n"
     "Host options:\n"
     "  --reactor KIND          create a reactor of this kind: select, tp, priority, dev_poll\n"
-    "  --threads N             run the event loop on N threads (a pool when N > 1)\n"
-    "  --background            detach into the background before anything else\n"
+    "  --threads N             event-loop threads (a pool when N > 1: tp, dev_poll)\n"
+    "  --background            detach; return once the services are open\n"
     "  --user NAME|UID         switch to this user (and its primary group)\n"
     "  --primary-group NAME|GID  set the process's group\n"
     "  --group NAME|GID        add a supplementary group; may be repeated\n"
     "  --strict                stop with a non-zero status when a service fails to open\n"
-    "  --check                 print the Service Configurator's arguments, check the files, exit\n"
+    "  --check                 print the Service Configurator's arguments, check what the run\n"
+    "                          reads (as its --user), exit\n"
     "  --version               print the version and exit\n"
     "  --help                  print this text and exit\n"
     "\n"
@@ -59,7 +62,7 @@ static const char usage[] =
     "  -f PATH                 a configuration file, or a directory of *.conf files\n"
     "  -k KEY                  the logging server key\n"
     "  -n                      do not load statically linked services\n"
-    "  -p FILE                 write the process id to FILE\n"
+    "  -p FILE                 write the process id to FILE; removed on a clean stop\n"
     "  -s SIGNO                a further signal that reloads the configuration\n"
     "  -S DIRECTIVE            a Service Configurator directive\n"
     "  -y                      load statically linked services\n"
@@ -83,26 +86,53 @@ static bool check_target(const char* path, bool directory_allowed)
   return false;
 }
 
-int check_service_config(int argc, char** argv)
+/// Checks every "-f" target the run reads, relative ones taken against @a base_dir, and prints
+/// the Service Configurator's vector. True when all is well.
+static bool check_conf_files(int argc, char** argv, const char* base_dir)
 {
   bool ok = true;
   // The targets as written: a directory is fine here, its files are checked below.
-  std::vector<std::string> const written = find_service_config_option(argc, argv, 'f');
-  for (const std::string& w : written)
-    if (w.empty() || w[0] != '$')  // references are checked once replaced, below
-      ok = check_target(w.c_str(), true) && ok;
+  std::set<std::string> written;
+  for (const std::string& w : find_service_config_option(argc, argv, 'f')) {
+    std::string path;
+    if (!check_conf_word(w, base_dir, path)) {
+      written.insert(path);  // reported already
+      ok = false;
+    } else {
+      written.insert(path);
+      ok = check_target(path.c_str(), true) && ok;
+    }
+  }
 
   open_service_config(argc, argv, true, [&ok, &written](int n, char** v) {
     for (int i = 0; i < n; ++i) {
       std::printf("%s\n", v[i]);
       bool const target = i > 0 && std::strcmp(v[i - 1], "-f") == 0;
-      if (target && std::find(written.begin(), written.end(), v[i]) == written.end())
+      if (target && written.count(v[i]) == 0)
         ok = check_target(v[i], false) && ok;
     }
     return true;
+  }, base_dir);
+  return ok;
+}
+
+int check_service_config(int argc, char** argv)
+{
+  // The host's options as the run reads them, each problem logged; a reactor kind that cannot
+  // be made counts, as it does under --strict.
+  Host_Options host = parse_host_options(argc, argv);
+  bool const reactor_asked = host.reactor != 0 && *host.reactor != 0;
+  bool ok = resolve_host_options(host, argc, argv, false);
+  ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(argc, argv) && ok;
+  // What the run reads, it reads as the identity it switches to.
+  int const files = run_as_identity(host.identity, [&] {
+    int const status = check_conf_files(argc, argv, host.start_dir.c_str()) ? 0 : 1;
+    if (host.pid_file)
+      std::printf("pid file: %s\n", host.pid_file->c_str());
+    return status;
   });
   std::fflush(stdout);
-  return ok ? 0 : 1;
+  return ok && files == 0 ? 0 : 1;
 }
 
 int run_operator_options(const Operator_Options& options, int argc, char** argv)

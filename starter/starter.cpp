@@ -69,10 +69,12 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <ace/Service_Config.h>
 
 #include "scrt/log_macros.h"
+#include "starter/daemon.h"
 #include "starter/event_loop.h"
 #include "starter/host_options.h"
 #include "starter/open_service_config.h"
 #include "starter/operator_options.h"
+#include "starter/pid_file.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
 #include "starter/systemd_handler.h"
@@ -174,9 +176,18 @@ int main(int argc, ACE_TCHAR** argv)
   if (answered >= 0)
     return answered;
 
+  Host_Options host_options = parse_host_options(argc, argv);
+  if (!resolve_host_options(host_options, argc, argv, operator_options.strict))
+    return 1;
+  enter_background(host_options.background);
+  switch_identity(host_options.identity);
+  Pid_File pid_file;
+  if (!pid_file.write(host_options.pid_file) && operator_options.strict)
+    return 1;
+
   size_t threads = 0;
   std::unique_ptr<ACE_Reactor> recycler;
-  if (ACE_Reactor* const r = get_reactor(argc, argv, threads))
+  if (ACE_Reactor* const r = get_reactor(host_options, threads))
     recycler.reset(ACE_Reactor::instance(r, true));
 
   ACE_TCHAR host[64];
@@ -185,7 +196,9 @@ int main(int argc, ACE_TCHAR** argv)
 
   if (!init_signal_handlers())
     return 1;
-  bool const opened = open_service_config(argc, argv, true, do_open_service);
+  bool const opened =
+      open_service_config(argc, argv, true, do_open_service,
+                          host_options.start_dir.c_str());
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();
@@ -196,6 +209,7 @@ int main(int argc, ACE_TCHAR** argv)
   new_event_handler<Systemd_Handler>();
   log_product_info();
   notify_service_status();
+  report_running();
 
   run_event_loop(threads);
 

@@ -1,10 +1,12 @@
 // Daemon mode against the real binary: "--background" and the Service Configurator's "-b"
-// both detach once, before the services open. The launching process exits 0 at once; the
-// daemon runs from "/", writes the pid file asked for with "-p", hosts the probe service and
-// stops on SIGTERM.
+// both detach once, before the services open. The launching process exits once the services
+// are open, with 0, or with 1 when the start failed; the daemon keeps the umask, runs from "/",
+// writes the pid file asked for with "-p" (relative paths taken from where it was started),
+// hosts the probe service, stops on SIGTERM and removes its pid file.
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,23 +63,37 @@ TEST_P(Daemon, DetachesOnceAndRunsTheServices)
   Temp_Dir d;
   std::string const rec = d / "rec";
   std::string const pid_file = d / "starter.pid";
-  std::vector<std::string> args = GetParam();
-  for (const char* a : {"--reactor", "select", "-p"})
+  d.mkdir("conf.d");
+  d.write("conf.d/p.conf", probe_line("P", rec, "-t 20"));
+  // A link planted at the pid path is replaced, never followed.
+  std::string const victim = d.write("victim", "precious\n");
+  ASSERT_EQ(0, symlink(victim.c_str(), pid_file.c_str()));
+  // Started from the temporary directory with relative paths and a umask of 027.
+  std::vector<std::string> args = {"-c", "cd \"$0\" && umask 027 && exec \"$@\"", d.path(),
+                                   STARTER_BINARY};
+  args.insert(args.end(), GetParam().begin(), GetParam().end());
+  for (const char* a : {"--reactor", "select", "-p", "starter.pid", "-f", "conf.d"})
     args.push_back(a);
-  args.push_back(pid_file);
-  args.push_back("-f");
-  args.push_back(d.write("p.conf", probe_line("P", rec, "-t 20")));
 
   Host_Process launcher;
-  ASSERT_TRUE(launcher.start(args));
+  ASSERT_TRUE(launcher.start(args, Host_Process::Env(), std::vector<std::string>(), "/bin/sh"));
   ASSERT_TRUE(launcher.wait_exit(seconds(20)));
   EXPECT_EQ(0, launcher.exit_code()) << launcher.stderr_text();
+  // The launcher ends once the services are open, not before.
+  EXPECT_EQ(1u, count_of(read_file(rec), "init P"));
+  EXPECT_EQ(1u, count_of(launcher.stderr_text(), "is started")) << launcher.stderr_text();
 
-  ASSERT_TRUE(wait_for_file(pid_file, "\n")) << "no pid file";
+  struct stat st;
+  ASSERT_EQ(0, lstat(pid_file.c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0644u, st.st_mode & 07777);
+  EXPECT_EQ("precious\n", read_file(victim));
   Daemon_Guard daemon;
   daemon.pid = static_cast<pid_t>(std::atol(read_file(pid_file).c_str()));
   ASSERT_GT(daemon.pid, 0);
   EXPECT_NE(launcher.pid(), daemon.pid);
+  std::string const status = read_file("/proc/" + std::to_string(daemon.pid) + "/status");
+  EXPECT_NE(std::string::npos, status.find("Umask:\t0027\n")) << status;
 
   // The services run in the process the pid file names, from "/", and its loop dispatches.
   ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(20), 3));
@@ -91,6 +107,37 @@ TEST_P(Daemon, DetachesOnceAndRunsTheServices)
   EXPECT_TRUE(wait_for_file(rec, "fini P"));
   EXPECT_TRUE(wait_gone(daemon.pid, seconds(20)));
   EXPECT_EQ(1u, count_of(read_file(rec), "fini P"));
+  EXPECT_FALSE(exists(pid_file)) << "the pid file outlived a clean stop";
+}
+
+// A start that fails, before detaching or after, is seen where the host was started: the
+// launcher prints why and exits 1, and no pid file is left behind.
+TEST(DaemonStart, TheLauncherReportsAFailedStart)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const bad = d.write("bad.conf", probe_line("Bad", rec, "-F"));
+  struct Row
+  {
+    std::vector<std::string> args;
+    std::string record;
+  } const rows[] = {
+    {{"--user", "no-such-user"}, "Refusing to run with an incomplete identity switch.\n"},
+    {{"--threads", "2x", "--reactor", "tp"}, "Malformed --threads '2x'"},
+    {{"--strict", "-f", bad}, "Failed to open the services, and --strict is given: stopping\n"},
+    {{"--strict", "-p", d / "no/such/dir.pid"}, "Failed to create the pid file '" + d / "no/such/dir.pid"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+    std::vector<std::string> args = {"--background", "-p", d / "x.pid"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    Host_Process launcher;
+    ASSERT_TRUE(launcher.start(args));
+    ASSERT_TRUE(launcher.wait_exit(seconds(20)));
+    EXPECT_EQ(1, launcher.exit_code()) << launcher.stderr_text();
+    EXPECT_EQ(1u, count_of(launcher.stderr_text(), row.record)) << launcher.stderr_text();
+    EXPECT_FALSE(exists(d / "x.pid"));
+  }
 }
 
 std::string daemon_case_name(const ::testing::TestParamInfo<std::vector<std::string>>& info)

@@ -163,16 +163,6 @@ TEST_F(Identity, PrimaryGroupReplacesTheUsers)
   EXPECT_EQ(0u, ids.groups.count(0));
 }
 
-TEST_F(Identity, UnresolvedPrimaryGroupFallsBackToTheUsers)
-{
-  Ids const ids = run({"--user", "nobody", "--primary-group", "no-such-group"});
-  EXPECT_EQ(all4(nobody_), ids.uid);
-  EXPECT_EQ(all4(nobody_gid_), ids.gid);
-  EXPECT_EQ(1u, count_of(stderr_,
-                         "Failed to get no-such-group group entry, errno=2, "));
-  EXPECT_EQ(0u, count_of(stderr_, REFUSAL));
-}
-
 TEST_F(Identity, SupplementaryGroupsJoinTheUsers)
 {
   // Set before the user switch: afterwards the process could no longer change its groups.
@@ -213,9 +203,16 @@ TEST_F(Identity, RefusesToRunWhenTheSwitchCannotBeCompleted)
     {{"--user", "nobody-such", "--group", "audio"},
      "Failed to get nobody-such password entry, errno=2, "},
     {{"--primary-group", "no-such-group"}, "Failed to get no-such-group group entry, errno=2, "},
+    // A primary group asked for is never silently replaced by the user's.
+    {{"--user", "nobody", "--primary-group", "no-such-group"},
+     "Failed to get no-such-group group entry, errno=2, "},
+    {{"--user", "root", "--primary-group", ""}, "Failed to get  group entry, errno=2, "},
   };
   for (const Refusal_Row& row : rows) {
-    SCOPED_TRACE(row.args[0] + " '" + row.args[1] + "'");
+    std::string trace;
+    for (const std::string& a : row.args)
+      trace += "'" + a + "' ";
+    SCOPED_TRACE(trace);
     std::vector<std::string> args = row.args;
     args.push_back("-f");
     args.push_back(conf_);
@@ -297,34 +294,62 @@ bool start_unable_to_fork(Host_Process& h, const std::string& starter,
   return h.start(a, env, std::vector<std::string>(), "/usr/bin/prlimit");
 }
 
-TEST_F(Identity, FailedDaemonizingRefusesOnlyWhenAnIdentityWasAsked)
+TEST_F(Identity, FailedDetachingStopsTheHost)
 {
   if (access("/usr/bin/setpriv", X_OK) != 0 || access("/usr/bin/prlimit", X_OK) != 0 ||
       getgrnam("nogroup") == 0)
     GTEST_SKIP() << "needs /usr/bin/setpriv, /usr/bin/prlimit and the group nogroup";
   if (getpwuid(static_cast<uid_t>(std::atol(LONE_ID))) != 0)
     GTEST_SKIP() << "the user id " << LONE_ID << " is in use here";
-  {
-    // Skipping the switch silently would run the services as whoever started the host.
+  // Running in the foreground instead would leave the launcher waiting, and skipping the
+  // switch would run the services as whoever started the host.
+  for (const char* option : {"--user", "--reactor"}) {
+    SCOPED_TRACE(option);
     Host_Process h;
-    ASSERT_TRUE(
-        start_unable_to_fork(h, starter_, {"--background", "--user", "nobody", "-f", conf_}));
+    ASSERT_TRUE(start_unable_to_fork(
+        h, starter_,
+        {"--background", option, option[2] == 'u' ? "nobody" : "select", "-f", conf_}));
     ASSERT_TRUE(h.wait_exit());
-    EXPECT_NE(0, h.exit_code()) << h.stderr_text();
-    EXPECT_EQ(1u, count_of(h.stderr_text(), REFUSAL)) << h.stderr_text();
+    EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
+    EXPECT_EQ(1u, count_of(h.stderr_text(), "Failed to detach into the background, errno=11, "))
+        << h.stderr_text();
     EXPECT_EQ("", read_file(rec_));
   }
-  {
-    // Without an identity to take on, the host stays in the foreground on ACE's reactor.
-    Host_Process h;
-    ASSERT_TRUE(
-        start_unable_to_fork(h, starter_, {"--background", "--reactor", "select", "-f", conf_}));
-    ASSERT_TRUE(wait_for_file(rec_, "init P")) << h.stderr_text();
-    EXPECT_EQ(0u, count_of(h.stderr_text(), "reactor")) << h.stderr_text();
-    ASSERT_TRUE(h.send(SIGTERM));
-    ASSERT_TRUE(h.wait_exit());
-    EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
-  }
+}
+
+// --- Long entries in the user and group databases ----------------------------------------
+
+TEST_F(Identity, LookupsGrowTheirRoomForLongEntries)
+{
+  // Copies of the databases with entries longer than the room the system suggests, mounted
+  // over the real ones in a private mount namespace.
+  if (access("/usr/bin/unshare", X_OK) != 0 || system("/usr/bin/unshare -m true 2>/dev/null") != 0)
+    GTEST_SKIP() << "needs a private mount namespace (unshare -m)";
+  std::string members = "root";
+  while (members.size() < 4096)
+    members += ",member" + std::to_string(members.size());
+  std::string const group = dir_.write(
+      "group", read_file("/etc/group") + "biggrp:x:4240:" + members + "\nsmallgrp:x:4241:\n");
+  std::string const passwd =
+      dir_.write("passwd", read_file("/etc/passwd") + "biguser:x:4242:4240:" +
+                               std::string(4096, 'g') + ":/nonexistent:/usr/sbin/nologin\n");
+  std::remove(rec_.c_str());
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-m", "/bin/sh", "-c",
+                       "mount --bind \"$1\" /etc/group && mount --bind \"$2\" /etc/passwd && "
+                       "shift 2 && exec \"$@\"",
+                       "sh", group, passwd, starter_, "--user", "biguser", "--group", "smallgrp",
+                       "-f", conf_},
+                      Host_Process::Env(), std::vector<std::string>(), "/usr/bin/unshare"));
+  ASSERT_TRUE(wait_for_file(rec_, "init P")) << h.stderr_text();
+  Ids const ids = read_ids(h.pid());
+  EXPECT_EQ(all4(4242), ids.uid);
+  EXPECT_EQ(all4(4240), ids.gid);
+  EXPECT_EQ(1u, ids.groups.count(4241)) << "the group after the long line";
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+  EXPECT_EQ(0u, count_of(h.stderr_text(), "Failed")) << h.stderr_text();
 }
 
 }  // namespace

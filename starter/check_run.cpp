@@ -1,0 +1,63 @@
+// The checks --check makes of the words and the identity of the run.
+#include "starter/check_run.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <ace/OS_NS_sys_wait.h>
+#include <ace/OS_NS_unistd.h>
+
+#include "starter/open_service_config.h"
+
+bool words_fit_substitution(int argc, char** argv)
+{
+  bool fit = argc < 1 || fits_substitution(argv[0]);
+  for (char option : {'f', 'k', 'p', 's', 'S'})
+    for (const std::string& w : find_service_config_option(argc, argv, option))
+      fit = fits_substitution(w.c_str()) && fit;
+  return fit;
+}
+
+bool check_conf_word(const std::string& word, const char* base_dir, std::string& path)
+{
+  path.clear();
+  if (!fits_substitution(word.c_str()))
+    return false;
+  size_t elements = 0;
+  std::string const named = path_of_word(word.c_str(), nullptr, &elements);
+  path = absolute_path(named, base_dir);
+  struct stat st;
+  if (elements != 1)
+    std::fprintf(stderr, "starter: -f '%s': %zu words after quoting and substitution, not one "
+                 "path\n", word.c_str(), elements);
+  else if (word.find('$') != std::string::npos && named.find('$') != std::string::npos &&
+           ::stat(path.c_str(), &st) != 0)
+    std::fprintf(stderr, "starter: -f '%s': an environment reference in it names no "
+                 "variable\n", word.c_str());
+  else
+    return true;
+  return false;
+}
+
+int run_as_identity(const Identity_Request& identity, const std::function<int()>& check)
+{
+  std::fflush(stdout);
+  if (!identity_asked(identity) || !identity.resolved.complete)
+    return check();
+  pid_t const pid = ACE_OS::fork();
+  if (pid == 0) {
+    switch_identity(identity);
+    int const status = check();
+    std::fflush(stdout);
+    ACE_OS::_exit(status);
+  }
+  int status = 0;
+  if (pid < 0 || ACE_OS::waitpid(pid, &status, 0) != pid) {
+    std::perror("starter: cannot check as the identity the run takes on");
+    return 1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
