@@ -14,7 +14,6 @@ KINDS = ["default", "select", "tp", "priority", "dev_poll"]
 SERVICES = {
     "time": "dynamic Time_Service Service_Object * netsvcs:_make_ACE_TS_Server_Acceptor() \"-p {port}\"",
     "logger": "dynamic Logger Service_Object * netsvcs:_make_ACE_Server_Logging_Acceptor() \"-p {port}\"",
-    "name": "dynamic Name_Server Service_Object * netsvcs:_make_ACE_Name_Acceptor() \"-p {port}\"",
 }
 # The repository probe (bench/repo_slots_service.cpp) where the benchmarks were built.
 SLOTS_LIBRARY = os.path.join(REPO, "build", "bench", "librepo_slots_service.so")
