@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,7 +56,14 @@ int run_as_identity(const Identity_Request& identity, const std::function<int()>
     ACE_OS::_exit(status);
   }
   int status = 0;
-  if (pid < 0 || ACE_OS::waitpid(pid, &status, 0) != pid) {
+  pid_t waited = -1;
+  // A signal that lands meanwhile must not leave the child running on, unwaited for, while
+  // the check reports a failure it did not find.
+  if (pid > 0)
+    do
+      waited = ACE_OS::waitpid(pid, &status, 0);
+    while (waited == -1 && errno == EINTR);
+  if (pid < 0 || waited != pid) {
     std::perror("starter: cannot check as the identity the run takes on");
     return 1;
   }
