@@ -3,10 +3,12 @@
 // sides, and every figure prints min/median/max per side and the ratio of the medians
 // (host / peer). Traffic goes to loopback only; every wait is bounded in count and in time.
 //
-//   peer_compare [--quick] [--runs N] [--host PATH] [--peer PATH] [--conf-files N]
+//   peer_compare [--quick] [--runs N] [--conf-files N] [--host PATH] [--peer PATH]
+//                [--only start|conf|traffic]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -53,6 +55,9 @@ struct Options
   int records = 40000;      ///< per measurement, shared among its connections
   std::string host = STARTER_BINARY;
   std::string peer = "/usr/bin/ace_netsvcs";
+  std::string only;  ///< one group of figures: start, conf or traffic; empty for all
+
+  bool wants(const char* group) const { return only.empty() || only == group; }
 };
 
 /// Why a run failed; the program stops with it, killing what it started.
@@ -127,14 +132,19 @@ Child spawn(const std::vector<std::string>& argv, const char* libsystemd, bool c
 
 /// Sends @a sig and waits for the exit; false when it does not come within 10 s. The wait
 /// sleeps on a process descriptor: polling would take a core from the process that is stopping.
-bool stop_child(Child& c, int sig)
+/// @a cpu_ms, when given, receives the processor time the child used in all, user and system.
+bool stop_child(Child& c, int sig, double* cpu_ms = nullptr)
 {
   int const pidfd = static_cast<int>(::syscall(SYS_pidfd_open, c.pid, 0));
   ::kill(c.pid, sig);
   pollfd p = {pidfd, POLLIN, 0};
   if (pidfd != -1)
     ::poll(&p, 1, 10000);
-  bool const exited = ::waitpid(c.pid, nullptr, pidfd != -1 ? WNOHANG : 0) == c.pid;
+  rusage ru = {};
+  bool const exited = ::wait4(c.pid, nullptr, pidfd != -1 ? WNOHANG : 0, &ru) == c.pid;
+  if (cpu_ms != nullptr)
+    *cpu_ms = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
+              (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
   if (pidfd != -1)
     ::close(pidfd);
   if (!exited) {
@@ -379,7 +389,7 @@ void write_file(const std::string& path, const std::string& text)
 /// stop signal to exit.
 struct Start_Figures
 {
-  double accepting, reply, rss, stop;
+  double accepting, reply, rss, stop, cpu;
 };
 
 /// Starts @a args (time service on @a port), takes its start-up figures and stops it.
@@ -402,7 +412,7 @@ Start_Figures start_and_stop(const std::vector<std::string>& args, unsigned shor
   f.rss = vm_rss_kib(c.pid) / 1024.0;
   Clock::time_point const t3 = Clock::now();
   // The peer stops on SIGINT only; the host takes it as a stop as well.
-  if (!stop_child(c, SIGINT))
+  if (!stop_child(c, SIGINT, &f.cpu))
     fail(args[0] + " did not stop within 10 s of SIGINT");
   f.stop = ms_between(t3, Clock::now());
   return f;
@@ -424,6 +434,7 @@ void run_startup(const Options& o, int run, std::vector<Figure>& figs)
     pick(figs[1]).push_back(f.reply);
     pick(figs[3]).push_back(f.stop);
     pick(figs[4]).push_back(f.rss);
+    pick(figs[5]).push_back(f.cpu);
     if (host_side) {
       Start_Figures const g = start_and_stop(args, tport, nullptr);
       figs[2].host.push_back(g.reply);
@@ -449,7 +460,7 @@ std::vector<std::string> make_conf_dir(const std::string& dir, int n)
 }
 
 void run_conf_dir(const Options& o, int run, const std::string& dir,
-                  const std::vector<std::string>& files, Figure& fig)
+                  const std::vector<std::string>& files, Figure& fig, Figure& cpu)
 {
   for (int k = 0; k < 2; ++k) {
     bool const host_side = (k == 0) == (run % 2 == 0);
@@ -467,6 +478,7 @@ void run_conf_dir(const Options& o, int run, const std::string& dir,
     }
     Start_Figures const f = start_and_stop(args, tport, "0");
     (host_side ? fig.host : fig.peer).push_back(f.reply);
+    (host_side ? cpu.host : cpu.peer).push_back(f.cpu);
   }
 }
 
@@ -639,13 +651,15 @@ int main(int argc, char** argv)
       o.runs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--conf-files" && has_value) {
       o.conf_files = std::max(0, std::atoi(argv[++i]));
+    } else if (a == "--only" && has_value) {
+      o.only = argv[++i];
     } else if (a == "--host" && has_value) {
       o.host = argv[++i];
     } else if (a == "--peer" && has_value) {
       o.peer = argv[++i];
     } else {
       std::fprintf(stderr, "usage: %s [--quick] [--runs N] [--conf-files N] [--host PATH] "
-                           "[--peer PATH]\n", argv[0]);
+                           "[--peer PATH] [--only start|conf|traffic]\n", argv[0]);
       return 2;
     }
   }
@@ -661,16 +675,19 @@ int main(int argc, char** argv)
       {"start-up: first reply, systemd library loaded", "ms", false, {}, {}},
       {"stop: SIGINT -> exit", "ms", false, {}, {}},
       {"idle VmRSS", "MiB", false, {}, {}},
+      {"processor time, start to exit", "ms", false, {}, {}},
   };
-  for (int run = 0; run < o.runs; ++run)
+  for (int run = 0; o.wants("start") && run < o.runs; ++run)
     run_startup(o, run, start);
 
   Figure dir = {"conf directory of " + std::to_string(o.conf_files) + " files: spawn -> reply",
                 "ms", false, {}, {}};
+  Figure dir_cpu = {"conf directory: processor time, start to exit", "ms", false, {}, {}};
   std::string const conf_d = g_work_dir + "/conf.d";
-  std::vector<std::string> const files = make_conf_dir(conf_d, o.conf_files);
-  for (int run = 0; run < o.runs; ++run)
-    run_conf_dir(o, run, conf_d, files, dir);
+  std::vector<std::string> const files =
+      o.wants("conf") ? make_conf_dir(conf_d, o.conf_files) : std::vector<std::string>();
+  for (int run = 0; o.wants("conf") && run < o.runs; ++run)
+    run_conf_dir(o, run, conf_d, files, dir, dir_cpu);
 
   std::vector<Figure> traffic = {
       {"time round trips, 1 connection", "1/s", true, {}, {}},
@@ -680,11 +697,13 @@ int main(int argc, char** argv)
       {"log records, 4 connections", "1/s", true, {}, {}},
       {"log records, 16 connections", "1/s", true, {}, {}},
   };
-  run_traffic(o, traffic);
+  if (o.wants("traffic"))
+    run_traffic(o, traffic);
 
   remove_work_dir(files);
   std::vector<Figure> all = start;
   all.push_back(dir);
+  all.push_back(dir_cpu);
   all.insert(all.end(), traffic.begin(), traffic.end());
   print_figures(all, o);
   return 0;

@@ -17,7 +17,7 @@
 #ifndef STARTER_OPEN_SERVICE_CONFIG_H
 #define STARTER_OPEN_SERVICE_CONFIG_H
 
-#include <set>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -27,7 +27,6 @@
 #include <ace/Get_Opt.h>
 
 #include "scrt/inline_util.h"
-#include "scrt/string_sprintf.h"
 
 /**
  * Scans @a argc / @a argv (only read; @a argv[0] is the program path when @a skip_first_arg,
@@ -64,6 +63,18 @@ struct Svc_Word
   Svc_Word_Kind kind;
 };
 
+/// Whether entry @a e of the directory whose path ends in @a prefix ("dir/") names a regular
+/// file, or a link to one. The entry's own type answers without a system call; only a link,
+/// or a file system that leaves the type unknown, costs a stat.
+inline bool is_regular_entry(const std::string& prefix, const ACE_DIRENT* e)
+{
+#if defined(_DIRENT_HAVE_D_TYPE)
+  if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK)
+    return e->d_type == DT_REG;
+#endif
+  return is_regular_file((prefix + e->d_name).c_str());
+}
+
 /// Adds to @a files the regular "*.conf" files of directory @a dir, in byte order of their
 /// paths. Returns false, adding nothing, when @a dir cannot be opened as a directory.
 inline bool collect_conf_files(const char* dir, std::vector<std::string>& files)
@@ -71,17 +82,18 @@ inline bool collect_conf_files(const char* dir, std::vector<std::string>& files)
   ACE_Dirent d;
   if (d.open(dir) == -1)
     return false;
-  std::set<std::string> found;
-  std::string path;
-  for (ACE_DIRENT* e = d.read(); e != 0; e = d.read()) {
-    if (ACE::isdotdir(e->d_name) || !is_file_extension(e->d_name, "conf"))
-      continue;
-    if (string_sprintf(path, "%s/%s", dir, e->d_name) < 0)
-      continue;
-    if (is_regular_file(path.c_str()))
-      found.insert(path);
-  }
-  files.insert(files.end(), found.begin(), found.end());
+  std::string const prefix = std::string(dir) + '/';
+  // The names share the prefix, so they sort as the paths do; short names sort without
+  // touching the heap.
+  std::vector<std::string> names;
+  for (ACE_DIRENT* e = d.read(); e != 0; e = d.read())
+    if (!ACE::isdotdir(e->d_name) && is_file_extension(e->d_name, "conf") &&
+        is_regular_entry(prefix, e))
+      names.emplace_back(e->d_name);
+  std::sort(names.begin(), names.end());
+  files.reserve(files.size() + names.size());
+  for (const std::string& name : names)
+    files.push_back(prefix + name);
   return true;
 }
 
