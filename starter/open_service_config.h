@@ -18,7 +18,9 @@
 #define STARTER_OPEN_SERVICE_CONFIG_H
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <ace/ACE.h>
@@ -83,17 +85,22 @@ inline bool collect_conf_files(const char* dir, std::vector<std::string>& files)
   if (d.open(dir) == -1)
     return false;
   std::string const prefix = std::string(dir) + '/';
-  // The names share the prefix, so they sort as the paths do; short names sort without
-  // touching the heap.
-  std::vector<std::string> names;
+  // The names share the prefix, so they sort as the paths do. The first eight bytes of a name,
+  // as one big-endian number, settle most comparisons without reading the strings.
+  std::vector<std::pair<uint64_t, std::string> > names;
   for (ACE_DIRENT* e = d.read(); e != 0; e = d.read())
     if (!ACE::isdotdir(e->d_name) && is_file_extension(e->d_name, "conf") &&
-        is_regular_entry(prefix, e))
-      names.emplace_back(e->d_name);
+        is_regular_entry(prefix, e)) {
+      uint64_t key = 0;
+      const char* c = e->d_name;
+      for (int i = 0; i < 8; ++i, c += *c != 0 ? 1 : 0)
+        key = key << 8 | static_cast<unsigned char>(*c);
+      names.emplace_back(key, e->d_name);
+    }
   std::sort(names.begin(), names.end());
   files.reserve(files.size() + names.size());
-  for (const std::string& name : names)
-    files.push_back(prefix + name);
+  for (const auto& name : names)
+    files.push_back(prefix + name.second);
   return true;
 }
 
