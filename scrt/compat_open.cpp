@@ -177,7 +177,7 @@ static fdopen_compat_t init_fdopen()
   return chosen;
 }
 
-static popen_compat_t init_popen()
+popen_compat_t scrt_detail::probe_popen()
 {
   FILE* const fp = ::popen("/bin/true", "re");
   popen_compat_t const chosen =
@@ -185,6 +185,23 @@ static popen_compat_t init_popen()
   if (fp != 0)
     ::pclose(fp);
   return chosen;
+}
+
+// The popen probe starts a shell, which costs more than the rest of a small program's start.
+// A C library that honours 'e' in popen's mode is known from its build: glibc since 2.9 (a
+// program built against it refuses to run with an older one) and musl, which the build names.
+#if (defined(__GLIBC__) && !defined(__UCLIBC__) &&                                      \
+     (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 9))) ||                     \
+    defined(SCRT_LIBC_MUSL)
+const bool scrt_detail::popen_e_known = true;
+#else
+const bool scrt_detail::popen_e_known = false;
+#endif
+
+static popen_compat_t init_popen()
+{
+  return scrt_detail::popen_e_known ? static_cast<popen_compat_t>(::popen)
+                                    : scrt_detail::probe_popen();
 }
 
 void init_compat_opens()

@@ -4,6 +4,7 @@
  * Opening files, streams and pipes close-on-exec on any system. A probe at process start points
  * each function pointer below at the system's own function where the system honours the
  * close-on-exec request atomically, and at a wrapper that adds FD_CLOEXEC with fcntl otherwise.
+ * For popen the answer comes from the build where the C library is known to honour it.
  * The pointers fail as the functions they replace: -1 or null, with errno as the platform left it.
  */
 #ifndef SCRT_COMPAT_OPEN_H

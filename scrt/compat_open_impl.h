@@ -10,6 +10,8 @@
 
 #include <cstdio>
 
+#include "scrt/compat_open.h"
+
 namespace scrt_detail {
 
 /// open64 with O_CLOEXEC added to @a flags.
@@ -23,6 +25,13 @@ FILE* fopen_indirect(const char* path, const char* mode);
 FILE* freopen_indirect(const char* path, const char* mode, FILE* fp);
 FILE* fdopen_indirect(int fd, const char* mode);
 FILE* popen_indirect(const char* path, const char* mode);
+
+/// Whether the C library the scrt library was built against is known to honour 'e' in popen's
+/// mode; popen_compat is then the system's popen without a probe.
+extern const bool popen_e_known;
+/// The run-time popen probe: starts /bin/true with mode "re" and returns the system's popen
+/// when the pipe came back close-on-exec, else popen_indirect.
+popen_compat_t probe_popen();
 
 }  // namespace scrt_detail
 

@@ -1,6 +1,7 @@
-// Close-on-exec opens: what the start-up probe chose on this system, that every pointer and
-// wrapper yields a descriptor a started program does not inherit (or does, where the mode does
-// not ask), the creation mode, re-running the probe, and the probe on a system without devices.
+// Close-on-exec opens: what the start-up probe chose on this system (popen's build-time answer
+// included), that every pointer and wrapper yields a descriptor a started program does not
+// inherit (or does, where the mode does not ask), the creation mode, re-running the probe, and
+// the probe on a system without devices.
 #include "scrt/compat_open.h"
 #include "scrt/compat_open_impl.h"
 
@@ -165,6 +166,15 @@ TEST(CompatOpen, ProbeChoseWhatThisSystemHonours)
   bool const popen_e = platform_honours(::popen("exec true", "re"), true);
   EXPECT_EQ(popen_e, popen_compat == static_cast<popen_compat_t>(&::popen));
   EXPECT_EQ(!popen_e, popen_compat == &popen_indirect);
+  // Where the build decides for popen, the shell-starting probe must agree with it; on glibc
+  // the build always decides.
+  EXPECT_TRUE(probe_popen() == popen_compat);
+#if defined(__GLIBC__)
+  EXPECT_TRUE(popen_e_known);
+#endif
+  if (popen_e_known) {
+    EXPECT_TRUE(popen_e);
+  }
 }
 
 TEST(CompatOpen, EveryWayOfOpeningSetsCloseOnExecAsAsked)

@@ -43,6 +43,9 @@ TEST(OpenServiceConfig, WorkedExample)
   d.write("conf.d/README", "");
   d.mkdir("conf.d/30-extra.conf");
   ASSERT_EQ(0, symlink(d.write("target", "").c_str(), (conf + "/40-link.conf").c_str()));
+  // Links count by what they lead to: only a link to a regular file is read.
+  ASSERT_EQ(0, symlink(d.mkdir("dir").c_str(), (conf + "/50-dir-link.conf").c_str()));
+  ASSERT_EQ(0, symlink((d / "missing").c_str(), (conf + "/60-dangling.conf").c_str()));
 
   Words const got = assemble({"/usr/bin/starter", "--threads", "4", "-d", "-f", conf, "-S",
                               "remove Logger", "--background", "-p", "/run/starter.pid", "leftover"});
@@ -81,9 +84,13 @@ TEST(OpenServiceConfig, DirectoriesInByteOrderEachOnlyItsOwn)
   d.write("a/b.conf", "");
   d.write("a/B.conf", "");
   d.write("a/a.conf", "");
+  d.write("a/\xc3\xa9.conf", "");  // a byte above 0x7f sorts after every ASCII letter
+  d.write("a/settings-2.conf", "");  // names alike in their first eight bytes
+  d.write("a/settings-10.conf", "");
   d.write("b/z.conf", "");
-  EXPECT_EQ((Words{"p", "-f", a + "/B.conf", "-f", a + "/a.conf", "-f", a + "/b.conf", "-d", "-f",
-                   b + "/z.conf"}),
+  EXPECT_EQ((Words{"p", "-f", a + "/B.conf", "-f", a + "/a.conf", "-f", a + "/b.conf", "-f",
+                   a + "/settings-10.conf", "-f", a + "/settings-2.conf", "-f",
+                   a + "/\xc3\xa9.conf", "-d", "-f", b + "/z.conf"}),
             assemble({"p", "-f", a, "-f", empty, "-d", "-f", b}));
 }
 
