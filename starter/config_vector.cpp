@@ -29,14 +29,21 @@ int log_conf_problems(const std::vector<Conf_Problem>& problems)
   return static_cast<int>(problems.size());
 }
 
-std::vector<std::string> drop_unreadable_dir_entries(int n, char** v,
-                                                     std::vector<Conf_Problem>* dropped)
+/// The "-f" words of the remembered command line, as the paths the vector holds: a "-f" target
+/// that is none of them came from expanding a conf directory.
+static std::vector<std::string> named_targets()
 {
-  // The "-f" words as written, references replaced: what is no such word came from a directory.
   std::vector<std::string> named;
   if (host_argv != 0)
     for (const std::string& w : find_service_config_option(host_argc, host_argv, 'f'))
       named.push_back(path_of_word(w.c_str(), host_base_dir.c_str()));
+  return named;
+}
+
+std::vector<std::string> drop_unreadable_dir_entries(int n, char** v,
+                                                     std::vector<Conf_Problem>* dropped)
+{
+  std::vector<std::string> const named = named_targets();
   std::vector<std::string> kept;
   for (int i = 0; i < n; ++i) {
     bool const target = i > 0 && kept.back() == "-f";
@@ -64,15 +71,34 @@ std::vector<std::string> assemble_service_config(std::vector<Conf_Problem>* drop
   return v;
 }
 
-bool check_service_config_at_start_up(int argc, char** argv, const char* base_dir, bool strict)
+bool check_service_config_at_start_up(int argc, char** argv, const char* base_dir, bool strict,
+                                      std::vector<std::string>& v)
 {
   host_argc = argc;
   host_argv = argv;
   host_base_dir = base_dir != 0 ? base_dir : "";
-  std::vector<Conf_Problem> problems;
-  std::vector<std::string> v = assemble_service_config(&problems);
+  v.clear();
+  open_service_config(argc, argv, true, [&v](int n, char** a) {
+    v.assign(a, a + n);
+    return true;
+  }, base_dir);
   std::vector<char*> p = pointer_vector(v);
+  std::vector<Conf_Problem> problems;
   check_service_config_vector(static_cast<int>(v.size()), p.data(), true, problems);
+  // A conf-directory file the check could not read is left out, so that it does not stop the
+  // Configurator from reading the files after it. The check's own read decides: a file is
+  // opened once here, not once more to ask whether it can be.
+  std::vector<std::string> const named = named_targets();
+  for (Conf_Problem& problem : problems) {
+    if (problem.line != 0 || std::find(named.begin(), named.end(), problem.where) != named.end())
+      continue;
+    for (size_t i = 1; i < v.size(); ++i)
+      if (v[i] == problem.where && v[i - 1] == "-f") {
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(i - 1), v.begin() + static_cast<std::ptrdiff_t>(i + 1));
+        problem.message += "; left out";
+        break;
+      }
+  }
   int const errors = log_conf_problems(problems);
   if (errors == 0 || !strict)
     return true;

@@ -17,10 +17,12 @@
  * Remembers the host's command line @a argc / @a argv (which must outlive the process's use
  * of it) and the directory @a base_dir it started in (relative paths are taken against it; null
  * or empty for the working directory) for the reloads, then checks every file and "-S" directive the Service Configurator
- * will get, logging each problem at LM_ERROR. Returns false, after an LM_ERROR naming the
+ * will get, logging each problem at LM_ERROR, and leaves that vector in @a v (what the services
+ * open with; pointer_vector() makes it an argument vector). Returns false, after an LM_ERROR naming the
  * count, when there are problems and @a strict is set: the host must then stop.
  */
-bool check_service_config_at_start_up(int argc, char** argv, const char* base_dir, bool strict);
+bool check_service_config_at_start_up(int argc, char** argv, const char* base_dir, bool strict,
+                                      std::vector<std::string>& v);
 
 /// The vector for the remembered command line (see above), less what
 /// drop_unreadable_dir_entries() leaves out; empty when no command line was remembered.
