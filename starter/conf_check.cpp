@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include <ace/DLL.h>
 #include <ace/Get_Opt.h>
@@ -91,7 +92,8 @@ void check_directives(const std::string& text, const std::string& where, bool lo
 }
 
 /// Opens @a path without blocking on a FIFO; -1 with @a why when it is no readable regular file.
-static int open_conf_file(const std::string& path, std::string& why)
+/// Sets @a size, when not null, to the file's size as it opened.
+static int open_conf_file(const std::string& path, std::string& why, size_t* size = nullptr)
 {
   int const fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
@@ -104,6 +106,8 @@ static int open_conf_file(const std::string& path, std::string& why)
     ::close(fd);
     return -1;
   }
+  if (size != 0)
+    *size = static_cast<size_t>(st.st_size);
   return fd;
 }
 
@@ -115,31 +119,40 @@ bool readable_conf_file(const std::string& path, std::string& why)
   return fd >= 0;
 }
 
-/// check_conf_file() with the libraries kept in @a loaded, as check_text().
-static void check_file(const std::string& path, Loaded* loaded, std::vector<Conf_Problem>& problems)
+/// check_conf_file() with the libraries kept in @a loaded, as check_text(); the text goes into
+/// @a texts, when not null, if the file was read whole.
+static void check_file(const std::string& path, Loaded* loaded, std::vector<Conf_Problem>& problems,
+                       Conf_Texts* texts = nullptr)
 {
   std::string why;
-  int const fd = open_conf_file(path, why);
+  size_t size = 0;
+  int const fd = open_conf_file(path, why, &size);
   if (fd < 0) {
     problems.push_back(Conf_Problem{path, 0, "cannot be read: " + why});
     return;
   }
+  // One read takes the whole file as it opened, and one byte more to see that it ended: a
+  // regular file reads short only at its end.
   std::string text;
-  char buf[8192];
-  for (;;) {
-    ssize_t const got = ::read(fd, buf, sizeof buf);
-    if (got > 0) {
-      text.append(buf, static_cast<size_t>(got));
-    } else if (got < 0 && errno == EINTR) {
+  bool whole = true;
+  for (size_t want = size + 1;; want = 8192) {
+    size_t const at = text.size();
+    text.resize(at + want);
+    ssize_t const got = ::read(fd, &text[at], want);
+    text.resize(at + (got > 0 ? static_cast<size_t>(got) : 0));
+    if (got < 0 && errno == EINTR)
       continue;
-    } else {
-      if (got < 0)
-        problems.push_back(Conf_Problem{path, 0, std::string("cannot be read: ") + std::strerror(errno)});
-      break;
+    if (got < 0) {
+      problems.push_back(Conf_Problem{path, 0, std::string("cannot be read: ") + std::strerror(errno)});
+      whole = false;
     }
+    if (got < 0 || static_cast<size_t>(got) < want)
+      break;
   }
   ::close(fd);
   check_text(text, path, loaded, problems);
+  if (texts != 0 && whole)
+    (*texts)[path] = std::move(text);
 }
 
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems)
@@ -149,7 +162,8 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
 }
 
 std::vector<std::string> check_service_config_vector(int argc, char** argv, bool directives,
-                                                     std::vector<Conf_Problem>& problems)
+                                                     std::vector<Conf_Problem>& problems,
+                                                     Conf_Texts* texts)
 {
   std::vector<std::string> files;
   std::vector<std::string> commands;
@@ -165,7 +179,7 @@ std::vector<std::string> check_service_config_vector(int argc, char** argv, bool
     files.push_back(ACE_DEFAULT_SVC_CONF);
   Loaded loaded;
   for (const std::string& f : files)
-    check_file(f, &loaded, problems);
+    check_file(f, &loaded, problems, texts);
   if (directives)
     for (const std::string& s : commands)
       check_text(s, "-S '" + s + "'", &loaded, problems);

@@ -10,6 +10,7 @@
 #ifndef STARTER_CONF_CHECK_H
 #define STARTER_CONF_CHECK_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,16 @@ void check_directives(const std::string& text, const std::string& where, bool lo
 /// could block, so FIFOs and devices are reported, not read), then its directives.
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems);
 
+/// The text of each file a check read whole, by path.
+typedef std::map<std::string, std::string> Conf_Texts;
+
 /// Checks what the Service Configurator's vector @a argc / @a argv (argv[0] a program name)
 /// names: each "-f" file in order and, with @a directives, each "-S" directive. Without any
-/// "-f", the default file "svc.conf" when it exists. Returns the files to process, in order.
+/// "-f", the default file "svc.conf" when it exists. Returns the files to process, in order;
+/// when @a texts is not null, adds to it the text of each file read whole.
 std::vector<std::string> check_service_config_vector(int argc, char** argv, bool directives,
-                                                     std::vector<Conf_Problem>& problems);
+                                                     std::vector<Conf_Problem>& problems,
+                                                     Conf_Texts* texts = nullptr);
 
 /// Whether @a path can be read as a configuration file now: a regular file that opens for
 /// reading. When not, @a why says why (the system's reason, or "not a regular file").

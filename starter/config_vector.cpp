@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include <ace/Service_Config.h>
+
 #include "scrt/log_macros.h"
 #include "starter/open_service_config.h"
 
@@ -72,7 +74,7 @@ std::vector<std::string> assemble_service_config(std::vector<Conf_Problem>* drop
 }
 
 bool check_service_config_at_start_up(int argc, char** argv, const char* base_dir, bool strict,
-                                      std::vector<std::string>& v)
+                                      std::vector<std::string>& v, Conf_Texts& texts)
 {
   host_argc = argc;
   host_argv = argv;
@@ -84,7 +86,7 @@ bool check_service_config_at_start_up(int argc, char** argv, const char* base_di
   }, base_dir);
   std::vector<char*> p = pointer_vector(v);
   std::vector<Conf_Problem> problems;
-  check_service_config_vector(static_cast<int>(v.size()), p.data(), true, problems);
+  check_service_config_vector(static_cast<int>(v.size()), p.data(), true, problems, &texts);
   // A conf-directory file the check could not read is left out, so that it does not stop the
   // Configurator from reading the files after it. The check's own read decides: a file is
   // opened once here, not once more to ask whether it can be.
@@ -105,4 +107,51 @@ bool check_service_config_at_start_up(int argc, char** argv, const char* base_di
   SCRT_LOG(-1, (LM_ERROR, "The configuration has %d error%s, and --strict is given: stopping\n",
                 errors, errors == 1 ? "" : "s"));
   return false;
+}
+
+int open_service_config_vector(std::vector<std::string>& v, const Conf_Texts& texts)
+{
+  // The vector less its "-f" and "-S" words, which are carried out below, in the Configurator's
+  // own order: the files, then the directives.
+  std::vector<std::string> options;
+  std::vector<std::string> files;
+  std::vector<std::string> directives;
+  // The assembled vector spells each option as a word of its own, its argument the next word.
+  for (size_t i = 0; i < v.size(); ++i) {
+    bool const with_arg = i > 0 && i + 1 < v.size() &&
+                          (v[i] == "-f" || v[i] == "-S" || v[i] == "-k" || v[i] == "-s");
+    if (with_arg && (v[i] == "-f" || v[i] == "-S")) {
+      (v[i] == "-f" ? files : directives).push_back(v[i + 1]);
+    } else {
+      options.push_back(v[i]);
+      if (with_arg)
+        options.push_back(v[i + 1]);
+    }
+    if (with_arg)
+      ++i;
+  }
+  std::vector<char*> p = pointer_vector(files.empty() ? v : options);
+  // Without "-f" the Configurator reads its default file itself, as it always has.
+  int errors = ACE_Service_Config::open(static_cast<int>(p.size() - 1), p.data(),
+                                        ACE_LOCALHOST ":20012", false, !files.empty(), true);
+  if (files.empty() || errors < 0)
+    return errors;
+  for (const std::string& f : files) {
+    Conf_Texts::const_iterator const t = texts.find(f);
+    // A file the check could not read stops the Configurator, the directives after it too.
+    if (t == texts.end())
+      return -1;
+    // A text with a NUL in it is left to the Configurator's own reading of the file.
+    int const r = t->second.find('\0') == std::string::npos
+                      ? ACE_Service_Config::process_directive(t->second.c_str())
+                      : ACE_Service_Config::process_file(f.c_str());
+    if (r < 0)
+      return -1;
+    errors += r;
+  }
+  for (const std::string& d : directives) {
+    int const r = ACE_Service_Config::process_directive(d.c_str());
+    errors += r < 0 ? 1 : r;
+  }
+  return errors;
 }

@@ -17,12 +17,21 @@
  * Remembers the host's command line @a argc / @a argv (which must outlive the process's use
  * of it) and the directory @a base_dir it started in (relative paths are taken against it; null
  * or empty for the working directory) for the reloads, then checks every file and "-S" directive the Service Configurator
- * will get, logging each problem at LM_ERROR, and leaves that vector in @a v (what the services
- * open with; pointer_vector() makes it an argument vector). Returns false, after an LM_ERROR naming the
+ * will get, logging each problem at LM_ERROR, and leaves that vector in @a v and the text of
+ * each file read in @a texts (what the services open with). Returns false, after an LM_ERROR naming the
  * count, when there are problems and @a strict is set: the host must then stop.
  */
 bool check_service_config_at_start_up(int argc, char** argv, const char* base_dir, bool strict,
-                                      std::vector<std::string>& v);
+                                      std::vector<std::string>& v, Conf_Texts& texts);
+
+/**
+ * Opens the services of the vector @a v through the Service Configurator, handing it each "-f"
+ * file as the text in @a texts that the start-up check read, so that each file is read once.
+ * The Configurator's own rules hold: the files in order, then the "-S" directives, and a file
+ * that could not be read stops both. Returns the count of errors the Configurator reports, or
+ * -1 when it stopped at such a file.
+ */
+int open_service_config_vector(std::vector<std::string>& v, const Conf_Texts& texts);
 
 /// The vector for the remembered command line (see above), less what
 /// drop_unreadable_dir_entries() leaves out; empty when no command line was remembered.

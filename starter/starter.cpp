@@ -132,9 +132,9 @@ static void open_standard_descriptors()
 // ---------------------------------------------------------------------------------------------
 // Opening the services.
 
-/// Hands @a kept, the vector the start-up check assembled, to the Service Configurator; true
-/// exactly when it reports 0. Its errors are logged with a count.
-static bool open_services(std::vector<std::string>& kept)
+/// Hands @a kept, the vector the start-up check assembled, and the @a texts it read to the
+/// Service Configurator; true exactly when it reports 0. Its errors are logged with a count.
+static bool open_services(std::vector<std::string>& kept, const Conf_Texts& texts)
 {
   std::vector<char*> v = pointer_vector(kept);
   int const argc = static_cast<int>(kept.size());
@@ -142,8 +142,7 @@ static bool open_services(std::vector<std::string>& kept)
   // The last "-s" counts, read as the Configurator reads it.
   std::vector<std::string> const s = find_service_config_option(argc, argv, 's');
   set_reconfig_signal(s.empty() ? 0 : ACE_OS::atoi(s.back().c_str()));
-  int const errors =
-      ACE_Service_Config::open(argc, argv, ACE_LOCALHOST ":20012", false, false, true);
+  int const errors = open_service_config_vector(kept, texts);
   // The Configurator's open turns ACE's plain standard-error output back on.
   reassert_journal_log();
   if (errors != 0) {
@@ -217,10 +216,11 @@ int main(int argc, ACE_TCHAR** argv)
   if (!init_signal_handlers())
     return 1;
   std::vector<std::string> service_config;
+  Conf_Texts texts;
   if (!check_service_config_at_start_up(argc, argv, host_options.start_dir.c_str(),
-                                        operator_options.strict, service_config))
+                                        operator_options.strict, service_config, texts))
     return 1;
-  bool const opened = open_services(service_config);
+  bool const opened = open_services(service_config, texts);
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();

@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,40 @@ TEST(ConfigErrors, StartUpNamesEachCauseAndStrictStopsBeforeOpening)
                                             "open\n")) << lax.stderr_text();
   ASSERT_TRUE(lax.send(SIGTERM));
   ASSERT_TRUE(lax.wait_exit());
+}
+
+// The files reach the Configurator as the text the check read, in its own order: the files,
+// then the "-S" directives; a named file that cannot be read stops both, as its reading does.
+TEST(ConfigErrors, FilesThenDirectivesAndAnUnreadableNamedFileStopsTheRest)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const a = d.write("a.conf", "# first\n" + probe_line("A", rec));
+  std::string const b = d.write("b.conf", probe_line("B", rec) + "\n# last\n");
+  std::string const s = probe_line("S", rec);
+  struct Row
+  {
+    std::vector<std::string> args;
+    std::string inits;
+  } const rows[] = {
+      {{"-S", s, "-f", a, "-f", b}, "ABS"},
+      {{"-f", a, "-f", d / "missing.conf", "-f", b, "-S", s}, "A"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.inits);
+    std::remove(rec.c_str());
+    Host_Process h;
+    ASSERT_TRUE(h.start(row.args));
+    ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(0, h.exit_code());
+    std::string inits;
+    std::string const r = read_file(rec);
+    for (size_t at = 0; (at = r.find("init ", at)) != std::string::npos; at += 5)
+      inits += r[at + 5];
+    EXPECT_EQ(row.inits, inits) << r;
+  }
 }
 
 TEST(ConfigErrors, AnUnreadableFileDoesNotDisableTheRestOfItsDirectory)
