@@ -111,14 +111,6 @@ static int open_conf_file(const std::string& path, std::string& why, size_t* siz
   return fd;
 }
 
-bool readable_conf_file(const std::string& path, std::string& why)
-{
-  int const fd = open_conf_file(path, why);
-  if (fd >= 0)
-    ::close(fd);
-  return fd >= 0;
-}
-
 /// check_conf_file() with the libraries kept in @a loaded, as check_text(); the text goes into
 /// @a texts, when not null, if the file was read whole.
 static void check_file(const std::string& path, Loaded* loaded, std::vector<Conf_Problem>& problems,

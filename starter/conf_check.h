@@ -39,8 +39,4 @@ std::vector<std::string> check_service_config_vector(int argc, char** argv, bool
                                                      std::vector<Conf_Problem>& problems,
                                                      Conf_Texts* texts = nullptr);
 
-/// Whether @a path can be read as a configuration file now: a regular file that opens for
-/// reading. When not, @a why says why (the system's reason, or "not a regular file").
-bool readable_conf_file(const std::string& path, std::string& why);
-
 #endif /* STARTER_CONF_CHECK_H */

@@ -1,4 +1,5 @@
-// The Service Configurator's vector as the host hands it over, and the start-up check.
+// The Service Configurator's vector as the host hands it over, checked first, at start-up and on
+// each reload.
 #include "starter/config_vector.h"
 
 #include <algorithm>
@@ -42,35 +43,36 @@ static std::vector<std::string> named_targets()
   return named;
 }
 
-std::vector<std::string> drop_unreadable_dir_entries(int n, char** v,
-                                                     std::vector<Conf_Problem>* dropped)
+int check_service_config_now(bool directives, std::vector<std::string>& v, Conf_Texts& texts,
+                             std::vector<Conf_Problem>& problems)
 {
+  v.clear();
+  if (host_argv == 0)
+    return 0;
+  open_service_config(host_argc, host_argv, true, [&v](int n, char** a) {
+    v.assign(a, a + n);
+    return true;
+  }, host_base_dir.c_str());
+  std::vector<char*> p = pointer_vector(v);
+  check_service_config_vector(static_cast<int>(v.size()), p.data(), directives, problems, &texts);
+  // A conf-directory file the check could not read is left out, so that it does not stop the
+  // Configurator from reading the files after it. The check's own read decides: a file is
+  // opened once, not once more to ask whether it can be.
   std::vector<std::string> const named = named_targets();
-  std::vector<std::string> kept;
-  for (int i = 0; i < n; ++i) {
-    bool const target = i > 0 && kept.back() == "-f";
-    std::string why;
-    if (target && std::find(named.begin(), named.end(), v[i]) == named.end() &&
-        !readable_conf_file(v[i], why)) {
-      if (dropped != 0)
-        dropped->push_back(Conf_Problem{v[i], 0, "cannot be read: " + why + "; left out"});
-      kept.pop_back();
+  int left_out = 0;
+  for (Conf_Problem& problem : problems) {
+    if (problem.line != 0 || std::find(named.begin(), named.end(), problem.where) != named.end())
       continue;
-    }
-    kept.push_back(v[i]);
+    for (size_t i = 1; i < v.size(); ++i)
+      if (v[i] == problem.where && v[i - 1] == "-f") {
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(i - 1),
+                v.begin() + static_cast<std::ptrdiff_t>(i + 1));
+        problem.message += "; left out";
+        ++left_out;
+        break;
+      }
   }
-  return kept;
-}
-
-std::vector<std::string> assemble_service_config(std::vector<Conf_Problem>* dropped)
-{
-  std::vector<std::string> v;
-  if (host_argv != 0)
-    open_service_config(host_argc, host_argv, true, [&v, dropped](int n, char** a) {
-      v = drop_unreadable_dir_entries(n, a, dropped);
-      return true;
-    }, host_base_dir.c_str());
-  return v;
+  return static_cast<int>(problems.size()) - left_out;
 }
 
 bool check_service_config_at_start_up(int argc, char** argv, const char* base_dir, bool strict,
@@ -79,28 +81,8 @@ bool check_service_config_at_start_up(int argc, char** argv, const char* base_di
   host_argc = argc;
   host_argv = argv;
   host_base_dir = base_dir != 0 ? base_dir : "";
-  v.clear();
-  open_service_config(argc, argv, true, [&v](int n, char** a) {
-    v.assign(a, a + n);
-    return true;
-  }, base_dir);
-  std::vector<char*> p = pointer_vector(v);
   std::vector<Conf_Problem> problems;
-  check_service_config_vector(static_cast<int>(v.size()), p.data(), true, problems, &texts);
-  // A conf-directory file the check could not read is left out, so that it does not stop the
-  // Configurator from reading the files after it. The check's own read decides: a file is
-  // opened once here, not once more to ask whether it can be.
-  std::vector<std::string> const named = named_targets();
-  for (Conf_Problem& problem : problems) {
-    if (problem.line != 0 || std::find(named.begin(), named.end(), problem.where) != named.end())
-      continue;
-    for (size_t i = 1; i < v.size(); ++i)
-      if (v[i] == problem.where && v[i - 1] == "-f") {
-        v.erase(v.begin() + static_cast<std::ptrdiff_t>(i - 1), v.begin() + static_cast<std::ptrdiff_t>(i + 1));
-        problem.message += "; left out";
-        break;
-      }
-  }
+  check_service_config_now(true, v, texts, problems);
   int const errors = log_conf_problems(problems);
   if (errors == 0 || !strict)
     return true;
@@ -136,6 +118,20 @@ int open_service_config_vector(std::vector<std::string>& v, const Conf_Texts& te
                                         ACE_LOCALHOST ":20012", false, !files.empty(), true);
   if (files.empty() || errors < 0)
     return errors;
+  int const r = process_service_config_files(files, texts);
+  if (r < 0)
+    return -1;
+  errors += r;
+  for (const std::string& d : directives) {
+    int const rd = ACE_Service_Config::process_directive(d.c_str());
+    errors += rd < 0 ? 1 : rd;
+  }
+  return errors;
+}
+
+int process_service_config_files(const std::vector<std::string>& files, const Conf_Texts& texts)
+{
+  int errors = 0;
   for (const std::string& f : files) {
     Conf_Texts::const_iterator const t = texts.find(f);
     // A file the check could not read stops the Configurator, the directives after it too.
@@ -148,10 +144,6 @@ int open_service_config_vector(std::vector<std::string>& v, const Conf_Texts& te
     if (r < 0)
       return -1;
     errors += r;
-  }
-  for (const std::string& d : directives) {
-    int const r = ACE_Service_Config::process_directive(d.c_str());
-    errors += r < 0 ? 1 : r;
   }
   return errors;
 }

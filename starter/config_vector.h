@@ -2,8 +2,9 @@
  * @file config_vector.h
  *
  * The Service Configurator's vector as the host hands it over, at start-up and on each reload:
- * assembled from the command line (conf directories expanded anew each time), less the files
- * of a conf directory that cannot be read. Also the start-up check of what the vector names.
+ * assembled from the command line (conf directories expanded anew each time), checked, less
+ * the files of a conf directory that cannot be read, and each file handed over as the text the
+ * check read, so that what is applied is what was checked.
  */
 #ifndef STARTER_CONFIG_VECTOR_H
 #define STARTER_CONFIG_VECTOR_H
@@ -14,12 +15,13 @@
 #include "starter/conf_check.h"
 
 /**
- * Remembers the host's command line @a argc / @a argv (which must outlive the process's use
- * of it) and the directory @a base_dir it started in (relative paths are taken against it; null
- * or empty for the working directory) for the reloads, then checks every file and "-S" directive the Service Configurator
- * will get, logging each problem at LM_ERROR, and leaves that vector in @a v and the text of
- * each file read in @a texts (what the services open with). Returns false, after an LM_ERROR naming the
- * count, when there are problems and @a strict is set: the host must then stop.
+ * Remembers the host's command line @a argc / @a argv (which must outlive the process's use of
+ * it) and the directory @a base_dir it started in (relative paths are taken against it; null or
+ * empty for the working directory) for the reloads, then checks every file and "-S" directive
+ * the Service Configurator will get (check_service_config_now()), logging each problem at
+ * LM_ERROR, and leaves that vector in @a v and the text of each file read in @a texts: what the
+ * services open with. Returns false, after an LM_ERROR naming the count, when there are
+ * problems and @a strict is set: the host must then stop.
  */
 bool check_service_config_at_start_up(int argc, char** argv, const char* base_dir, bool strict,
                                       std::vector<std::string>& v, Conf_Texts& texts);
@@ -33,15 +35,20 @@ bool check_service_config_at_start_up(int argc, char** argv, const char* base_di
  */
 int open_service_config_vector(std::vector<std::string>& v, const Conf_Texts& texts);
 
-/// The vector for the remembered command line (see above), less what
-/// drop_unreadable_dir_entries() leaves out; empty when no command line was remembered.
-std::vector<std::string> assemble_service_config(std::vector<Conf_Problem>* dropped);
+/**
+ * Assembles the vector for the remembered command line (see above; conf directories expanded
+ * anew) into @a v and checks what it names, the "-S" directives too with @a directives. The
+ * text of each file read goes into @a texts and each problem into @a problems; a file of a conf
+ * directory that cannot be read is left out of @a v, its problem saying so. Returns the count
+ * of the other problems. Only what assembling the vector finds is logged here.
+ */
+int check_service_config_now(bool directives, std::vector<std::string>& v, Conf_Texts& texts,
+                             std::vector<Conf_Problem>& problems);
 
-/// Leaves out of the vector @a v (@a n elements) the "-f" files that came from expanding a conf
-/// directory of the remembered command line and cannot be read now; each is added to
-/// @a dropped when that is not null.
-std::vector<std::string> drop_unreadable_dir_entries(int n, char** v,
-                                                     std::vector<Conf_Problem>* dropped);
+/// Has the Service Configurator process @a files in order, each as its text in @a texts (see
+/// open_service_config_vector()). Returns the errors it reports, or -1 when it stopped at a
+/// file that has no text there.
+int process_service_config_files(const std::vector<std::string>& files, const Conf_Texts& texts);
 
 /// A null-terminated pointer vector over @a v, valid while @a v is unchanged.
 std::vector<char*> pointer_vector(std::vector<std::string>& v);

@@ -29,27 +29,6 @@ static void notify_reloaded(const char* status)
   Systemd_Handler::notify(state.c_str());
 }
 
-/// Has the Service Configurator read @a files in order; returns the errors it reports. A file
-/// that is no readable regular file now is skipped with an error, never opened: a FIFO would
-/// block the event loop.
-static int apply_files(const std::vector<std::string>& files)
-{
-  int errors = 0;
-  for (const std::string& f : files) {
-    std::string why;
-    if (!readable_conf_file(f, why)) {
-      SCRT_LOG(-1, (LM_ERROR, "%s: cannot be read: %s; skipped\n", f.c_str(), why.c_str()));
-      ++errors;
-      continue;
-    }
-    int const r = ACE_Service_Config::process_file(f.c_str());
-    if (r < 0)
-      SCRT_LOG(-1, (LM_ERROR, "%s: the Service Configurator could not process it, %m\n", f.c_str()));
-    errors += r < 0 ? 1 : r;
-  }
-  return errors;
-}
-
 int reload_services()
 {
   // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
@@ -65,23 +44,34 @@ int reload_services()
   // Conf directories are expanded anew, so files added since the last reload are read. The
   // "-S" directives are neither checked nor applied again, as the Configurator's own reload
   // does not.
-  std::vector<Conf_Problem> dropped;
-  std::vector<std::string> v = assemble_service_config(&dropped);
-  log_conf_problems(dropped);
-  std::vector<char*> p = pointer_vector(v);
+  std::vector<std::string> v;
+  Conf_Texts texts;
   std::vector<Conf_Problem> problems;
-  std::vector<std::string> const files =
-      check_service_config_vector(static_cast<int>(v.size()), p.data(), false, problems);
+  int const refusing = check_service_config_now(false, v, texts, problems);
+  log_conf_problems(problems);
   std::string outcome;
-  if (int const errors = log_conf_problems(problems)) {
+  if (refusing != 0) {
     string_sprintf(outcome, "Reload refused: %d error%s; the running services are unchanged",
-                   errors, errors == 1 ? "" : "s");
+                   refusing, refusing == 1 ? "" : "s");
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.c_str()));
     notify_reloaded(outcome.c_str());
     return -1;
   }
 
-  int const errors = apply_files(files);
+  // What is applied is the text that was checked: a file changed or replaced (by a FIFO, say)
+  // since cannot slip in, and none is opened again.
+  std::vector<std::string> files;
+  for (size_t i = 1; i < v.size(); ++i)
+    if (v[i - 1] == "-f")
+      files.push_back(v[i]);
+  // Without "-f" the Configurator's default file, when the check found one.
+  if (files.empty() && texts.count(ACE_DEFAULT_SVC_CONF) != 0)
+    files.push_back(ACE_DEFAULT_SVC_CONF);
+  int errors = process_service_config_files(files, texts);
+  if (errors < 0) {
+    SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
+    errors = 1;
+  }
   // A service finalised here may hand back the signal dispositions it saw when it opened
   // (ACE's Name_Server sets SIGHUP to its default, so the next reload signal would kill).
   reassert_reconfig_handlers();
