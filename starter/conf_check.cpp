@@ -2,6 +2,8 @@
 // (conf_grammar), and the libraries and factories the "dynamic" ones name.
 #include "starter/conf_check.h"
 
+#include <dlfcn.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +16,8 @@
 #include <ace/DLL.h>
 #include <ace/Get_Opt.h>
 #include <ace/Service_Config.h>
+
+#include "starter/library_symbols.h"
 
 namespace {
 
@@ -42,27 +46,56 @@ std::string factory_symbol(const Conf_Dynamic& d)
   return d.symbol;
 }
 
+/// The problem in ACE's loader's report @a why when it is a symbol the library leaves
+/// unresolved ("FILE: undefined symbol: NAME"), else empty.
+std::string unresolved_symbol(const Conf_Dynamic& d, const std::string& why)
+{
+  static const char marker[] = ": undefined symbol: ";
+  size_t const at = why.find(marker);
+  if (at == std::string::npos)
+    return std::string();
+  size_t const file = why.rfind("; ", at) == std::string::npos ? 0 : why.rfind("; ", at) + 2;
+  size_t const name = at + sizeof marker - 1;
+  std::string const symbol = why.substr(name, why.find_first_of(",;", name) - name);
+  std::string const readable = demangled(symbol);
+  return "service " + d.name + ": library '" + d.path + "' (" + why.substr(file, at - file) +
+         ") leaves symbol '" + symbol + "'" + (readable != symbol ? " (" + readable + ")" : "") +
+         " unresolved: link it with the library that defines it";
+}
+
 /// Loads the library of @a d through ACE's loader, into @a loaded, and looks up its factory.
+/// Each symbol the library needs is bound at once, so one that nothing defines is found here.
 void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
                    std::vector<Conf_Problem>& problems)
 {
   loaded.dlls_.emplace_back(new ACE_DLL);
   ACE_DLL& dll = *loaded.dlls_.back();
-  if (dll.open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
+  int const lazy = ACE_DEFAULT_SHLIB_MODE;
+  if (dll.open(d.path.c_str(), (lazy & ~RTLD_LAZY) | RTLD_NOW, true) == -1) {
     // The loader tells one reason per name it tried, a line each.
     std::string why = dll.error() != 0 ? dll.error() : "not found";
     while (!why.empty() && why.back() == '\n')
       why.pop_back();
     for (size_t nl; (nl = why.find('\n')) != std::string::npos;)
       why.replace(nl, 1, "; ");
-    problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": cannot load library '" +
-                                                       d.path + "': " + why});
+    std::string const unresolved = unresolved_symbol(d, why);
+    problems.push_back(Conf_Problem{where, d.line, !unresolved.empty() ? unresolved :
+        "service " + d.name + ": cannot load library '" + d.path + "': " + why});
     return;
   }
   std::string const symbol = factory_symbol(d);
-  if (dll.symbol(symbol.c_str()) == 0)
+  void* const address = dll.symbol(symbol.c_str());
+  if (address == 0) {
+    std::string const mangled = mangled_function_named(dll.get_handle(), d.symbol);
     problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": library '" + d.path +
-                                                       "' has no symbol '" + symbol + "'"});
+        "' has no symbol '" + symbol + "'" + (mangled.empty() ? std::string() :
+        ", only the C++ function '" + mangled + "': declare it extern \"C\"")});
+  } else if (!d.function && is_function_symbol(address)) {
+    // ACE would take the function's code for a service object and call through it.
+    problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": '" + symbol +
+        "' in library '" + d.path + "' is a function, which ACE reads as a service object "
+        "without \"()\": write '" + symbol + "()'"});
+  }
 }
 
 /// check_directives() with the libraries kept in @a loaded; none are loaded when it is null.
