@@ -11,7 +11,7 @@
 #include "scrt/log_macros.h"
 #include "scrt/make_reactor.h"
 #include "scrt/natoi.h"
-#include "starter/open_service_config.h"
+#include "starter/config/assemble.h"
 
 /// The most event-loop threads the host runs; a larger --threads is cut down to it, with a
 /// warning. An overflowing count would otherwise ask for 2^64 threads; 1024 stacks still fit

@@ -14,10 +14,10 @@
 #include <ace/Get_Opt.h>
 
 #include "starter/capabilities.h"
-#include "starter/check_run.h"
+#include "starter/check_command.h"
 #include "starter/host_options.h"
-#include "starter/conf_check.h"
-#include "starter/open_service_config.h"
+#include "starter/config/check.h"
+#include "starter/config/assemble.h"
 #include "starter/version.h"
 
 Operator_Options parse_operator_options(int argc, char** argv)

@@ -10,7 +10,7 @@
 
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
-#include "starter/config_vector.h"
+#include "starter/config/apply.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
 #include "starter/systemd_handler.h"

@@ -69,12 +69,12 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <ace/Service_Config.h>
 
 #include "scrt/log_macros.h"
-#include "starter/config_vector.h"
+#include "starter/config/apply.h"
 #include "starter/daemon.h"
 #include "starter/event_loop.h"
 #include "starter/host_options.h"
 #include "starter/journal_log.h"
-#include "starter/open_service_config.h"
+#include "starter/config/assemble.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
 #include "starter/reports.h"

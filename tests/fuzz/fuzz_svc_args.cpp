@@ -21,7 +21,7 @@
 
 #include <ace/Log_Msg.h>
 
-#include "starter/open_service_config.h"
+#include "starter/config/assemble.h"
 #include "starter/operator_options.h"
 
 namespace {

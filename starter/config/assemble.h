@@ -1,5 +1,5 @@
 /**
- * @file open_service_config.h
+ * @file assemble.h
  *
  * Builds the Service Configurator's argument vector out of the host's command line: keeps the
  * Configurator's own options in command-line order, drops everything else (the host's long

@@ -1,6 +1,6 @@
 // The configuration check: the files the Service Configurator is to read, their directives
-// (conf_grammar), and the libraries and factories the "dynamic" ones name.
-#include "starter/conf_check.h"
+// (grammar.h), and the libraries and factories the "dynamic" ones name.
+#include "starter/config/check.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

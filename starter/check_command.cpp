@@ -1,5 +1,5 @@
 // The checks --check makes of the words and the identity of the run.
-#include "starter/check_run.h"
+#include "starter/check_command.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,7 +11,7 @@
 #include <ace/OS_NS_sys_wait.h>
 #include <ace/OS_NS_unistd.h>
 
-#include "starter/open_service_config.h"
+#include "starter/config/assemble.h"
 
 bool words_fit_substitution(int argc, char** argv)
 {

@@ -1,5 +1,5 @@
 /**
- * @file config_vector.h
+ * @file apply.h
  *
  * The Service Configurator's vector as the host hands it over, at start-up and on each reload:
  * assembled from the command line (conf directories expanded anew each time), checked, less
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "starter/conf_check.h"
+#include "starter/config/check.h"
 
 /**
  * Remembers the host's command line @a argc / @a argv (which must outlive the process's use of

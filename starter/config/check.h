@@ -1,8 +1,8 @@
 /**
- * @file conf_check.h
+ * @file check.h
  *
  * A check of Service Configurator files that applies nothing: the directive language as ACE's
- * parser reads it (conf_grammar.h), then, for each "dynamic" directive, the library found as ACE's loader finds
+ * parser reads it (grammar.h), then, for each "dynamic" directive, the library found as ACE's loader finds
  * it and the factory symbol in it. The library is loaded and unloaded again; no service is
  * created. Problems are collected, never logged here; where the language leaves doubt the
  * check accepts, so it never rejects what the Service Configurator would apply.
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "starter/conf_grammar.h"
+#include "starter/config/grammar.h"
 
 /// "WHERE:LINE: message", or "WHERE: message" for line 0.
 std::string format_problem(const Conf_Problem& p);

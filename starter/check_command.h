@@ -1,5 +1,5 @@
 /**
- * @file check_run.h
+ * @file check_command.h
  *
  * What --check verifies about the run beyond the configuration files themselves: words the
  * Service Configurator would get mangled or left unsubstituted, and the identity the checks

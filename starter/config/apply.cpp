@@ -1,13 +1,13 @@
 // The Service Configurator's vector as the host hands it over, checked first, at start-up and on
 // each reload.
-#include "starter/config_vector.h"
+#include "starter/config/apply.h"
 
 #include <algorithm>
 
 #include <ace/Service_Config.h>
 
 #include "scrt/log_macros.h"
-#include "starter/open_service_config.h"
+#include "starter/config/assemble.h"
 
 /// The host's command line, for reassembling the vector on each reload.
 static int host_argc = 0;
