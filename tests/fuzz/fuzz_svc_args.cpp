@@ -22,7 +22,7 @@
 #include <ace/Log_Msg.h>
 
 #include "starter/config/assemble.h"
-#include "starter/operator_options.h"
+#include "starter/check_command.h"
 
 namespace {
 
