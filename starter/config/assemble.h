@@ -165,7 +165,6 @@ inline std::vector<std::string> find_service_config_option(int argc, char** argv
   std::vector<std::string> found;
   ACE_Get_Opt opt(argc, argv, starter_detail::SVC_CONF_OPTIONS, 1, 0,
                   ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
   for (int c; (c = opt()) != -1;)
     if (c == option)
       found.push_back(opt.opt_arg() != 0 ? opt.opt_arg() : "");
@@ -212,7 +211,6 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
 
   ACE_Get_Opt opt(argc, argv, SVC_CONF_OPTIONS, skip_first_arg ? 1 : 0, 0,
                   ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
 
   if (skip_first_arg)
     words.push_back(Svc_Word{argv[0], SVC_WORD});
@@ -252,7 +250,7 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
         }
         break;
       }
-      default:  // "--thread-pool" and its value, the host's options, stray words
+      default:  // the host's options, stray words
         break;
     }
   }
