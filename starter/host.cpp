@@ -22,7 +22,8 @@
 #include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
 
-int log_conf_problems(const std::vector<Conf_Problem>& problems)
+/// Logs each of @a problems at LM_ERROR as "FILE:LINE: message"; returns their count.
+static int log_conf_problems(const std::vector<Conf_Problem>& problems)
 {
   for (const Conf_Problem& p : problems)
     SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));

@@ -64,7 +64,4 @@ private:
   Event_Loop loop_;
 };
 
-/// Logs each of @a problems at LM_ERROR as "FILE:LINE: message"; returns their count.
-int log_conf_problems(const std::vector<Conf_Problem>& problems);
-
 #endif /* STARTER_HOST_H */

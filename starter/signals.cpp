@@ -16,8 +16,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <new>
 #include <string>
 
