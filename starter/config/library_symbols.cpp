@@ -1,6 +1,6 @@
 // A loaded library's dynamic symbols: the dynamic linker's own record for an address, and the
 // library file's dynamic symbol table for names it does not look up.
-#include "starter/library_symbols.h"
+#include "starter/config/library_symbols.h"
 
 #include <cxxabi.h>
 #include <dlfcn.h>

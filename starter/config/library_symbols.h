@@ -5,8 +5,8 @@
  * an address is a function's, and which C++ function a plain name was mangled into. Reads
  * only; a question that cannot be answered gets the answer that gives no advice.
  */
-#ifndef STARTER_LIBRARY_SYMBOLS_H
-#define STARTER_LIBRARY_SYMBOLS_H
+#ifndef STARTER_CONFIG_LIBRARY_SYMBOLS_H
+#define STARTER_CONFIG_LIBRARY_SYMBOLS_H
 
 #include <string>
 
@@ -22,4 +22,4 @@ std::string mangled_function_named(void* handle, const std::string& name);
 /// @a symbol demangled when it is a C++ name, else as it is.
 std::string demangled(const std::string& symbol);
 
-#endif /* STARTER_LIBRARY_SYMBOLS_H */
+#endif /* STARTER_CONFIG_LIBRARY_SYMBOLS_H */
