@@ -14,6 +14,14 @@
 #include <string>
 
 /**
+ * Puts @a text at @a path: written whole under a fresh name beside it, mode 0644, then renamed
+ * into place. Returns null when it is in place; otherwise the step that failed ("create",
+ * "set the mode of", "write", "rename into place"), with errno telling why and nothing left
+ * behind. Logs nothing.
+ */
+const char* replace_file(const std::string& path, const std::string& text);
+
+/**
  * @class Pid_File
  *
  * @brief The pid file one process wrote, removed again when the object dies.
@@ -31,7 +39,8 @@ public:
   bool write(const std::optional<std::string>& path);
 
   /// Removes the file written, when it is still a regular file holding this process's id:
-  /// another host may have taken the path over since. A failed removal is logged.
+  /// another host may have taken the path over since; the reload record beside it goes with
+  /// it. A failed removal is logged.
   void remove();
 
 private:

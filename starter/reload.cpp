@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include <ace/OS_NS_time.h>
 #include <ace/Service_Config.h>
 
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
 #include "starter/config_vector.h"
+#include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
 #include "starter/systemd_handler.h"
@@ -32,13 +32,11 @@ static void notify_reloaded(const char* status)
 int reload_services()
 {
   // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
-  // for READY=1.
-  timespec now;
-  ACE_OS::clock_gettime(CLOCK_MONOTONIC, &now);
+  // for READY=1. The same stamp dates the reload record, which --reload-wait compares with the
+  // time of its signal.
+  unsigned long long const began = monotonic_usec();
   std::string state;
-  string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n",
-                 static_cast<unsigned long long>(now.tv_sec) * 1000000ULL +
-                     static_cast<unsigned long long>(now.tv_nsec) / 1000ULL);
+  string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n", began);
   Systemd_Handler::notify(state.c_str());
 
   // Conf directories are expanded anew, so files added since the last reload are read. The
@@ -55,6 +53,7 @@ int reload_services()
                    refusing, refusing == 1 ? "" : "s");
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.c_str()));
     notify_reloaded(outcome.c_str());
+    write_reload_record(began, 1, outcome);
     return -1;
   }
 
@@ -77,13 +76,16 @@ int reload_services()
   reassert_reconfig_handlers();
   int const open = open_service_count();
   if (errors == 0) {
-    SCRT_LOG(0, (LM_INFO, "Reloaded: %d service%s open\n", open, open == 1 ? "" : "s"));
+    string_sprintf(outcome, "Reloaded: %d service%s open", open, open == 1 ? "" : "s");
+    SCRT_LOG(0, (LM_INFO, "%s\n", outcome.c_str()));
     notify_reloaded(0);
+    write_reload_record(began, 0, outcome);
     return 0;
   }
   string_sprintf(outcome, "Reloaded with %d error%s: %d service%s open", errors,
                  errors == 1 ? "" : "s", open, open == 1 ? "" : "s");
   SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.c_str()));
   notify_reloaded(outcome.c_str());
+  write_reload_record(began, 1, outcome);
   return -1;
 }

@@ -77,6 +77,7 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include "starter/open_service_config.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
+#include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
 #include "starter/systemd_handler.h"
@@ -201,8 +202,11 @@ int main(int argc, ACE_TCHAR** argv)
   enter_background(host_options.background);
   switch_identity(host_options.identity);
   Pid_File pid_file;
-  if (!pid_file.write(host_options.pid_file) && operator_options.strict)
+  bool const pid_written = pid_file.write(host_options.pid_file);
+  if (!pid_written && operator_options.strict)
     return 1;
+  if (pid_written && host_options.pid_file)
+    set_reload_record(*host_options.pid_file);
 
   size_t threads = 0;
   std::unique_ptr<ACE_Reactor> recycler;
