@@ -134,9 +134,9 @@ int wait_for_reload(const char* pid_file)
     ACE_OS::sleep(ACE_Time_Value(0, poll_usec));
   }
   if (status != 0) {
-    SCRT_LOG(0, (LM_ERROR, "%C\n", outcome.c_str()));
+    SCRT_LOG(0, (LM_ERROR, "Host %d: %C\n", static_cast<int>(pid), outcome.c_str()));
     return 1;
   }
-  SCRT_LOG(0, (LM_INFO, "%C\n", outcome.c_str()));
+  SCRT_LOG(0, (LM_INFO, "Host %d: %C\n", static_cast<int>(pid), outcome.c_str()));
   return 0;
 }
