@@ -153,12 +153,13 @@ C env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /srv/starter.deb \
 grep -E "^(Setting up|Unpacking) " "$WORK/install.log" | sed 's/^/   /'
 user=$(C id starter) || fail "no user starter"
 echo "   $user"
-echo "   is-enabled: $(C systemctl is-enabled starter)"
+echo "   after the install: $(C systemctl is-enabled starter), $(show ActiveState)"
 C man -P cat starter 2>/dev/null | grep -q -- "--reload-wait" || fail "man starter"
 echo "   man starter: $(C man -P cat starter 2>/dev/null | grep -c .) lines"
 
-say "systemctl restart starter (fresh install: nothing configured)"
-C systemctl restart starter || fail "systemctl restart on a fresh install"
+say "systemctl stop starter, systemctl start starter (fresh install: nothing configured)"
+C systemctl stop starter || fail "systemctl stop on a fresh install"
+C systemctl start starter || fail "systemctl start on a fresh install"
 active || fail "not active"
 expect_status "0 services open"
 pid=$(show MainPID)
@@ -232,4 +233,11 @@ C systemctl stop starter || fail "systemctl stop"
 result=$(show Result)
 echo "   Result=$result ActiveState=$(show ActiveState)"
 [ "$result" = success ] || fail "Result=$result"
+
+say "apt-get purge starter"
+C env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q starter >"$WORK/purge.log" 2>&1 ||
+  { cat "$WORK/purge.log"; fail "apt-get purge"; }
+C test ! -e /usr/lib/systemd/system/starter.service || fail "the unit is still there"
+C test ! -e /etc/starter/conf.d/00-example.conf || fail "the conffile is still there"
+echo "   unit: $(C systemctl show -p LoadState --value starter)"
 say "passed"
