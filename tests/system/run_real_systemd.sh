@@ -167,12 +167,14 @@ echo "   MainPID=$pid runs as $(C stat -c %U "/proc/$pid") with CapEff=$(C grep 
 [ "$(C stat -c %U "/proc/$pid")" = starter ] || fail "the host does not run as starter"
 echo "   $(C systemd-analyze security starter.service | tail -n 1)"
 
-say "a time service dropped in, systemctl reload starter"
-C cp /usr/share/doc/starter/examples/conf.d/10-time.conf /etc/starter/conf.d/
+say "the time and name services dropped in, systemctl reload starter"
+C cp /usr/share/doc/starter/examples/conf.d/10-time.conf \
+  /usr/share/doc/starter/examples/conf.d/20-name.conf /etc/starter/conf.d/
 C systemctl reload starter || fail "systemctl reload on a good configuration"
 answers 20222 || fail "the time service does not answer on 20222"
-echo "   port 20222 answers"
-expect_status "1 service open"
+answers 20006 || fail "the name service does not answer on 20006"
+echo "   ports 20222 and 20006 answer"
+expect_status "2 services open"
 
 say "a configuration with an error, systemctl reload starter"
 C sh -c 'echo "dynamic Broken Service_Object * libnetsvcs-no-such.so:_make_Broken() \"\"" \
@@ -189,7 +191,7 @@ C journalctl -q -u starter -p err -o cat --no-pager | sed 's/^/   /'
 errs=$(C journalctl -q -u starter -p err..err -o cat --no-pager)
 case "$errs" in *"20-broken.conf:1:"*"Reload refused"*) ;; *) fail "the errors are not at error priority" ;; esac
 infos=$(C journalctl -q -u starter -p info..info -o cat --no-pager)
-case "$infos" in *"is started"*"Reloaded: 1 service open"*) ;; *) fail "the banner and reload are not at info" ;; esac
+case "$infos" in *"is started"*"Reloaded: 2 services open"*) ;; *) fail "the banner and reload are not at info" ;; esac
 case "$infos" in *"Reload refused"*) fail "an error record at info priority" ;; esac
 C journalctl -q -u starter -o verbose --no-pager | grep -c "PRIORITY=3" | sed 's/^/   records with PRIORITY=3: /'
 C rm /etc/starter/conf.d/20-broken.conf
