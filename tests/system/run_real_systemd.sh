@@ -64,12 +64,16 @@ mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
            sub(/URIs:[ \t]*/, "", s); print s; exit } }')
 [ -n "$mirror" ] || mirror=http://deb.debian.org/debian
 
+# One run at a time on a machine: they share the cached root and the package archive.
+mkdir -p "$CACHE"
+exec 9>"$CACHE/lock"
+flock -w 1800 9 || fail "another run holds $CACHE/lock"
+
 # The root, made once per machine: several minutes the first time.
 if [ ! -x "$ROOT_CACHE/usr/lib/systemd/systemd" ]; then
   command -v debootstrap >/dev/null || fail "debootstrap is not installed"
   say "making the Debian 12 root in $ROOT_CACHE from $mirror"
   rm -rf "$ROOT_CACHE.tmp"
-  mkdir -p "$CACHE"
   timeout 1500 debootstrap --variant=minbase --include="$INCLUDE" bookworm "$ROOT_CACHE.tmp" \
     "$mirror" >"$CACHE/debootstrap.log" 2>&1 || { tail -n 20 "$CACHE/debootstrap.log"; fail "debootstrap"; }
   chroot "$ROOT_CACHE.tmp" apt-get clean
