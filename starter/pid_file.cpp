@@ -16,7 +16,6 @@
 
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
-#include "starter/reload_record.h"
 
 /// The text of this process's pid file.
 static std::string pid_text()
@@ -59,6 +58,11 @@ const char* replace_file(const std::string& path, const std::string& text)
     ACE_OS::unlink(tmp.c_str());
   ACE_OS::last_error(err);
   return failed;
+}
+
+std::string reload_record_path(const std::string& pid_file)
+{
+  return pid_file + ".reload";
 }
 
 bool Pid_File::write(const std::optional<std::string>& path)

@@ -21,6 +21,10 @@
  */
 const char* replace_file(const std::string& path, const std::string& text);
 
+/// The reload record's path beside the pid file @a pid_file (see reload_record.h): a file the
+/// pid file's owner removes with it.
+std::string reload_record_path(const std::string& pid_file);
+
 /**
  * @class Pid_File
  *

@@ -25,11 +25,6 @@ static std::string record_path;
 static unsigned long long const wait_usec = 80ULL * 1000000ULL;
 static long const poll_usec = 20000;
 
-std::string reload_record_path(const std::string& pid_file)
-{
-  return pid_file + ".reload";
-}
-
 void set_reload_record(const std::string& pid_file)
 {
   record_path = pid_file.empty() ? std::string() : reload_record_path(pid_file);
@@ -57,7 +52,7 @@ void write_reload_record(unsigned long long began, int status, const std::string
 }
 
 /// The start of the file @a path (a pid file or a record is a line), read without following a
-/// link at the end of the path. Empty, with errno, when it cannot be read.
+/// link at the end of the path. Empty, with errno, when it cannot be read or is empty.
 static std::string head_of(const char* path)
 {
   char buf[512];
@@ -65,7 +60,7 @@ static std::string head_of(const char* path)
   ACE_HANDLE const fd = ACE_OS::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd != ACE_INVALID_HANDLE) {
     n = ACE_OS::read(fd, buf, sizeof buf - 1);
-    int const err = ACE_OS::last_error();
+    int const err = n == 0 ? ENODATA : ACE_OS::last_error();
     ACE_OS::close(fd);
     ACE_OS::last_error(err);
   }

@@ -12,9 +12,6 @@
 
 #include <string>
 
-/// The record's path for the pid file @a pid_file.
-std::string reload_record_path(const std::string& pid_file);
-
 /// Records reloads beside @a pid_file from now on, the pid file this host wrote; an empty
 /// path records nothing.
 void set_reload_record(const std::string& pid_file);
