@@ -2,8 +2,9 @@
  * @file operator_options.h
  *
  * The host's options for operators: --help, --version, --reload-wait and --check answer and
- * exit without starting anything; --strict makes a failed opening of the services stop the host. They are
- * long options recognised wherever they stand, and never reach the Service Configurator.
+ * exit without starting anything; --strict makes a failed opening of the services stop the
+ * host. They are long options recognised wherever they stand, and never reach the Service
+ * Configurator.
  */
 #ifndef STARTER_OPERATOR_OPTIONS_H
 #define STARTER_OPERATOR_OPTIONS_H
@@ -20,8 +21,9 @@ struct Operator_Options
 /// Reads the operator options out of @a argv (only read, never reordered).
 Operator_Options parse_operator_options(int argc, char** argv);
 
-/// Carries out --help, --version, --reload-wait or --check, in that order of precedence. Returns the exit
-/// status for main, or -1 when none of them was given and the host is to start.
+/// Carries out --help, --version, --reload-wait or --check, in that order of precedence.
+/// Returns the exit status for main, or -1 when none of them was given and the host is to
+/// start.
 int run_operator_options(const Operator_Options& options, int argc, char** argv);
 
 #endif /* STARTER_OPERATOR_OPTIONS_H */
