@@ -137,11 +137,13 @@ private:
 
 int Echo_Handler::open(void* acceptor)
 {
-  if (ACE_Svc_Handler<ACE_SOCK_Stream, ACE_NULL_SYNCH>::open(acceptor) == -1)
-    return -1;
+  // Known to the service before the reactor knows it: once registered, the connection may be
+  // served, and closed, by another thread of a pool before this function returns, so nothing
+  // here may touch the handler after the base class's open. A failed open closes it, which
+  // makes it known no more.
   if (owner_ != 0)
     owner_->opened(this);
-  return 0;
+  return ACE_Svc_Handler<ACE_SOCK_Stream, ACE_NULL_SYNCH>::open(acceptor);
 }
 
 int Echo_Handler::handle_input(ACE_HANDLE)
