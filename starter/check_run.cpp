@@ -11,6 +11,7 @@
 #include <ace/OS_NS_sys_wait.h>
 #include <ace/OS_NS_unistd.h>
 
+#include "scrt/log_macros.h"
 #include "starter/open_service_config.h"
 
 bool words_fit_substitution(int argc, char** argv)
@@ -32,12 +33,12 @@ bool check_conf_word(const std::string& word, const char* base_dir, std::string&
   path = absolute_path(named, base_dir);
   struct stat st;
   if (elements != 1)
-    std::fprintf(stderr, "starter: -f '%s': %zu words after quoting and substitution, not one "
-                 "path\n", word.c_str(), elements);
+    SCRT_LOG(-1, (LM_ERROR, "starter: -f '%s': %d words after quoting and substitution, not one "
+                  "path\n", word.c_str(), static_cast<int>(elements)));
   else if (word.find('$') != std::string::npos && named.find('$') != std::string::npos &&
            ::stat(path.c_str(), &st) != 0)
-    std::fprintf(stderr, "starter: -f '%s': an environment reference in it names no "
-                 "variable\n", word.c_str());
+    SCRT_LOG(-1, (LM_ERROR, "starter: -f '%s': an environment reference in it names no "
+                  "variable\n", word.c_str()));
   else
     return true;
   return false;
@@ -64,7 +65,7 @@ int run_as_identity(const Identity_Request& identity, const std::function<int()>
       waited = ACE_OS::waitpid(pid, &status, 0);
     while (waited == -1 && errno == EINTR);
   if (pid < 0 || waited != pid) {
-    std::perror("starter: cannot check as the identity the run takes on");
+    SCRT_LOG(-1, (LM_ERROR, "starter: cannot check as the identity the run takes on: %m\n"));
     return 1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;

@@ -16,6 +16,9 @@
 
 #include "starter/conf_grammar.h"
 
+/// The largest configuration file the check reads; a larger one is refused unread.
+static const size_t CONF_MAX_FILE_SIZE = 16 * 1024 * 1024;
+
 /// "WHERE:LINE: message", or "WHERE: message" for line 0.
 std::string format_problem(const Conf_Problem& p);
 
@@ -23,6 +26,11 @@ std::string format_problem(const Conf_Problem& p);
 /// directive's library is loaded and its factory looked up. Appends to @a problems.
 void check_directives(const std::string& text, const std::string& where, bool load,
                       std::vector<Conf_Problem>& problems);
+
+/// Notes each entry of the conf directory @a dir named "*.conf" that is skipped, as it is no
+/// regular file (a dangling link, a link loop, a directory, a FIFO...): one warning each.
+/// Returns the count of "*.conf" files it holds.
+size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problems);
 
 /// Checks the configuration file @a path: a regular, readable file (never opened in a way that
 /// could block, so FIFOs and devices are reported, not read), then its directives.
@@ -32,11 +40,14 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
 typedef std::map<std::string, std::string> Conf_Texts;
 
 /// Checks what the Service Configurator's vector @a argc / @a argv (argv[0] a program name)
-/// names: each "-f" file in order and, with @a directives, each "-S" directive. Without any
-/// "-f", the default file "svc.conf" when it exists. Returns the files to process, in order;
-/// when @a texts is not null, adds to it the text of each file read whole.
+/// names: each "-f" file in order and, with @a directives, each "-S" directive, against what
+/// runs in this process. A library named by a relative path is taken against @a base_dir
+/// (when not null or empty): the text is rewritten to name it absolutely, and that text is
+/// what is checked. Returns the files to process, in order; when @a texts is not null, adds to
+/// it the text of each file read whole.
 std::vector<std::string> check_service_config_vector(int argc, char** argv, bool directives,
                                                      std::vector<Conf_Problem>& problems,
-                                                     Conf_Texts* texts = nullptr);
+                                                     Conf_Texts* texts = nullptr,
+                                                     const char* base_dir = nullptr);
 
 #endif /* STARTER_CONF_CHECK_H */

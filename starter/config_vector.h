@@ -40,7 +40,9 @@ int open_service_config_vector(std::vector<std::string>& v, const Conf_Texts& te
  * anew) into @a v and checks what it names, the "-S" directives too with @a directives. The
  * text of each file read goes into @a texts and each problem into @a problems; a file of a conf
  * directory that cannot be read is left out of @a v, its problem saying so. Returns the count
- * of the other problems. Only what assembling the vector finds is logged here.
+ * of the problems that refuse a reload: every error, and the warnings under --strict. A file
+ * the Configurator would crash or hang on is left out as well. Only what assembling the vector
+ * finds is logged here.
  */
 int check_service_config_now(bool directives, std::vector<std::string>& v, Conf_Texts& texts,
                              std::vector<Conf_Problem>& problems);
@@ -49,6 +51,11 @@ int check_service_config_now(bool directives, std::vector<std::string>& v, Conf_
 /// open_service_config_vector()). Returns the errors it reports, or -1 when it stopped at a
 /// file that has no text there.
 int process_service_config_files(const std::vector<std::string>& files, const Conf_Texts& texts);
+
+/// Has the Service Configurator carry out the directives of @a text, which came from @a where,
+/// one at a time, so that each error is logged with its line, service and reason (an
+/// exception a service throws as it opens among them). Returns the count of errors.
+int apply_text(const std::string& where, const std::string& text);
 
 /// A null-terminated pointer vector over @a v, valid while @a v is unchanged.
 std::vector<char*> pointer_vector(std::vector<std::string>& v);

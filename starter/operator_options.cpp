@@ -12,7 +12,9 @@
 #include <vector>
 
 #include <ace/Get_Opt.h>
+#include <ace/Service_Config.h>
 
+#include "scrt/log_macros.h"
 #include "starter/capabilities.h"
 #include "starter/check_run.h"
 #include "starter/host_options.h"
@@ -28,6 +30,7 @@ Operator_Options parse_operator_options(int argc, char** argv)
   opt.long_option("version", ACE_Get_Opt::NO_ARG);
   opt.long_option("check", ACE_Get_Opt::NO_ARG);
   opt.long_option("strict", ACE_Get_Opt::NO_ARG);
+  opt.long_option("quiet", ACE_Get_Opt::NO_ARG);
   for (int c; (c = opt()) != -1;) {
     if (c != 0)
       continue;
@@ -36,6 +39,7 @@ Operator_Options parse_operator_options(int argc, char** argv)
     o.version = o.version || std::strcmp(name, "version") == 0;
     o.check = o.check || std::strcmp(name, "check") == 0;
     o.strict = o.strict || std::strcmp(name, "strict") == 0;
+    o.quiet = o.quiet || std::strcmp(name, "quiet") == 0;
   }
   return o;
 }
@@ -55,9 +59,11 @@ static const char usage[] =
     "  --capability NAME       keep this capability (net_bind_service, CAP_NET_RAW) and no\n"
     "                          other across the switch; may be repeated\n"
     "  --no-new-privileges     nothing the services run may gain privileges\n"
-    "  --strict                stop with a non-zero status when a service fails to open\n"
+    "  --strict                stop with a non-zero status when a service fails to open or\n"
+    "                          the configuration has a problem, warnings included\n"
     "  --check                 print the Service Configurator's arguments, check what the run\n"
     "                          reads (as its --user): files, directives, libraries, factories\n"
+    "  --quiet                 with --check: write errors only (for ExecStartPre=, ExecReload=)\n"
     "  --version               print the version and exit\n"
     "  --help                  print this text and exit\n"
     "\n"
@@ -87,34 +93,38 @@ static bool check_target(const char* path, bool directory_allowed)
     problem = "not readable";
   if (problem == 0)
     return true;
-  std::fprintf(stderr, "starter: -f %s: %s\n", path, problem);
+  SCRT_LOG(-1, (LM_ERROR, "starter: -f %s: %s\n", path, problem));
   return false;
 }
 
 /// Checks the directives of the files and "-S" options in the Configurator's vector @a v, with
-/// their libraries and factories; prints each problem as "FILE:LINE: message". Files that
-/// cannot be read are left to check_target().
-static bool check_directives_of(int n, char** v)
+/// their libraries and factories, libraries named by a relative path taken against
+/// @a base_dir; logs each problem as "FILE:LINE: message" (a warning at LM_WARNING, or as an
+/// error when @a strict). Files that cannot be read are left to check_target().
+static bool check_directives_of(int n, char** v, const char* base_dir, bool strict)
 {
   std::vector<Conf_Problem> problems;
-  check_service_config_vector(n, v, true, problems);
+  check_service_config_vector(n, v, true, problems, nullptr, base_dir);
   bool ok = true;
   for (const Conf_Problem& p : problems) {
-    if (p.line == 0)
+    if (p.line == 0 && p.message.compare(0, 14, "cannot be read") == 0)
       continue;
-    std::fprintf(stderr, "%s\n", format_problem(p).c_str());
-    ok = false;
+    bool const error = !p.warning || strict;
+    SCRT_LOG(-1, (error ? LM_ERROR : LM_WARNING, "%s\n", format_problem(p).c_str()));
+    ok = ok && !error;
   }
   return ok;
 }
 
 /// Checks every "-f" target the run reads, relative ones taken against @a base_dir, and the
-/// directives they hold, and prints the Service Configurator's vector. True when all is well.
-static bool check_conf_files(int argc, char** argv, const char* base_dir)
+/// directives they hold, and prints the Service Configurator's vector unless @a quiet. True
+/// when all is well.
+static bool check_conf_files(int argc, char** argv, const char* base_dir, bool strict, bool quiet)
 {
   bool ok = true;
   // The targets as written: a directory is fine here, its files are checked below.
   std::set<std::string> written;
+  std::vector<Conf_Problem> skipped;
   for (const std::string& w : find_service_config_option(argc, argv, 'f')) {
     std::string path;
     if (check_conf_word(w, base_dir, path))
@@ -122,23 +132,44 @@ static bool check_conf_files(int argc, char** argv, const char* base_dir)
     else
       ok = false;
     written.insert(path);  // checked here, or its problem reported already
+    check_conf_dir(path, skipped);
+  }
+  for (const Conf_Problem& p : skipped) {
+    SCRT_LOG(-1, (strict ? LM_ERROR : LM_WARNING, "%s\n", format_problem(p).c_str()));
+    ok = ok && !strict;
   }
 
-  open_service_config(argc, argv, true, [&ok, &written](int n, char** v) {
-    for (int i = 0; i < n; ++i) {
-      std::printf("%s\n", v[i]);
-      bool const target = i > 0 && std::strcmp(v[i - 1], "-f") == 0;
-      if (target && written.count(v[i]) == 0)
-        ok = check_target(v[i], false) && ok;
+  open_service_config(argc, argv, true, [&](int n, char** a) {
+    std::vector<std::string> v(a, a + n);
+    // The Configurator's default file, read when no "-f" is given at all.
+    std::string const svc_conf = absolute_path(ACE_DEFAULT_SVC_CONF, base_dir);
+    if (written.empty() && ::access(svc_conf.c_str(), F_OK) == 0) {
+      v.push_back("-f");
+      v.push_back(svc_conf);
     }
-    ok = check_directives_of(n, v) && ok;
+    for (size_t i = 0; i < v.size(); ++i) {
+      if (!quiet)
+        std::printf("%s\n", v[i].c_str());
+      bool const target = i > 0 && v[i - 1] == "-f";
+      if (target && written.count(v[i]) == 0)
+        ok = check_target(v[i].c_str(), false) && ok;
+    }
+    std::vector<char*> p;
+    for (std::string& s : v)
+      p.push_back(&s[0]);
+    p.push_back(0);
+    ok = check_directives_of(static_cast<int>(v.size()), p.data(), base_dir, strict) && ok;
     return true;
   }, base_dir);
   return ok;
 }
 
-int check_service_config(int argc, char** argv)
+int check_service_config(int argc, char** argv, bool strict, bool quiet)
 {
+  // Errors only: ExecStartPre= and ExecReload= log each line at its priority.
+  if (quiet)
+    ACE_Log_Msg::instance()->priority_mask(LM_ERROR | LM_CRITICAL | LM_ALERT | LM_EMERGENCY,
+                                           ACE_Log_Msg::PROCESS);
   // The host's options as the run reads them, each problem logged; a reactor kind that cannot
   // be made counts, as it does under --strict.
   Host_Options host = parse_host_options(argc, argv);
@@ -147,8 +178,8 @@ int check_service_config(int argc, char** argv)
   ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(argc, argv) && ok;
   // What the run reads, it reads as the identity it switches to.
   int const files = run_as_identity(host.identity, [&] {
-    int const status = check_conf_files(argc, argv, host.start_dir.c_str()) ? 0 : 1;
-    if (host.pid_file)
+    int const status = check_conf_files(argc, argv, host.start_dir.c_str(), strict, quiet) ? 0 : 1;
+    if (host.pid_file && !quiet)
       std::printf("pid file: %s\n", host.pid_file->c_str());
     return status;
   });
@@ -168,6 +199,6 @@ int run_operator_options(const Operator_Options& options, int argc, char** argv)
     return 0;
   }
   if (options.check)
-    return check_service_config(argc, argv);
+    return check_service_config(argc, argv, options.strict, options.quiet);
   return -1;
 }

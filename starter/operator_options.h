@@ -2,7 +2,8 @@
  * @file operator_options.h
  *
  * The host's options for operators: --help, --version and --check answer and exit without
- * starting anything; --strict makes a failed opening of the services stop the host. They are
+ * starting anything; --strict makes a failed opening of the services stop the host; --quiet
+ * makes --check write its errors only. They are
  * long options recognised wherever they stand, and never reach the Service Configurator.
  */
 #ifndef STARTER_OPERATOR_OPTIONS_H
@@ -14,6 +15,7 @@ struct Operator_Options
   bool version = false;
   bool check = false;
   bool strict = false;
+  bool quiet = false;  ///< --check writes errors only
 };
 
 /// Reads the operator options out of @a argv (only read, never reordered).
@@ -24,8 +26,10 @@ Operator_Options parse_operator_options(int argc, char** argv);
 int run_operator_options(const Operator_Options& options, int argc, char** argv);
 
 /// The --check pass on its own: prints the Service Configurator's vector one element per line
-/// on standard output and checks every "-f" target, one line per problem on standard error.
-/// Returns 0 when all is well, 1 otherwise.
-int check_service_config(int argc, char** argv);
+/// on standard output (not when @a quiet) and checks every "-f" target, one record per problem
+/// logged as the host logs (with the journal's priorities under systemd); warnings count as
+/// errors when @a strict, and are left out when @a quiet. Returns 0 when all is well, 1
+/// otherwise.
+int check_service_config(int argc, char** argv, bool strict = false, bool quiet = false);
 
 #endif /* STARTER_OPERATOR_OPTIONS_H */

@@ -64,9 +64,6 @@ int reload_services()
   for (size_t i = 1; i < v.size(); ++i)
     if (v[i - 1] == "-f")
       files.push_back(v[i]);
-  // Without "-f" the Configurator's default file, when the check found one.
-  if (files.empty() && texts.count(ACE_DEFAULT_SVC_CONF) != 0)
-    files.push_back(ACE_DEFAULT_SVC_CONF);
   int errors = process_service_config_files(files, texts);
   if (errors < 0) {
     SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
