@@ -19,6 +19,10 @@
 /// The largest configuration file the check reads; a larger one is refused unread.
 static const size_t CONF_MAX_FILE_SIZE = 16 * 1024 * 1024;
 
+/// The Service Configurator's default file, read from the starting directory when no "-f" is
+/// given at all.
+static const char CONF_DEFAULT_FILE[] = "svc.conf";
+
 /// "WHERE:LINE: message", or "WHERE: message" for line 0.
 std::string format_problem(const Conf_Problem& p);
 

@@ -350,15 +350,6 @@ private:
     stream_ = name_;
     if (t_[at_].kind != LBRACE)
       return true;
-    // ACE acts on the body's entries while it reads them, before the directive's own stream is
-    // made: they find the stream and its modules among what was in place before.
-    Conf_Kind const k = known_.kind(stream_);
-    if (!makes && k == CONF_NONE)
-      unsafe(line, "stream " + stream_ + " is not defined before this directive: the Service "
-                   "Configurator crashes on its body");
-    else if (!makes && k != CONF_STREAM)
-      unsafe(line, "stream " + stream_ + ": it names " + kind_name(k) + ", not a stream: the "
-                   "Service Configurator crashes on its body");
     int const body_line = t_[at_].line;
     bool modules_defined = false;
     for (++at_; t_[at_].kind != RBRACE;) {
@@ -379,12 +370,18 @@ private:
     return true;
   }
 
-  /// A suspend, resume or remove of module @a name in the body of stream_.
+  /// A suspend, resume or remove of module @a name in the body of stream_. ACE acts on it while
+  /// it reads it, before the directive's own stream is made: it finds the stream and its
+  /// modules among what was in place before.
   void body_names_module(int line, const std::string& name)
   {
-    if (known_.kind(stream_) != CONF_STREAM)
-      unsafe(line, "module " + name + ": stream " + stream_ + " is not in place before this "
+    Conf_Kind const k = known_.kind(stream_);
+    if (k == CONF_NONE)
+      unsafe(line, "module " + name + ": stream " + stream_ + " is not defined before this "
                    "directive: the Service Configurator crashes on it");
+    else if (k != CONF_STREAM)
+      unsafe(line, "module " + name + ": " + stream_ + " is " + kind_name(k) + ", not a stream: "
+                   "the Service Configurator crashes on it");
     else if (!known_.has_module(stream_, name))
       problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
                                        " holds no such module before this directive"});

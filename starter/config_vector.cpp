@@ -71,7 +71,7 @@ int check_service_config_now(bool directives, std::vector<std::string>& v, Conf_
   // The Configurator's default file only when no "-f" is given at all, named like any other,
   // in the starting directory: a conf directory with no files means no services.
   if (named.empty()) {
-    std::string const svc_conf = absolute_path(ACE_DEFAULT_SVC_CONF, host_base_dir.c_str());
+    std::string const svc_conf = absolute_path(CONF_DEFAULT_FILE, host_base_dir.c_str());
     if (::access(svc_conf.c_str(), F_OK) == 0) {
       v.push_back("-f");
       v.push_back(svc_conf);
@@ -93,6 +93,9 @@ int check_service_config_now(bool directives, std::vector<std::string>& v, Conf_
   int refusing = 0;
   for (Conf_Problem& problem : problems) {
     refusing += !problem.warning || host_strict ? 1 : 0;
+    // A reload applies nothing when there are errors: there is nothing to leave out.
+    if (!directives)
+      continue;
     bool const unreadable = problem.line == 0 && !problem.warning && !problem.unsafe &&
                             std::find(named.begin(), named.end(), problem.where) == named.end();
     if (!unreadable && !problem.unsafe)

@@ -37,7 +37,8 @@ int open_service_config_vector(std::vector<std::string>& v, const Conf_Texts& te
 
 /**
  * Assembles the vector for the remembered command line (see above; conf directories expanded
- * anew) into @a v and checks what it names, the "-S" directives too with @a directives. The
+ * anew) into @a v and checks what it names, the "-S" directives too with @a directives (at
+ * start-up; a reload without them applies nothing when there are errors). The
  * text of each file read goes into @a texts and each problem into @a problems; a file of a conf
  * directory that cannot be read is left out of @a v, its problem saying so. Returns the count
  * of the problems that refuse a reload: every error, and the warnings under --strict. A file

@@ -142,7 +142,7 @@ static bool check_conf_files(int argc, char** argv, const char* base_dir, bool s
   open_service_config(argc, argv, true, [&](int n, char** a) {
     std::vector<std::string> v(a, a + n);
     // The Configurator's default file, read when no "-f" is given at all.
-    std::string const svc_conf = absolute_path(ACE_DEFAULT_SVC_CONF, base_dir);
+    std::string const svc_conf = absolute_path(CONF_DEFAULT_FILE, base_dir);
     if (written.empty() && ::access(svc_conf.c_str(), F_OK) == 0) {
       v.push_back("-f");
       v.push_back(svc_conf);
