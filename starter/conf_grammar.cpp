@@ -247,7 +247,7 @@ private:
         if (!expect(IDENT, "a service name"))
           return false;
         if (module)
-          body_names_module(line, name);
+          body_names_module(line, name, removal);
         else {
           name_ = name;
           if (removal)
@@ -373,15 +373,19 @@ private:
   /// A suspend, resume or remove of module @a name in the body of stream_. ACE acts on it while
   /// it reads it, before the directive's own stream is made: it finds the stream and its
   /// modules among what was in place before.
-  void body_names_module(int line, const std::string& name)
+  void body_names_module(int line, const std::string& name, bool removal)
   {
+    // A removal follows the stream's record unchecked; a suspend or resume only fails.
+    std::string const outcome = removal ? "the Service Configurator crashes on it"
+                                        : "the Service Configurator cannot carry it out";
     Conf_Kind const k = known_.kind(stream_);
     if (k == CONF_NONE)
-      unsafe(line, "module " + name + ": stream " + stream_ + " is not defined before this "
-                   "directive: the Service Configurator crashes on it");
+      problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
+                                       " is not defined before this directive: " + outcome,
+                                       removal});
     else if (k != CONF_STREAM)
-      unsafe(line, "module " + name + ": " + stream_ + " is " + kind_name(k) + ", not a stream: "
-                   "the Service Configurator crashes on it");
+      problems_.push_back(Conf_Problem{where_, line, "module " + name + ": " + stream_ + " is " +
+                                       kind_name(k) + ", not a stream: " + outcome, removal});
     else if (!known_.has_module(stream_, name))
       problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
                                        " holds no such module before this directive"});

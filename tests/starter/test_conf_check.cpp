@@ -130,7 +130,7 @@ TEST(ConfCheck, ReportsEachKindOfErrorWithItsLine)
       {"stream a {\n remove X }", "f.conf:2: module X: stream a is not defined before this "
                                   "directive: the Service Configurator crashes on it"},
       {"dynamic S Service_Object * lib:f()\nstream S { suspend M }", "f.conf:2: module M: S is "
-       "a service object, not a stream: the Service Configurator crashes on it"},
+       "a service object, not a stream: the Service Configurator cannot carry it out"},
       {"stream S { static M }", "f.conf:1: static inside a stream's body: the Service "
                                 "Configurator cannot carry it out (it pushes a module it does "
                                 "not check)"},

@@ -130,6 +130,11 @@ TEST(ConfigErrors, AnUnreadableFileDoesNotDisableTheRestOfItsDirectory)
   EXPECT_EQ(1u, lines_starting(rec, "init C").size()) << h.stderr_text();
   EXPECT_EQ(1u, count_of(h.stderr_text(), d / "conf.d/b.conf: cannot be read: Permission denied; "
                                               "left out\n")) << h.stderr_text();
+  // A reload refuses it, as a strict start-up would.
+  ASSERT_TRUE(h.send(SIGHUP));
+  ASSERT_TRUE(h.wait_for_stderr("Reload refused: 1 error; the running services are unchanged\n"))
+      << h.stderr_text();
+  EXPECT_EQ(1u, lines_starting(rec, "init A").size());
   ASSERT_TRUE(h.send(SIGTERM));
   ASSERT_TRUE(h.wait_exit());
 }
