@@ -216,7 +216,9 @@ public:
       modules_.clear();
       for (const std::string& r : removed_)
         known_.defined.erase(r);
-      if (entries != 0)
+      // A token the lexer refused right after may have belonged to the directive: it is not
+      // applied short of it.
+      if (entries != 0 && t_[at_].kind != BAD)
         entries->push_back(Conf_Entry{t_[first].line, t_[first].begin, t_[at_ - 1].end,
                                       t_[first].text, name_});
     }
@@ -375,17 +377,18 @@ private:
   /// modules among what was in place before.
   void body_names_module(int line, const std::string& name, bool removal)
   {
-    // A removal follows the stream's record unchecked; a suspend or resume only fails.
-    std::string const outcome = removal ? "the Service Configurator crashes on it"
-                                        : "the Service Configurator cannot carry it out";
+    // A removal follows the stream's record unchecked; the rest only fail.
     Conf_Kind const k = known_.kind(stream_);
     if (k == CONF_NONE)
       problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
-                                       " is not defined before this directive: " + outcome,
+                                       " is not defined before this directive: the Service "
+                                       "Configurator " + (removal ? "crashes on it"
+                                                                  : "cannot carry it out"),
                                        removal});
     else if (k != CONF_STREAM)
       problems_.push_back(Conf_Problem{where_, line, "module " + name + ": " + stream_ + " is " +
-                                       kind_name(k) + ", not a stream: " + outcome, removal});
+                                       kind_name(k) + ", not a stream: the Service Configurator "
+                                       "cannot carry it out"});
     else if (!known_.has_module(stream_, name))
       problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
                                        " holds no such module before this directive"});
