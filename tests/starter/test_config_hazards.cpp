@@ -193,6 +193,25 @@ TEST(ConfigHazards, WhatTheConfiguratorWouldMisreadOrDropIsNamed)
     EXPECT_EQ(1u, count_of(h.stderr_text(), empty + "/fifo.conf: skipped: a FIFO\n"));
   }
 
+  // Without any "-f", svc.conf in the starting directory is read, named like any other file.
+  ASSERT_EQ(0, unlink((d / "svc.conf").c_str()));
+  d.write("svc.conf", probe_line("D", rec));
+  for (const char* mode : {"--check", "--strict"}) {
+    Host_Process h;
+    ASSERT_TRUE(h.start({"-c", "cd \"$0\" && exec \"$@\"", d.path(), STARTER_BINARY, mode}, {},
+                        {}, "/bin/sh"));
+    if (std::string(mode) == "--check") {
+      ASSERT_TRUE(h.wait_exit());
+      EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+      EXPECT_EQ(1u, count_of(h.stdout_text(), "\n-f\n" + d / "svc.conf\n")) << h.stdout_text();
+      continue;
+    }
+    ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(1u, lines_starting(rec, "init D").size());
+  }
+
   // A library named by a relative path is found by a daemon, whose working directory is "/".
   d.mkdir("lib");
   ASSERT_EQ(0, symlink(PROBE_SERVICE_LIBRARY, (d / "lib/libp.so").c_str()));
