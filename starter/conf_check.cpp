@@ -178,19 +178,15 @@ struct Check_State
 std::string check_text(const std::string& text, const std::string& where, Check_State& state,
                        std::vector<Conf_Problem>& problems)
 {
-  std::vector<Conf_Problem> found;
-  Conf_Known known = state.known;
-  std::vector<Conf_Dynamic> dynamics = read_directives(text, where, found, &known);
+  // The libraries' places first, on their own: the text is then read, once, as it is applied.
   std::string rewritten;
-  if (!state.base_dir.empty())
-    rewritten = absolute_libraries(text, dynamics, state.base_dir, where, problems);
-  if (!rewritten.empty()) {
-    found.clear();
-    dynamics = read_directives(rewritten, where, found, &state.known);
-  } else {
-    state.known = std::move(known);
+  if (!state.base_dir.empty()) {
+    std::vector<Conf_Problem> ignored;
+    rewritten = absolute_libraries(text, read_directives(text, where, ignored), state.base_dir,
+                                   where, problems);
   }
-  problems.insert(problems.end(), found.begin(), found.end());
+  std::vector<Conf_Dynamic> const dynamics =
+      read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known);
   if (state.loaded != 0)
     for (const Conf_Dynamic& d : dynamics)
       check_library(d, where, *state.loaded, problems);
