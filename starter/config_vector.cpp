@@ -100,8 +100,10 @@ int check_service_config_now(bool directives, std::vector<std::string>& v, Conf_
                             std::find(named.begin(), named.end(), problem.where) == named.end();
     if (!unreadable && !problem.unsafe)
       continue;
+    // A "-S" directive's problems name it as "-S 'DIRECTIVE'".
     for (size_t i = 1; i < v.size(); ++i)
-      if (v[i] == problem.where && v[i - 1] == "-f") {
+      if ((v[i - 1] == "-f" && v[i] == problem.where) ||
+          (v[i - 1] == "-S" && "-S '" + v[i] + "'" == problem.where)) {
         v.erase(v.begin() + static_cast<std::ptrdiff_t>(i - 1),
                 v.begin() + static_cast<std::ptrdiff_t>(i + 1));
         texts.erase(problem.where);

@@ -80,8 +80,10 @@ TEST(ConfigHazards, WhatWouldCrashTheHostIsRefusedAtCheckStartAndReload)
   // Without --strict such a file is left out and the rest runs.
   Host_Process lax;
   write_crash(crashes()[4], bad);
-  ASSERT_TRUE(lax.start({"-f", net, "-f", bad}));
+  ASSERT_TRUE(lax.start({"-f", net, "-f", bad, "-S", crashes()[0].text}));
   ASSERT_TRUE(lax.wait_for_stderr("is started")) << lax.stderr_text();
+  EXPECT_EQ(1u, count_of(lax.stderr_text(), "-S '" + crashes()[0].text + "'" +
+                                                crashes()[0].problem));
   EXPECT_EQ(1u, count_of(lax.stderr_text(), "the Service Configurator cannot tell what a factory "
                                             "makes and crashes when it is not a Module; left out\n"));
   EXPECT_TRUE(accepts(ports[0]));
