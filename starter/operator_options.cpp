@@ -1,25 +1,12 @@
 // The operator options: usage, version, configuration check.
 #include "starter/operator_options.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <set>
-#include <string>
-#include <vector>
 
 #include <ace/Get_Opt.h>
-#include <ace/Service_Config.h>
 
-#include "scrt/log_macros.h"
-#include "starter/capabilities.h"
-#include "starter/check_run.h"
-#include "starter/host_options.h"
-#include "starter/conf_check.h"
-#include "starter/open_service_config.h"
+#include "starter/check_command.h"
 #include "starter/version.h"
 
 Operator_Options parse_operator_options(int argc, char** argv)
@@ -79,114 +66,6 @@ static const char usage[] =
     "  -y                      load statically linked services\n"
     "\n"
     "Signals: TERM, INT, QUIT stop; HUP reloads; USR2 toggles ACE debug output.\n";
-
-/// Checks one "-f" target as written: exists, is a regular file or a directory, is readable.
-static bool check_target(const char* path, bool directory_allowed)
-{
-  struct stat st;
-  const char* problem = 0;
-  if (::stat(path, &st) != 0)
-    problem = std::strerror(errno);
-  else if (!S_ISREG(st.st_mode) && !(directory_allowed && S_ISDIR(st.st_mode)))
-    problem = directory_allowed ? "not a regular file or a directory" : "not a regular file";
-  else if (::access(path, S_ISDIR(st.st_mode) ? R_OK | X_OK : R_OK) != 0)
-    problem = "not readable";
-  if (problem == 0)
-    return true;
-  SCRT_LOG(-1, (LM_ERROR, "starter: -f %s: %s\n", path, problem));
-  return false;
-}
-
-/// Checks the directives of the files and "-S" options in the Configurator's vector @a v, with
-/// their libraries and factories, libraries named by a relative path taken against
-/// @a base_dir; logs each problem as "FILE:LINE: message" (a warning at LM_WARNING, or as an
-/// error when @a strict). Files that cannot be read are left to check_target().
-static bool check_directives_of(int n, char** v, const char* base_dir, bool strict)
-{
-  std::vector<Conf_Problem> problems;
-  check_service_config_vector(n, v, true, problems, nullptr, base_dir);
-  bool ok = true;
-  for (const Conf_Problem& p : problems) {
-    if (p.line == 0 && p.message.compare(0, 14, "cannot be read") == 0)
-      continue;
-    bool const error = !p.warning || strict;
-    SCRT_LOG(-1, (error ? LM_ERROR : LM_WARNING, "%s\n", format_problem(p).c_str()));
-    ok = ok && !error;
-  }
-  return ok;
-}
-
-/// Checks every "-f" target the run reads, relative ones taken against @a base_dir, and the
-/// directives they hold, and prints the Service Configurator's vector unless @a quiet. True
-/// when all is well.
-static bool check_conf_files(int argc, char** argv, const char* base_dir, bool strict, bool quiet)
-{
-  bool ok = true;
-  // The targets as written: a directory is fine here, its files are checked below.
-  std::set<std::string> written;
-  std::vector<Conf_Problem> skipped;
-  for (const std::string& w : find_service_config_option(argc, argv, 'f')) {
-    std::string path;
-    if (check_conf_word(w, base_dir, path))
-      ok = check_target(path.c_str(), true) && ok;
-    else
-      ok = false;
-    written.insert(path);  // checked here, or its problem reported already
-    check_conf_dir(path, skipped);
-  }
-  for (const Conf_Problem& p : skipped) {
-    SCRT_LOG(-1, (strict ? LM_ERROR : LM_WARNING, "%s\n", format_problem(p).c_str()));
-    ok = ok && !strict;
-  }
-
-  open_service_config(argc, argv, true, [&](int n, char** a) {
-    std::vector<std::string> v(a, a + n);
-    // The Configurator's default file, read when no "-f" is given at all.
-    std::string const svc_conf = absolute_path(CONF_DEFAULT_FILE, base_dir);
-    if (written.empty() && ::access(svc_conf.c_str(), F_OK) == 0) {
-      v.push_back("-f");
-      v.push_back(svc_conf);
-    }
-    for (size_t i = 0; i < v.size(); ++i) {
-      if (!quiet)
-        std::printf("%s\n", v[i].c_str());
-      bool const target = i > 0 && v[i - 1] == "-f";
-      if (target && written.count(v[i]) == 0)
-        ok = check_target(v[i].c_str(), false) && ok;
-    }
-    std::vector<char*> p;
-    for (std::string& s : v)
-      p.push_back(&s[0]);
-    p.push_back(0);
-    ok = check_directives_of(static_cast<int>(v.size()), p.data(), base_dir, strict) && ok;
-    return true;
-  }, base_dir);
-  return ok;
-}
-
-int check_service_config(int argc, char** argv, bool strict, bool quiet)
-{
-  // Errors only: ExecStartPre= and ExecReload= log each line at its priority.
-  if (quiet)
-    ACE_Log_Msg::instance()->priority_mask(LM_ERROR | LM_CRITICAL | LM_ALERT | LM_EMERGENCY,
-                                           ACE_Log_Msg::PROCESS);
-  // The host's options as the run reads them, each problem logged; a reactor kind that cannot
-  // be made counts, as it does under --strict.
-  Host_Options host = parse_host_options(argc, argv);
-  bool const reactor_asked = host.reactor != 0 && *host.reactor != 0;
-  bool ok = resolve_host_options(host, argc, argv, false);
-  ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(argc, argv) && ok;
-  // What the run reads, it reads as the identity it switches to.
-  int const files = run_as_identity(host.identity, [&] {
-    int const status = check_conf_files(argc, argv, host.start_dir.c_str(), strict, quiet) ? 0 : 1;
-    if (host.pid_file && !quiet)
-      std::printf("pid file: %s\n", host.pid_file->c_str());
-    return status;
-  });
-  std::fflush(stdout);
-  ok = check_capability_names(host.identity.capabilities.names) && ok;
-  return ok && files == 0 ? 0 : 1;
-}
 
 int run_operator_options(const Operator_Options& options, int argc, char** argv)
 {

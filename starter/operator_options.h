@@ -25,11 +25,4 @@ Operator_Options parse_operator_options(int argc, char** argv);
 /// status for main, or -1 when none of them was given and the host is to start.
 int run_operator_options(const Operator_Options& options, int argc, char** argv);
 
-/// The --check pass on its own: prints the Service Configurator's vector one element per line
-/// on standard output (not when @a quiet) and checks every "-f" target, one record per problem
-/// logged as the host logs (with the journal's priorities under systemd); warnings count as
-/// errors when @a strict, and are left out when @a quiet. Returns 0 when all is well, 1
-/// otherwise.
-int check_service_config(int argc, char** argv, bool strict = false, bool quiet = false);
-
 #endif /* STARTER_OPERATOR_OPTIONS_H */

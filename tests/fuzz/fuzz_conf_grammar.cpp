@@ -17,7 +17,7 @@
 #include <ace/OS_NS_string.h>
 #include <ace/Service_Config.h>
 
-#include "starter/conf_grammar.h"
+#include "starter/config/grammar.h"
 
 namespace {
 

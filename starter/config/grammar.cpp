@@ -25,7 +25,7 @@
 // buffer (its end of input). So is what its parser would act on unsafely: the "Module" and
 // "STREAM" types (it takes any factory's object for one), "static" in a stream's body, and a
 // body that names a stream or module not in place before the directive.
-#include "starter/conf_grammar.h"
+#include "starter/config/grammar.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 // The configuration check: the files the Service Configurator is to read, their directives
-// (conf_grammar), and the libraries and factories the "dynamic" ones name.
-#include "starter/conf_check.h"
+// (grammar.h), and the libraries and factories the "dynamic" ones name.
+#include "starter/config/check.h"
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -17,8 +17,6 @@
 
 #include <ace/DLL.h>
 #include <ace/Dirent.h>
-#include <ace/Get_Opt.h>
-#include <ace/Service_Config.h>
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
 
@@ -307,29 +305,19 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
   check_file(path, state, problems);
 }
 
-std::vector<std::string> check_service_config_vector(int argc, char** argv, bool directives,
-                                                     std::vector<Conf_Problem>& problems,
-                                                     Conf_Texts* texts, const char* base_dir)
+void check_files_and_directives(const std::vector<std::string>& files,
+                                const std::vector<std::string>& directives,
+                                std::vector<Conf_Problem>& problems, Conf_Texts* texts,
+                                const std::string& base_dir)
 {
-  std::vector<std::string> files;
-  std::vector<std::string> commands;
-  ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  for (int c; (c = opt()) != -1;) {
-    if (c == 'f')
-      files.push_back(opt.opt_arg());
-    else if (c == 'S')
-      commands.push_back(opt.opt_arg());
-  }
   Loaded loaded;
   Check_State state;
   state.loaded = &loaded;
-  state.base_dir = base_dir != 0 ? base_dir : "";
+  state.base_dir = base_dir;
   state.known.running = running_kind;
   state.known.running_module = running_module;
   for (const std::string& f : files)
     check_file(f, state, problems, texts);
-  if (directives)
-    for (const std::string& s : commands)
-      check_text(s, "-S '" + s + "'", state, problems);
-  return files;
+  for (const std::string& s : directives)
+    check_text(s, "-S '" + s + "'", state, problems);
 }

@@ -1,0 +1,106 @@
+// The one path from the command line to a checked configuration, for --check, the start-up and
+// each reload.
+#include "starter/config/pipeline.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "starter/config/assemble.h"
+
+std::vector<char*> pointer_vector(std::vector<std::string>& v)
+{
+  std::vector<char*> p;
+  p.reserve(v.size() + 1);
+  for (std::string& s : v)
+    p.push_back(&s[0]);
+  p.push_back(0);
+  return p;
+}
+
+Vector_Parts split_vector(const std::vector<std::string>& v)
+{
+  Vector_Parts parts;
+  for (size_t i = 0; i < v.size(); ++i) {
+    bool const with_arg = i > 0 && i + 1 < v.size() &&
+                          (v[i] == "-f" || v[i] == "-S" || v[i] == "-k" || v[i] == "-s");
+    if (with_arg && (v[i] == "-f" || v[i] == "-S")) {
+      (v[i] == "-f" ? parts.files : parts.directives).push_back(v[i + 1]);
+    } else {
+      parts.options.push_back(v[i]);
+      if (with_arg)
+        parts.options.push_back(v[i + 1]);
+    }
+    if (with_arg)
+      ++i;
+  }
+  return parts;
+}
+
+/// The "-f" words of @a source's command line, as the paths the vector holds: a "-f" target that
+/// is none of them came from expanding a conf directory. The assembly has logged each word
+/// that cannot take substitution already.
+static std::vector<std::string> named_targets(const Config_Source& source)
+{
+  std::vector<std::string> named;
+  if (source.argv != 0)
+    for (const std::string& w : find_service_config_option(source.argc, source.argv, 'f'))
+      named.push_back(path_of_word(w.c_str(), source.base_dir.c_str(), nullptr, false));
+  return named;
+}
+
+void assemble_and_check(const Config_Source& source, bool directives, Checked_Config& out)
+{
+  out = Checked_Config();
+  if (source.argv == 0)
+    return;
+  open_service_config(source.argc, source.argv, true, [&out](int n, char** a) {
+    out.vector.assign(a, a + n);
+    return true;
+  }, source.base_dir.c_str());
+  std::vector<std::string> const named = named_targets(source);
+  // The Configurator's default file only when no "-f" is given at all, named like any other,
+  // in the starting directory: a conf directory with no files means no services.
+  if (named.empty()) {
+    std::string const svc_conf = absolute_path(CONF_DEFAULT_FILE, source.base_dir.c_str());
+    if (::access(svc_conf.c_str(), F_OK) == 0) {
+      out.vector.push_back("-f");
+      out.vector.push_back(svc_conf);
+    }
+  }
+  for (const std::string& target : named) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        check_conf_dir(target, out.problems) == 0)
+      out.empty_dirs.push_back(target);
+  }
+  out.parts = split_vector(out.vector);
+  check_files_and_directives(out.parts.files,
+                             directives ? out.parts.directives : std::vector<std::string>(),
+                             out.problems, &out.texts, source.base_dir);
+  // A conf-directory file the check could not read is left out, so that it does not stop the
+  // Configurator from reading the files after it, and so is anything the Configurator would
+  // crash or hang on. The check's own read decides: a file is opened once, not once more to
+  // ask whether it can be. A reload applies nothing when there are errors: it leaves nothing
+  // out.
+  for (Conf_Problem& problem : out.problems) {
+    out.errors += !problem.warning || source.strict ? 1 : 0;
+    bool const unreadable = problem.line == 0 && !problem.warning && !problem.unsafe &&
+                            std::find(named.begin(), named.end(), problem.where) == named.end();
+    if (!directives || (!unreadable && !problem.unsafe))
+      continue;
+    // A "-S" directive's problems name it as "-S 'DIRECTIVE'".
+    std::vector<std::string>& v = out.vector;
+    for (size_t i = 1; i < v.size(); ++i)
+      if ((v[i - 1] == "-f" && v[i] == problem.where) ||
+          (v[i - 1] == "-S" && "-S '" + v[i] + "'" == problem.where)) {
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(i - 1),
+                v.begin() + static_cast<std::ptrdiff_t>(i + 1));
+        out.texts.erase(problem.where);
+        problem.message += "; left out";
+        break;
+      }
+  }
+  out.parts = split_vector(out.vector);
+}
