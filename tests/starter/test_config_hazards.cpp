@@ -241,8 +241,11 @@ TEST(ConfigHazards, ApplyErrorsNameFileLineAndServiceAndAThrowingInitFailsAlone)
   std::string const dir = d.mkdir("conf.d");
   d.write("conf.d/a.conf", netsvcs_lines(ports) + probe_line("A", rec, "-t 20"));
   std::string const b = d.write("conf.d/b.conf", probe_line("T", rec, "-X std"));
+  // ACE's parser loses the node of a directive whose service's init throws (some 400 bytes),
+  // which the host cannot reach to free: a sanitizer build is told so.
+  std::string const lost = d.write("lsan.supp", "leak:libACE\n");
   Host_Process h;
-  ASSERT_TRUE(h.start({"-f", dir}));
+  ASSERT_TRUE(h.start({"-f", dir}, {{"LSAN_OPTIONS", "suppressions=" + lost}}));
   ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
   std::string const threw = b + ":1: dynamic T: an exception was thrown while it opened: init failed\n";
   EXPECT_EQ(1u, count_of(h.stderr_text(), threw)) << h.stderr_text();
