@@ -1,5 +1,5 @@
-// A loaded library's dynamic symbols: the dynamic linker's own record for an address, and the
-// library file's dynamic symbol table for names it does not look up.
+// A loaded library's dynamic symbols, read from the library file's dynamic symbol table for
+// the names the dynamic linker does not look up.
 #include "starter/config/library_symbols.h"
 
 #include <cxxabi.h>
@@ -19,14 +19,6 @@
 static bool is_function(const ElfW(Sym)& sym)
 {
   return ELF64_ST_TYPE(sym.st_info) == STT_FUNC || ELF64_ST_TYPE(sym.st_info) == STT_GNU_IFUNC;
-}
-
-bool is_function_symbol(const void* address)
-{
-  Dl_info info;
-  void* sym = 0;
-  return ::dladdr1(address, &info, &sym, RTLD_DL_SYMENT) != 0 && sym != 0 &&
-         is_function(*static_cast<const ElfW(Sym)*>(sym));
 }
 
 std::string demangled(const std::string& symbol)

@@ -1,18 +1,14 @@
 /**
  * @file library_symbols.h
  *
- * What a loaded library's dynamic symbols are, for the configuration check's advice: whether
- * an address is a function's, and which C++ function a plain name was mangled into. Reads
- * only; a question that cannot be answered gets the answer that gives no advice.
+ * What a loaded library's dynamic symbols are, for the configuration check's advice: which C++
+ * function a plain name was mangled into, and what a mangled name reads as. Reads only; a
+ * question that cannot be answered gets the answer that gives no advice.
  */
 #ifndef STARTER_CONFIG_LIBRARY_SYMBOLS_H
 #define STARTER_CONFIG_LIBRARY_SYMBOLS_H
 
 #include <string>
-
-/// Whether @a address is where a function symbol of a loaded object starts (false when no
-/// symbol covers it, or it is a data object's).
-bool is_function_symbol(const void* address);
 
 /// The symbol in the dynamic symbol table of the library loaded as @a handle (a dlopen()
 /// handle) that is a C++ function called @a name, in any namespace and with any parameters,
