@@ -111,36 +111,37 @@ static int open_conf_file(const std::string& path, std::string& why, size_t* siz
   return fd;
 }
 
-/// check_conf_file() with the libraries kept in @a loaded, as check_text(); the text goes into
-/// @a texts, when not null, if the file was read whole.
+/// check_conf_file() with the libraries kept in @a loaded, as check_text(); the text, as
+/// Directive_Text keeps it, goes into @a texts, when not null, if the file was read whole.
 static void check_file(const std::string& path, Loaded* loaded, std::vector<Conf_Problem>& problems,
                        Conf_Texts* texts = nullptr)
 {
   std::string why;
-  size_t size = 0;
-  int const fd = open_conf_file(path, why, &size);
+  int const fd = open_conf_file(path, why);
   if (fd < 0) {
     problems.push_back(Conf_Problem{path, 0, "cannot be read: " + why});
     return;
   }
-  // One read takes the whole file as it opened, and one byte more to see that it ended: a
+  // The file is read through a buffer that stays in the cache, and only its directives' lines
+  // are kept (see Directive_Text): a large commented file costs no memory to speak of. A
   // regular file reads short only at its end.
-  std::string text;
+  Directive_Text kept;
   bool whole = true;
-  for (size_t want = size + 1;; want = 8192) {
-    size_t const at = text.size();
-    text.resize(at + want);
-    ssize_t const got = ::read(fd, &text[at], want);
-    text.resize(at + (got > 0 ? static_cast<size_t>(got) : 0));
+  char buf[65536];
+  for (;;) {
+    ssize_t const got = ::read(fd, buf, sizeof buf);
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0) {
       problems.push_back(Conf_Problem{path, 0, std::string("cannot be read: ") + std::strerror(errno)});
       whole = false;
+      break;
     }
-    if (got < 0 || static_cast<size_t>(got) < want)
+    kept.add(buf, static_cast<size_t>(got));
+    if (static_cast<size_t>(got) < sizeof buf)
       break;
   }
+  std::string text = std::move(kept.text);
   ::close(fd);
   check_text(text, path, loaded, problems);
   if (texts != 0 && whole)

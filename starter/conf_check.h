@@ -28,7 +28,7 @@ void check_directives(const std::string& text, const std::string& where, bool lo
 /// could block, so FIFOs and devices are reported, not read), then its directives.
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems);
 
-/// The text of each file a check read whole, by path.
+/// The text of each file a check read whole, by path, as Directive_Text keeps it.
 typedef std::map<std::string, std::string> Conf_Texts;
 
 /// Checks what the Service Configurator's vector @a argc / @a argv (argv[0] a program name)

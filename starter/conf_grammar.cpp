@@ -36,6 +36,7 @@ struct Token
   Kind kind;
   std::string text;
   int line;
+  size_t begin, end;  ///< its bytes in the text
 };
 
 const struct
@@ -87,11 +88,12 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
       line += c == '\n';
       ++i;
     } else if (c == '#') {
-      while (i < n && text[i] != '\n')
-        ++i;
+      const void* const nl = std::memchr(text.data() + i, '\n', n - i);
+      i = nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - text.data()) : n;
     } else if (is_single(c)) {
       static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
-      tokens.push_back(Token{singles[std::strchr(":*(){}", c) - ":*(){}"], std::string(1, c), line});
+      tokens.push_back(
+          Token{singles[std::strchr(":*(){}", c) - ":*(){}"], std::string(1, c), line, i, i + 1});
       ++i;
     } else if (c == '"' || c == '\'') {
       size_t j = i + 1;
@@ -105,7 +107,7 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
           ++i;
         continue;
       }
-      tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line});
+      tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line, i, close + 1});
       i = close + 1;
     } else {
       size_t j = i;
@@ -117,14 +119,14 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
       // ACE's reader behaves unevenly on such a word, at times ending the input there without
       // a word, at times reading on: from here on everything is accepted.
       if (w.find_first_of("\"'#") != std::string::npos) {
-        tokens.push_back(Token{UNSURE, w, line});
+        tokens.push_back(Token{UNSURE, w, line, i, j});
         break;
       }
-      tokens.push_back(Token{classify(w), w, line});
+      tokens.push_back(Token{classify(w), w, line, i, j});
       i = j;
     }
   }
-  tokens.push_back(Token{END, "", line});
+  tokens.push_back(Token{END, "", line, n, n});
   return tokens;
 }
 
@@ -140,12 +142,21 @@ public:
 
   void read_file()
   {
-    while (t_[at_].kind != END && t_[at_].kind != UNSURE)
-      if (!entry(false))
+    while (t_[at_].kind != END && t_[at_].kind != UNSURE) {
+      size_t const first = at_;
+      if (entry(false))
+        entries.push_back(Text_Span{t_[first].begin, t_[at_ - 1].end});
+      else
         resync();
+    }
   }
 
+  /// Where each directive read without a problem begins and ends in the text.
+  std::vector<Text_Span> entries;
   std::vector<Conf_Dynamic> dynamics;
+
+  /// Whether the reading stopped at a word it is unsure of.
+  bool unsure() const { return t_[at_].kind == UNSURE; }
 
 private:
   bool entry(bool module)
@@ -286,4 +297,61 @@ std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::st
   Reader r(lex(text, where, problems), where, problems);
   r.read_file();
   return r.dynamics;
+}
+
+std::vector<Text_Span> directive_pieces(const std::string& text, size_t piece_size)
+{
+  std::vector<Conf_Problem> problems;
+  Reader r(lex(text, std::string(), problems), std::string(), problems);
+  r.read_file();
+  if (!problems.empty())
+    return {Text_Span{0, text.size()}};
+  // The Configurator may take an unsure word as part of the directive before it (as its
+  // parameters, say), so that directive goes with the rest of the text, unread here.
+  size_t unsure_from = text.size();
+  if (r.unsure()) {
+    unsure_from = r.entries.empty() ? 0 : r.entries.back().first;
+    if (!r.entries.empty())
+      r.entries.pop_back();
+  }
+  std::vector<Text_Span> pieces;
+  for (const Text_Span& e : r.entries) {
+    // A directive joins the piece before while that stays within the size; the bytes between
+    // two pieces, blanks and comments alone, are left out.
+    if (!pieces.empty() && e.second - pieces.back().first <= piece_size)
+      pieces.back().second = e.second;
+    else
+      pieces.push_back(e);
+  }
+  if (unsure_from < text.size())
+    pieces.push_back(Text_Span{unsure_from, text.size()});
+  return pieces;
+}
+
+void Directive_Text::add(const char* p, size_t n)
+{
+  const char* const end = p + n;
+  while (p < end) {
+    if (state_ == LINE_START) {
+      while (p < end && (*p == ' ' || *p == '\t' || *p == '\r'))
+        ++p;
+      if (p == end)
+        break;
+      if (*p == '\n') {
+        text += '\n';
+        ++p;
+        continue;
+      }
+      state_ = *p == '#' ? COMMENT : CONTENT;
+    }
+    const char* const nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* const stop = nl != 0 ? nl + 1 : end;
+    if (state_ == CONTENT)
+      text.append(p, static_cast<size_t>(stop - p));
+    else if (nl != 0)
+      text += '\n';
+    if (nl != 0)
+      state_ = LINE_START;
+    p = stop;
+  }
 }

@@ -139,10 +139,26 @@ int process_service_config_files(const std::vector<std::string>& files, const Co
       return -1;
     // A text with a NUL in it is left to the Configurator's own reading of the file.
     int const r = t->second.find('\0') == std::string::npos
-                      ? ACE_Service_Config::process_directive(t->second.c_str())
+                      ? process_service_config_text(t->second)
                       : ACE_Service_Config::process_file(f.c_str());
     if (r < 0)
       return -1;
+    errors += r;
+  }
+  return errors;
+}
+
+int process_service_config_text(const std::string& text)
+{
+  // Pieces of about the Configurator's own read size: each costs it a parameter block and a
+  // 16 KB buffer, and a piece is read a little more than once.
+  static const size_t piece_size = 16384;
+  int errors = 0;
+  for (const Text_Span& p : directive_pieces(text, piece_size)) {
+    std::string const piece(text, p.first, p.second - p.first);
+    int const r = ACE_Service_Config::process_directive(piece.c_str());
+    if (r < 0)
+      return r;
     errors += r;
   }
   return errors;

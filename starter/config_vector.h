@@ -50,6 +50,11 @@ int check_service_config_now(bool directives, std::vector<std::string>& v, Conf_
 /// file that has no text there.
 int process_service_config_files(const std::vector<std::string>& files, const Conf_Texts& texts);
 
+/// Has the Service Configurator apply the text @a text of a configuration file (no NUL in it)
+/// as it applies the file: handed over in the pieces directive_pieces() makes, so that it reads
+/// each byte once. Returns the errors it reports.
+int process_service_config_text(const std::string& text);
+
 /// A null-terminated pointer vector over @a v, valid while @a v is unchanged.
 std::vector<char*> pointer_vector(std::vector<std::string>& v);
 

@@ -221,6 +221,7 @@ int main(int argc, ACE_TCHAR** argv)
                                         operator_options.strict, service_config, texts))
     return 1;
   bool const opened = open_services(service_config, texts);
+  Conf_Texts().swap(texts);  // applied: no need to hold them while the services run
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();
