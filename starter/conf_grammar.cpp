@@ -302,7 +302,8 @@ std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::st
 std::vector<Text_Span> directive_pieces(const std::string& text, size_t piece_size)
 {
   std::vector<Conf_Problem> problems;
-  Reader r(lex(text, std::string(), problems), std::string(), problems);
+  std::string const where;
+  Reader r(lex(text, where, problems), where, problems);
   r.read_file();
   if (!problems.empty())
     return {Text_Span{0, text.size()}};

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <ace/Service_Config.h>
+
 #include "starter/conf_check.h"
+#include "starter/config_vector.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 
@@ -173,6 +176,85 @@ TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
     EXPECT_EQ(1, h.exit_code());
     EXPECT_EQ(0u, h.stderr_text().find(d / b.problem)) << h.stderr_text();
   }
+}
+
+TEST(ConfApply, KeepsEveryDirectiveLineAndCutsPiecesBetweenWholeDirectives)
+{
+  // What the check keeps of a file, whatever the chunks it is read in.
+  struct Kept
+  {
+    const char* file;
+    const char* kept;
+  } const kept[] = {
+      {"# c\n\n  static A # t\n\t# x\r\nstatic B", "\n\nstatic A # t\n\nstatic B"},
+      {" \r\n\tdynamic A\n   Service_Object *\n#", "\ndynamic A\nService_Object *\n"},
+      {"static A \"#not a comment\"\n", "static A \"#not a comment\"\n"},
+  };
+  for (const Kept& k : kept) {
+    SCOPED_TRACE(k.file);
+    std::string const file = k.file;
+    for (size_t chunk : {file.size() + 1, size_t(1), size_t(2)}) {
+      Directive_Text t;
+      for (size_t at = 0; at < file.size(); at += chunk)
+        t.add(file.data() + at, std::min(chunk, file.size() - at));
+      EXPECT_EQ(k.kept, t.text) << "chunks of " << chunk;
+    }
+  }
+  // The pieces the Configurator is handed, "|" between them.
+  struct Pieces
+  {
+    const char* text;
+    size_t size;
+    const char* pieces;
+  } const pieces[] = {
+      {"static A\n# c\nstatic B\n", 1, "static A|static B"},
+      {"static A\n# c\nstatic B\n", 100, "static A\n# c\nstatic B"},
+      {"# only\n\n", 100, ""},
+      {"stream S { remove X }\n\nstatic B 'x'", 1, "stream S { remove X }|static B 'x'"},
+      {"dynamic A Service_Object * lib:_make_A() \"-p 1\" static B", 20,
+       "dynamic A Service_Object * lib:_make_A() \"-p 1\"|static B"},
+      // Problems: the whole text, for the Configurator to meet them as in the file.
+      {"static A\ngarbage\nstatic B", 1, "static A\ngarbage\nstatic B"},
+      {"static A\nstatic B \"open\nstatic C", 1, "static A\nstatic B \"open\nstatic C"},
+      // An unsure word: from the directive before it on, the rest as it is.
+      {"static A\nstatic B\nstatic C x#y\nstatic D", 1, "static A|static B|static C x#y\nstatic D"},
+      {"static A x#y", 1, "static A x#y"},
+  };
+  for (const Pieces& p : pieces) {
+    SCOPED_TRACE(p.text);
+    std::string const text = p.text;
+    std::string all;
+    for (const Text_Span& s : directive_pieces(text, p.size))
+      all += (all.empty() ? "" : "|") + text.substr(s.first, s.second - s.first);
+    EXPECT_EQ(p.pieces, all);
+  }
+}
+
+TEST(ConfApply, PiecesApplyWhatTheWholeTextAppliesInOrderWithItsErrorCount)
+{
+  Temp_Dir d;
+  std::string const lib = PROBE_SERVICE_LIBRARY;
+  std::string const comments(40000, '#');  // one long comment line: pieces are cut around it
+  // Services named per run, so the second run opens its own; the records are the same.
+  auto text = [&](const std::string& run, const std::string& rec) {
+    auto probe = [&](const std::string& name, const char* more) {
+      return "dynamic " + run + name + " Service_Object * " + lib + ":_make_Probe_Service() \"-o " +
+             rec + " -n " + name + more + "\"\n";
+    };
+    return probe("one", "") + comments + "\n" + probe("two", " -F") +
+           "dynamic " + run + "M Service_Object * no_such_lib:_make_M()\n" + comments + "\n" +
+           "remove " + run + "one\n" + probe("three", "");
+  };
+  int const whole = ACE_Service_Config::process_directive(text("W", d / "whole").c_str());
+  int const in_pieces = process_service_config_text(text("P", d / "pieces"));
+  EXPECT_EQ(2, whole) << "a service that fails to open and a library not found";
+  EXPECT_EQ(whole, in_pieces);
+  std::string const records = read_file(d / "whole");
+  EXPECT_LT(records.find("init one"), records.find("init two"));
+  EXPECT_LT(records.find("init two"), records.find("fini one"));
+  EXPECT_LT(records.find("fini one"), records.find("init three"));
+  EXPECT_EQ(records, read_file(d / "pieces"));
+  ACE_Service_Config::process_directive("remove Wthree\nremove Pthree\nremove Wtwo\nremove Ptwo");
 }
 
 }  // namespace
