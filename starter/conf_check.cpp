@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -18,7 +19,9 @@
 namespace {
 
 /// Libraries the check loaded, held until the whole check ends: a library may need symbols
-/// that one loaded before it brings, as when the Configurator loads them in turn.
+/// that one loaded before it brings, as when the Configurator loads them in turn. What a
+/// library path and a factory gave is kept, so that a thousand services of one library cost
+/// one load and one lookup.
 class Loaded
 {
 public:
@@ -28,6 +31,10 @@ public:
       dlls_.pop_back();
   }
   std::vector<std::unique_ptr<ACE_DLL>> dlls_;
+  /// By library path: the library, or null with why it could not be loaded.
+  std::map<std::string, std::pair<ACE_DLL*, std::string>> by_path_;
+  /// By library path and factory name: whether the factory is there.
+  std::map<std::pair<std::string, std::string>, bool> factories_;
 };
 
 /// The name ACE's loader looks up for the factory @a symbol.
@@ -46,21 +53,35 @@ std::string factory_symbol(const Conf_Dynamic& d)
 void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
                    std::vector<Conf_Problem>& problems)
 {
-  loaded.dlls_.emplace_back(new ACE_DLL);
-  ACE_DLL& dll = *loaded.dlls_.back();
-  if (dll.open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
-    // The loader tells one reason per name it tried, a line each.
-    std::string why = dll.error() != 0 ? dll.error() : "not found";
-    while (!why.empty() && why.back() == '\n')
-      why.pop_back();
-    for (size_t nl; (nl = why.find('\n')) != std::string::npos;)
-      why.replace(nl, 1, "; ");
+  auto known = loaded.by_path_.find(d.path);
+  if (known == loaded.by_path_.end()) {
+    loaded.dlls_.emplace_back(new ACE_DLL);
+    ACE_DLL* dll = loaded.dlls_.back().get();
+    std::string why;
+    if (dll->open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
+      // The loader tells one reason per name it tried, a line each.
+      why = dll->error() != 0 ? dll->error() : "not found";
+      while (!why.empty() && why.back() == '\n')
+        why.pop_back();
+      for (size_t nl; (nl = why.find('\n')) != std::string::npos;)
+        why.replace(nl, 1, "; ");
+      dll = 0;
+    }
+    known = loaded.by_path_.emplace(d.path, std::make_pair(dll, why)).first;
+  }
+  ACE_DLL* const dll = known->second.first;
+  if (dll == 0) {
     problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": cannot load library '" +
-                                                       d.path + "': " + why});
+                                                       d.path + "': " + known->second.second});
     return;
   }
   std::string const symbol = factory_symbol(d);
-  if (dll.symbol(symbol.c_str()) == 0)
+  auto found = loaded.factories_.find(std::make_pair(d.path, symbol));
+  if (found == loaded.factories_.end())
+    found = loaded.factories_
+                .emplace(std::make_pair(d.path, symbol), dll->symbol(symbol.c_str()) != 0)
+                .first;
+  if (!found->second)
     problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": library '" + d.path +
                                                        "' has no symbol '" + symbol + "'"});
 }

@@ -31,12 +31,12 @@ enum Kind {
   INACTIVE
 };
 
+/// A token: its bytes in the text (a string's quotes included) and its line.
 struct Token
 {
   Kind kind;
-  std::string text;
   int line;
-  size_t begin, end;  ///< its bytes in the text
+  size_t begin, end;
 };
 
 const struct
@@ -48,14 +48,35 @@ const struct
                 {"Module", MODULE_T},   {"Service_Object", SVC_OBJ_T}, {"STREAM", STREAM_T},
                 {"active", ACTIVE},     {"inactive", INACTIVE}};
 
-bool is_blank(char c)
-{
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+// What each byte is to the lexer, one table lookup per byte.
+enum Char_Class : unsigned char {
+  BLANK = 1,    ///< space, tab, CR, LF
+  SINGLE = 2,   ///< a token of its own: ":*(){}"
+  PATH = 4,     ///< makes a word a PATHNAME: "%-./\~:"
+  DOUBT = 8     ///< makes a word unsure: a quote or "#"
+};
 
-bool is_single(char c)
+struct Char_Classes
 {
-  return c != 0 && std::strchr(":*(){}", c) != 0;
+  unsigned char of[256] = {};
+  Char_Classes()
+  {
+    for (unsigned char c : {' ', '\t', '\r', '\n'})
+      of[c] |= BLANK;
+    for (const char* c = ":*(){}"; *c != 0; ++c)
+      of[static_cast<unsigned char>(*c)] |= SINGLE;
+    for (const char* c = "%-./\\~:"; *c != 0; ++c)
+      of[static_cast<unsigned char>(*c)] |= PATH;
+    for (const char* c = "\"'#"; *c != 0; ++c)
+      of[static_cast<unsigned char>(*c)] |= DOUBT;
+  }
+};
+
+const Char_Classes classes;
+
+unsigned char class_of(char c)
+{
+  return classes.of[static_cast<unsigned char>(c)];
 }
 
 bool is_alpha(char c)
@@ -63,89 +84,123 @@ bool is_alpha(char c)
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-Kind classify(const std::string& w)
+/// The kind of the word of @a n bytes at @a w; @a path when a byte of it makes a PATHNAME.
+Kind classify(const char* w, size_t n, bool path)
 {
-  for (const auto& k : keywords)
-    if (w == k.word)
-      return k.kind;
-  if ((w[0] >= '0' && w[0] <= '9') || w.find_first_of("%-./\\~:") != std::string::npos)
+  if (n >= 5 && n <= 14)  // the keywords' lengths
+    for (const auto& k : keywords)
+      if (k.word[0] == w[0] && std::strlen(k.word) == n && std::memcmp(k.word, w, n) == 0)
+        return k.kind;
+  if ((w[0] >= '0' && w[0] <= '9') || path)
     return PATHNAME;
   return IDENT;
 }
 
-/// Splits @a text into tokens; an unterminated string is a problem, and the rest of its line
-/// is skipped.
-std::vector<Token> lex(const std::string& text, const std::string& where,
-                       std::vector<Conf_Problem>& problems)
+/// Splits a text into tokens, one at a time as the reader asks; an unterminated string is a
+/// problem, and the rest of its line is skipped.
+class Lexer
 {
-  std::vector<Token> tokens;
-  int line = 1;
-  size_t i = 0;
-  size_t const n = text.size();
-  while (i < n) {
-    char const c = text[i];
-    if (is_blank(c)) {
-      line += c == '\n';
-      ++i;
-    } else if (c == '#') {
-      const void* const nl = std::memchr(text.data() + i, '\n', n - i);
-      i = nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - text.data()) : n;
-    } else if (is_single(c)) {
-      static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
-      tokens.push_back(
-          Token{singles[std::strchr(":*(){}", c) - ":*(){}"], std::string(1, c), line, i, i + 1});
-      ++i;
-    } else if (c == '"' || c == '\'') {
-      size_t j = i + 1;
-      size_t close = std::string::npos;
-      for (; j < n && text[j] >= ' ' && text[j] <= '~'; ++j)
-        if (text[j] == c)
-          close = j;
-      if (close == std::string::npos) {
-        problems.push_back(Conf_Problem{where, line, "quoted text without its closing quote"});
-        while (i < n && text[i] != '\n')
-          ++i;
-        continue;
-      }
-      tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line, i, close + 1});
-      i = close + 1;
-    } else {
-      size_t j = i;
-      if (is_alpha(c) && i + 1 < n && text[i + 1] == ':')
-        j = i + 2;  // a drive letter
-      while (j < n && !is_blank(text[j]) && !is_single(text[j]))
-        ++j;
-      std::string w = text.substr(i, j - i);
-      // ACE's reader behaves unevenly on such a word, at times ending the input there without
-      // a word, at times reading on: from here on everything is accepted.
-      if (w.find_first_of("\"'#") != std::string::npos) {
-        tokens.push_back(Token{UNSURE, w, line, i, j});
-        break;
-      }
-      tokens.push_back(Token{classify(w), w, line, i, j});
-      i = j;
-    }
+public:
+  Lexer(const std::string& text, const std::string& where, std::vector<Conf_Problem>& problems)
+      : text_(text), where_(where), problems_(problems)
+  {
+    next();
   }
-  tokens.push_back(Token{END, "", line, n, n});
-  return tokens;
-}
+
+  /// The token at hand.
+  const Token& token() const { return token_; }
+
+  /// Where the token before the one at hand ends.
+  size_t previous_end() const { return previous_end_; }
+
+  /// Moves on to the next token; at the end and at an unsure word, stays there.
+  void next()
+  {
+    if (token_.kind == END || token_.kind == UNSURE)
+      return;
+    previous_end_ = token_.end;
+    token_ = scan();
+  }
+
+private:
+  Token scan()
+  {
+    const char* const p = text_.data();
+    size_t const n = text_.size();
+    while (i_ < n) {
+      char const c = p[i_];
+      unsigned char const cls = class_of(c);
+      if (cls & BLANK) {
+        line_ += c == '\n';
+        ++i_;
+      } else if (c == '#') {
+        const void* const nl = std::memchr(p + i_, '\n', n - i_);
+        i_ = nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - p) : n;
+      } else if (cls & SINGLE) {
+        static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
+        ++i_;
+        return Token{singles[std::strchr(":*(){}", c) - ":*(){}"], line_, i_ - 1, i_};
+      } else if (c == '"' || c == '\'') {
+        size_t j = i_ + 1;
+        size_t close = std::string::npos;
+        for (; j < n && p[j] >= ' ' && p[j] <= '~'; ++j)
+          if (p[j] == c)
+            close = j;
+        if (close == std::string::npos) {
+          problems_.push_back(Conf_Problem{where_, line_, "quoted text without its closing quote"});
+          while (i_ < n && p[i_] != '\n')
+            ++i_;
+          continue;
+        }
+        size_t const begin = i_;
+        i_ = close + 1;
+        return Token{STRING, line_, begin, i_};
+      } else {
+        size_t j = i_;
+        unsigned char seen = 0;
+        if (is_alpha(c) && i_ + 1 < n && p[i_ + 1] == ':') {
+          j = i_ + 2;  // a drive letter
+          seen = PATH;
+        }
+        for (unsigned char k; j < n && !((k = class_of(p[j])) & (BLANK | SINGLE)); ++j)
+          seen |= k;
+        size_t const begin = i_;
+        i_ = j;
+        // ACE's reader behaves unevenly on such a word, at times ending the input there without
+        // a word, at times reading on: from here on everything is accepted.
+        if (seen & DOUBT)
+          return Token{UNSURE, line_, begin, j};
+        return Token{classify(p + begin, j - begin, (seen & PATH) != 0), line_, begin, j};
+      }
+    }
+    return Token{END, line_, n, n};
+  }
+
+  const std::string& text_;
+  const std::string& where_;
+  std::vector<Conf_Problem>& problems_;
+  size_t i_ = 0;
+  int line_ = 1;
+  Token token_{IDENT, 1, 0, 0};  // before the first
+  size_t previous_end_ = 0;
+};
 
 /// A recursive-descent reader of the tokens: the first error of a directive is a problem,
 /// then reading resumes at the next directive keyword.
 class Reader
 {
 public:
-  Reader(std::vector<Token> tokens, const std::string& where, std::vector<Conf_Problem>& problems)
-      : t_(std::move(tokens)), where_(where), problems_(problems)
+  Reader(const std::string& text, const std::string& where, std::vector<Conf_Problem>& problems)
+      : text_(text), lx_(text, where, problems), where_(where), problems_(problems)
   {
   }
 
   void read_file()
   {
-    while (t_[at_].kind != END && t_[at_].kind != UNSURE) {
-      size_t const first = at_;
+    while (kind() != END && kind() != UNSURE) {
+      size_t const first = lx_.token().begin;
       if (entry(false))
-        entries.push_back(Text_Span{t_[first].begin, t_[at_ - 1].end});
+        entries.push_back(Text_Span{first, lx_.previous_end()});
       else
         resync();
     }
@@ -156,17 +211,28 @@ public:
   std::vector<Conf_Dynamic> dynamics;
 
   /// Whether the reading stopped at a word it is unsure of.
-  bool unsure() const { return t_[at_].kind == UNSURE; }
+  bool unsure() const { return kind() == UNSURE; }
 
 private:
+  Kind kind() const { return lx_.token().kind; }
+
+  /// The text of the token at hand, a string's without its quotes.
+  std::string text() const
+  {
+    const Token& t = lx_.token();
+    if (t.kind == STRING)
+      return text_.substr(t.begin + 1, t.end - t.begin - 2);
+    return text_.substr(t.begin, t.end - t.begin);
+  }
+
   bool entry(bool module)
   {
-    switch (t_[at_].kind) {
+    switch (kind()) {
       case DYNAMIC: return dynamic();
       case STATIC: return static_();
       case SUSPEND:
       case RESUME:
-      case REMOVE: ++at_; return expect(IDENT, "a service name");
+      case REMOVE: lx_.next(); return expect(IDENT, "a service name");
       case STREAM:
         if (!module)
           return stream();
@@ -179,112 +245,113 @@ private:
 
   bool dynamic()
   {
-    ++at_;
+    lx_.next();
     Conf_Dynamic d;
-    d.line = t_[at_].line;
-    d.name = t_[at_].text;
+    d.line = lx_.token().line;
+    if (kind() == IDENT)
+      d.name = text();
     if (!expect(IDENT, "a service name"))
       return false;
-    Kind const k = t_[at_].kind;
+    Kind const k = kind();
     if (k != MODULE_T && k != SVC_OBJ_T && k != STREAM_T)
       return fail("Module, Service_Object or STREAM");
-    ++at_;
+    lx_.next();
     if (!expect(STAR, "\"*\""))
       return false;
-    bool with_path = t_[at_].kind != COLON;
+    bool with_path = kind() != COLON;
     if (with_path) {
-      Kind const p = t_[at_].kind;
+      Kind const p = kind();
       if (p != PATHNAME && p != IDENT && p != STRING)
         return fail("a library");
-      d.path = t_[at_++].text;
+      d.path = text();
+      lx_.next();
     }
     if (!expect(COLON, "\":\""))
       return false;
-    d.symbol = t_[at_].text;
+    if (kind() == IDENT)
+      d.symbol = text();
     if (!expect(IDENT, "a factory name"))
       return false;
-    d.function = t_[at_].kind == LPAREN;
+    d.function = kind() == LPAREN;
     if (d.function || !with_path) {
       if (!expect(LPAREN, "\"(\"") || !expect(RPAREN, "\")\""))
         return false;
     }
-    if (t_[at_].kind == ACTIVE || t_[at_].kind == INACTIVE)
-      ++at_;
-    if (t_[at_].kind == STRING)
-      ++at_;
+    if (kind() == ACTIVE || kind() == INACTIVE)
+      lx_.next();
+    if (kind() == STRING)
+      lx_.next();
     if (with_path)
-      dynamics.push_back(d);
+      dynamics.push_back(std::move(d));
     return true;
   }
 
   bool static_()
   {
-    ++at_;
+    lx_.next();
     if (!expect(IDENT, "a service name"))
       return false;
-    if (t_[at_].kind == STRING)
-      ++at_;
+    if (kind() == STRING)
+      lx_.next();
     return true;
   }
 
   bool stream()
   {
-    ++at_;
-    if (t_[at_].kind == DYNAMIC) {
+    lx_.next();
+    if (kind() == DYNAMIC) {
       if (!dynamic())
         return false;
-    } else if (t_[at_].kind == STATIC) {
+    } else if (kind() == STATIC) {
       if (!static_())
         return false;
     } else if (!expect(IDENT, "dynamic, static or a stream's name")) {
       return false;
     }
-    if (t_[at_].kind != LBRACE)
+    if (kind() != LBRACE)
       return true;
-    for (++at_; t_[at_].kind != RBRACE;)
+    for (lx_.next(); kind() != RBRACE;)
       if (!entry(true))
         return false;
-    ++at_;
+    lx_.next();
     return true;
   }
 
   bool expect(Kind k, const char* what)
   {
-    if (t_[at_].kind != k)
+    if (kind() != k)
       return fail(what);
-    ++at_;
+    lx_.next();
     return true;
   }
 
   bool fail(const char* expected)
   {
-    const Token& t = t_[at_];
-    if (t.kind == UNSURE)
+    if (kind() == UNSURE)
       return false;
     std::string m;
-    if (t.kind == END)
+    if (kind() == END)
       m = std::string("expected ") + expected + " before the end";
-    else if (t.kind == STRING)
-      m = std::string("expected ") + expected + ", found quoted text \"" + t.text.substr(0, 40) + "\"";
+    else if (kind() == STRING)
+      m = std::string("expected ") + expected + ", found quoted text \"" + text().substr(0, 40) + "\"";
     else
-      m = std::string("expected ") + expected + ", found '" + t.text + "'";
-    problems_.push_back(Conf_Problem{where_, t.line, "syntax error: " + m});
+      m = std::string("expected ") + expected + ", found '" + text() + "'";
+    problems_.push_back(Conf_Problem{where_, lx_.token().line, "syntax error: " + m});
     return false;
   }
 
   void resync()
   {
-    if (t_[at_].kind == UNSURE)
+    if (kind() == UNSURE)
       return;
-    if (t_[at_].kind != END)
-      ++at_;
-    for (; t_[at_].kind != END && t_[at_].kind != UNSURE; ++at_)
-      if (t_[at_].kind >= DYNAMIC && t_[at_].kind <= STREAM)
+    lx_.next();
+    for (; kind() != END && kind() != UNSURE; lx_.next())
+      if (kind() >= DYNAMIC && kind() <= STREAM)
         return;
   }
 
-  std::vector<Token> t_;
-  size_t at_ = 0;
+  const std::string& text_;
+  Lexer lx_;
   const std::string& where_;
   std::vector<Conf_Problem>& problems_;
 };
@@ -294,16 +361,16 @@ private:
 std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
                                           std::vector<Conf_Problem>& problems)
 {
-  Reader r(lex(text, where, problems), where, problems);
+  Reader r(text, where, problems);
   r.read_file();
-  return r.dynamics;
+  return std::move(r.dynamics);
 }
 
 std::vector<Text_Span> directive_pieces(const std::string& text, size_t piece_size)
 {
   std::vector<Conf_Problem> problems;
   std::string const where;
-  Reader r(lex(text, where, problems), where, problems);
+  Reader r(text, where, problems);
   r.read_file();
   if (!problems.empty())
     return {Text_Span{0, text.size()}};
