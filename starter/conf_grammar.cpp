@@ -190,8 +190,11 @@ private:
 class Reader
 {
 public:
-  Reader(const std::string& text, const std::string& where, std::vector<Conf_Problem>& problems)
-      : text_(text), lx_(text, where, problems), where_(where), problems_(problems)
+  /// With @a collect the "dynamic" directives are collected in dynamics.
+  Reader(const std::string& text, const std::string& where, std::vector<Conf_Problem>& problems,
+         bool collect)
+      : text_(text), lx_(text, where, problems), where_(where), problems_(problems),
+        collect_(collect)
   {
   }
 
@@ -248,7 +251,7 @@ private:
     lx_.next();
     Conf_Dynamic d;
     d.line = lx_.token().line;
-    if (kind() == IDENT)
+    if (kind() == IDENT && collect_)
       d.name = text();
     if (!expect(IDENT, "a service name"))
       return false;
@@ -263,12 +266,13 @@ private:
       Kind const p = kind();
       if (p != PATHNAME && p != IDENT && p != STRING)
         return fail("a library");
-      d.path = text();
+      if (collect_)
+        d.path = text();
       lx_.next();
     }
     if (!expect(COLON, "\":\""))
       return false;
-    if (kind() == IDENT)
+    if (kind() == IDENT && collect_)
       d.symbol = text();
     if (!expect(IDENT, "a factory name"))
       return false;
@@ -281,7 +285,7 @@ private:
       lx_.next();
     if (kind() == STRING)
       lx_.next();
-    if (with_path)
+    if (with_path && collect_)
       dynamics.push_back(std::move(d));
     return true;
   }
@@ -354,6 +358,7 @@ private:
   Lexer lx_;
   const std::string& where_;
   std::vector<Conf_Problem>& problems_;
+  bool const collect_;
 };
 
 }  // namespace
@@ -361,7 +366,7 @@ private:
 std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
                                           std::vector<Conf_Problem>& problems)
 {
-  Reader r(text, where, problems);
+  Reader r(text, where, problems, true);
   r.read_file();
   return std::move(r.dynamics);
 }
@@ -370,7 +375,7 @@ std::vector<Text_Span> directive_pieces(const std::string& text, size_t piece_si
 {
   std::vector<Conf_Problem> problems;
   std::string const where;
-  Reader r(text, where, problems);
+  Reader r(text, where, problems, false);
   r.read_file();
   if (!problems.empty())
     return {Text_Span{0, text.size()}};
