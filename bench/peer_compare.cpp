@@ -807,8 +807,8 @@ void stop_reloading(Reloading_Host& h)
 }
 
 /// One reload of @a h: the last service moves to its other port when @a change, then SIGHUP.
-/// @a record gets the time to the reload record, @a answering the time until every port
-/// answered a time request (the moved one first: it opens last).
+/// @a record gets the time to the reload record, @a answering the time until the last port
+/// (it opens last) answered a time request and every other one accepted.
 void reload_once(Reloading_Host& h, bool change, double& record, double& answering)
 {
   if (change) {
@@ -824,9 +824,10 @@ void reload_once(Reloading_Host& h, bool change, double& record, double& answeri
   if (h.reloads->count() == before)
     fail("no reload record within 300 s");
   record = ms_between(t0, Clock::now());
+  // The last service, which opens last, replies; every other port is seen accepting.
   for (size_t i = h.ports.size(); i-- > 0;) {
     int const fd = wait_accepting(h.child, h.ports[i], 30);
-    if (fd == -1 || !time_round_trip(fd))
+    if (fd == -1 || (i + 1 == h.ports.size() && !time_round_trip(fd)))
       fail("port " + std::to_string(h.ports[i]) + " does not answer after a reload");
     ::close(fd);
   }
