@@ -12,14 +12,13 @@
 #include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_sys_utsname.h>
 #include <ace/OS_NS_unistd.h>
-#include <ace/Service_Repository.h>
-#include <ace/Service_Types.h>
 
 #include "scrt/environ.h"
 #include "scrt/log_macros.h"
 #include "scrt/natoi.h"
 #include "scrt/string_sprintf.h"
 #include "scrt/sysconf_helper.h"
+#include "starter/config/apply.h"
 #include "starter/systemd_handler.h"
 #include "starter/version.h"
 
@@ -81,37 +80,6 @@ void log_product_info()
   else
     SCRT_LOG(0, (LM_INFO,
                  "tessary3 " STARTER_PACKAGE_VERSION " (rev " STARTER_REVISION ") is started.\n"));
-}
-
-namespace {
-
-/// The repository's slots, read in order. Its iterator looks each slot up by number in a map
-/// it searches from the start, so that a count through it costs n squared: 5.5 million
-/// instructions at 1,000 services. The slots are protected; a member pointer formed in a
-/// class derived from the repository reaches them (reading only).
-class Repository_Slots : public ACE_Service_Repository
-{
-public:
-  template <class F>
-  static void each(ACE_Service_Repository& r, F f)
-  {
-    ACE_MT(ACE_GUARD(ACE_SYNCH_RECURSIVE_MUTEX, guard, r.*(&Repository_Slots::lock_)));
-    const array_type& slots = r.*(&Repository_Slots::service_array_);
-    for (array_type::const_iterator i = slots.begin(); i != slots.end(); ++i)
-      f(i->second);
-  }
-};
-
-}  // namespace
-
-int open_service_count()
-{
-  int open_services = 0;
-  Repository_Slots::each(*ACE_Service_Repository::instance(), [&](const ACE_Service_Type* t) {
-    if (t != 0 && t->active())
-      ++open_services;
-  });
-  return open_services;
 }
 
 void notify_service_status()

@@ -8,8 +8,8 @@
 
 #include <ace/Service_Config.h>
 
-#include "starter/conf_check.h"
-#include "starter/config_vector.h"
+#include "starter/config/apply.h"
+#include "starter/config/check.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 
