@@ -33,6 +33,9 @@ public:
   std::map<std::string, std::pair<ACE_DLL*, std::string>> by_path_;
   /// By library path and factory name: whether the factory is there.
   std::map<std::pair<std::string, std::string>, bool> factories_;
+  /// The directive checked last in the text being checked, when its library and factory were
+  /// found: services of one library follow one another.
+  const Conf_Dynamic* last_found_ = nullptr;
 };
 
 /// The name ACE's loader looks up for the factory @a symbol.
@@ -51,6 +54,13 @@ std::string factory_symbol(const Conf_Dynamic& d)
 void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
                    std::vector<Conf_Problem>& problems)
 {
+  const Conf_Dynamic* const last = loaded.last_found_;
+  loaded.last_found_ = nullptr;
+  if (last != nullptr && last->function == d.function && last->symbol == d.symbol &&
+      last->path == d.path) {
+    loaded.last_found_ = &d;
+    return;
+  }
   auto known = loaded.by_path_.find(d.path);
   if (known == loaded.by_path_.end()) {
     loaded.dlls_.emplace_back(new ACE_DLL);
@@ -82,6 +92,8 @@ void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& load
   if (!found->second)
     problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": library '" + d.path +
                                                        "' has no symbol '" + symbol + "'"});
+  else
+    loaded.last_found_ = &d;
 }
 
 /// check_directives() with the libraries kept in @a loaded; none are loaded when it is null.
@@ -89,9 +101,11 @@ void check_text(const std::string& text, const std::string& where, Loaded* loade
                 std::vector<Conf_Problem>& problems)
 {
   std::vector<Conf_Dynamic> const dynamics = read_directives(text, where, problems);
-  if (loaded != 0)
-    for (const Conf_Dynamic& d : dynamics)
-      check_library(d, where, *loaded, problems);
+  if (loaded == 0)
+    return;
+  for (const Conf_Dynamic& d : dynamics)
+    check_library(d, where, *loaded, problems);
+  loaded->last_found_ = nullptr;  // it points into dynamics
 }
 
 }  // namespace

@@ -42,11 +42,12 @@ struct Token
 const struct
 {
   const char* word;
+  size_t length;
   Kind kind;
-} keywords[] = {{"dynamic", DYNAMIC},   {"static", STATIC},        {"suspend", SUSPEND},
-                {"resume", RESUME},     {"remove", REMOVE},        {"stream", STREAM},
-                {"Module", MODULE_T},   {"Service_Object", SVC_OBJ_T}, {"STREAM", STREAM_T},
-                {"active", ACTIVE},     {"inactive", INACTIVE}};
+} keywords[] = {{"dynamic", 7, DYNAMIC},  {"static", 6, STATIC},   {"suspend", 7, SUSPEND},
+                {"resume", 6, RESUME},    {"remove", 6, REMOVE},   {"stream", 6, STREAM},
+                {"Module", 6, MODULE_T},  {"Service_Object", 14, SVC_OBJ_T},
+                {"STREAM", 6, STREAM_T},  {"active", 6, ACTIVE},   {"inactive", 8, INACTIVE}};
 
 // What each byte is to the lexer, one table lookup per byte.
 enum Char_Class : unsigned char {
@@ -87,10 +88,9 @@ bool is_alpha(char c)
 /// The kind of the word of @a n bytes at @a w; @a path when a byte of it makes a PATHNAME.
 Kind classify(const char* w, size_t n, bool path)
 {
-  if (n >= 5 && n <= 14)  // the keywords' lengths
-    for (const auto& k : keywords)
-      if (k.word[0] == w[0] && std::strlen(k.word) == n && std::memcmp(k.word, w, n) == 0)
-        return k.kind;
+  for (const auto& k : keywords)
+    if (k.length == n && k.word[0] == w[0] && std::memcmp(k.word, w, n) == 0)
+      return k.kind;
   if ((w[0] >= '0' && w[0] <= '9') || path)
     return PATHNAME;
   return IDENT;
@@ -137,9 +137,10 @@ private:
         const void* const nl = std::memchr(p + i_, '\n', n - i_);
         i_ = nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - p) : n;
       } else if (cls & SINGLE) {
-        static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
         ++i_;
-        return Token{singles[std::strchr(":*(){}", c) - ":*(){}"], line_, i_ - 1, i_};
+        Kind const k = c == ':' ? COLON : c == '*' ? STAR : c == '(' ? LPAREN : c == ')' ? RPAREN
+                     : c == '{' ? LBRACE : RBRACE;
+        return Token{k, line_, i_ - 1, i_};
       } else if (c == '"' || c == '\'') {
         size_t j = i_ + 1;
         size_t close = std::string::npos;
