@@ -769,13 +769,14 @@ struct Reloading_Host
   size_t comment_bytes = 0;
 };
 
-/// Starts side @a side with @a n time services after @a comment_bytes of comments, with
-/// "--reload @a mode" when @a mode is not empty.
-Reloading_Host start_reloading(size_t side, int n, size_t comment_bytes, const std::string& mode)
+/// Starts side @a side with a time service on each of @a ports but the last (the spare) after
+/// @a comment_bytes of comments, with "--reload @a mode" when @a mode is not empty.
+Reloading_Host start_reloading(size_t side, std::vector<unsigned short> ports,
+                               size_t comment_bytes, const std::string& mode)
 {
   Reloading_Host h;
   h.conf = g_work_dir + "/reload" + std::to_string(side) + mode + ".conf";
-  h.ports = free_ports(static_cast<size_t>(n) + 1);
+  h.ports = std::move(ports);
   h.spare = h.ports.back();
   h.ports.pop_back();
   h.comment_bytes = comment_bytes;
@@ -849,11 +850,18 @@ void run_reloads(const Options& o, int n, size_t comment_bytes, int runs, std::v
   for (const Mode& m : {Mode{"all", true, 0}, Mode{"changed", false, 2}, Mode{"changed", true, 4}}) {
     std::vector<Reloading_Host> hosts(g_sides.size());
     std::vector<bool> running(g_sides.size(), false);
+    // The ports of all sides are chosen at once: a side's spare port is not bound until its
+    // first reload, and no other side may take it meanwhile.
+    size_t const per_side = static_cast<size_t>(n) + 1;
+    std::vector<unsigned short> const ports = free_ports(per_side * g_sides.size());
     for (size_t side = 0; side < g_sides.size(); ++side) {
       const Side& s = g_sides[side];
       if (!s.is_host || (m.option == "changed" && !s.reload_option))
         continue;
-      hosts[side] = start_reloading(side, n, comment_bytes, s.reload_option ? m.option : "");
+      std::vector<unsigned short> mine(ports.begin() + static_cast<std::ptrdiff_t>(side * per_side),
+                                       ports.begin() + static_cast<std::ptrdiff_t>((side + 1) * per_side));
+      hosts[side] = start_reloading(side, std::move(mine), comment_bytes,
+                                    s.reload_option ? m.option : "");
       running[side] = true;
     }
     for (int run = 0; run < runs; ++run)
