@@ -890,7 +890,7 @@ std::vector<Figure> reload_figures(const std::string& what)
           Figure("reload changed, one changed, " + what + ": -> answering", "ms")};
 }
 
-/// Whether @a binary names --reload in its help text.
+/// Whether @a binary names the option "--reload MODE" (not "--reload-wait") in its help text.
 bool knows_reload_option(const std::string& binary)
 {
   std::string const cmd = "'" + binary + "' --help 2>&1";
@@ -902,7 +902,10 @@ bool knows_reload_option(const std::string& binary)
   for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
     text.append(buf, n);
   ::pclose(p);
-  return text.find("--reload") != std::string::npos;
+  for (size_t at = 0; (at = text.find("--reload", at)) != std::string::npos; at += 8)
+    if (at + 8 < text.size() && (text[at + 8] == ' ' || text[at + 8] == '='))
+      return true;
+  return false;
 }
 
 void remove_work_dir(const std::vector<std::string>& files)
