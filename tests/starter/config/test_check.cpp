@@ -129,6 +129,20 @@ TEST(ConfCheck, FindsLibrariesAsTheLoaderDoesAndTheirFactories)
   std::string const missing = problems_of("dynamic M Service_Object * no_such_lib:_make_M()", true);
   EXPECT_EQ(0u, missing.find("f.conf:1: service M: cannot load library 'no_such_lib': ")) << missing;
   EXPECT_NE(std::string::npos, missing.find("libno_such_lib.so")) << "every name tried: " << missing;
+  // Runs of one library: what one directive found answers for the next only when it names the
+  // same library and factory; each directive that fails gets its own problem and line.
+  auto probe_line_of = [&](const char* name, const char* factory) {
+    return std::string("dynamic ") + name + " Service_Object * " + probe + ":" + factory + "\n";
+  };
+  EXPECT_EQ("f.conf:3: service C: library '" + probe + "' has no symbol '_make_Nothing'\n",
+            problems_of(probe_line_of("A", "_make_Probe_Service()") +
+                            probe_line_of("B", "_make_Probe_Service()") +
+                            probe_line_of("C", "_make_Nothing()") +
+                            probe_line_of("D", "_make_Probe_Service()"), true));
+  std::string const twice = problems_of("dynamic M Service_Object * no_such_lib:_make_M()\n"
+                                        "dynamic N Service_Object * no_such_lib:_make_M()", true);
+  EXPECT_EQ(0u, twice.find("f.conf:1: service M: cannot load library")) << twice;
+  EXPECT_NE(std::string::npos, twice.find("\nf.conf:2: service N: cannot load library")) << twice;
 }
 
 TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
