@@ -16,7 +16,8 @@
 // the line; ":*(){}" stand alone; a quote starts a string that runs to the LAST quote of the
 // same kind before the first character outside printable ASCII (so "a" "b" is one string);
 // other runs of characters are words: a keyword, else an IDENT when it starts with no digit
-// and holds none of "%-./\~", else a PATHNAME. One letter and ":" open a PATHNAME (a drive).
+// and holds none of "%-./\~", else a PATHNAME. One letter or "%" and ":" open a PATHNAME (a
+// drive).
 // A word holding a quote or "#" ends the check, accepting all before it that is sound.
 #include "starter/config/grammar.h"
 
@@ -159,8 +160,8 @@ private:
       } else {
         size_t j = i_;
         unsigned char seen = 0;
-        if (is_alpha(c) && i_ + 1 < n && p[i_ + 1] == ':') {
-          j = i_ + 2;  // a drive letter
+        if ((is_alpha(c) || c == '%') && i_ + 1 < n && p[i_ + 1] == ':') {
+          j = i_ + 2;  // a drive letter, or "%:" as ACE reads it too
           seen = PATH;
         }
         for (unsigned char k; j < n && !((k = class_of(p[j])) & (BLANK | SINGLE)); ++j)

@@ -39,6 +39,7 @@ const char* const valid[] = {
     "dynamic A Service_Object * 'lib':_make_A()\n  'params on the next line'",
     "dynamic A Service_Object * :_make_A()",
     "dynamic A Service_Object * C:x.so:_make_A()",
+    "dynamic A Service_Object * %:x.so:_make_A()",
     "dynamic A Service_Object * 9lib$x~%:_make_A()",
     "dynamic A Service_Object * lib:_make_A() \"a\" \"b\"",  // one string: to the last quote
     "dynamic A Service_Object * lib : _make_A ( ) \"x\" # comment",
