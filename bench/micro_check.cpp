@@ -1,6 +1,6 @@
 // The configuration check's reading against a plain scan of the same bytes, in the same run:
 // the directive language's tokenizer and reader on a file of services and on a commented one,
-// keeping a file's directive lines, and cutting the pieces the Service Configurator is handed.
+// and keeping a file's directive lines.
 // Throughput is in bytes per second of the file; compare the rows of one run with each other.
 #include <benchmark/benchmark.h>
 
@@ -78,21 +78,11 @@ void BM_directive_text(benchmark::State& state)
   set_label(state, text);
 }
 
-/// Cutting the pieces the Service Configurator is handed.
-void BM_directive_pieces(benchmark::State& state)
-{
-  std::string const text = text_of(state);
-  for (auto _ : state)
-    benchmark::DoNotOptimize(directive_pieces(text, 16384));
-  set_label(state, text);
-}
-
 // Arguments: bytes of file, 0 for services or 1 for comments.
 #define CHECK_SIZES ->Args({4096, 0})->Args({1 << 20, 0})->Args({4096, 1})->Args({1 << 20, 1})
 BENCHMARK(BM_plain_scan) CHECK_SIZES;
 BENCHMARK(BM_read_directives) CHECK_SIZES;
 BENCHMARK(BM_directive_text) CHECK_SIZES;
-BENCHMARK(BM_directive_pieces) CHECK_SIZES;
 
 }  // namespace
 

@@ -12,73 +12,66 @@
 //   suspend  := "suspend" IDENT      (resume, remove alike)
 //   stream   := "stream" ( dynamic | static | IDENT ) [ "{" module* "}" ]
 //   module   := dynamic | static | suspend | resume | remove
-// Tokens: blanks are space, tab, CR and LF; "#" before a token starts a comment to the end of
-// the line; ":*(){}" stand alone; a quote starts a string that runs to the LAST quote of the
+// Tokens: blanks before a token are those of isspace(); "#" there starts a comment to the end
+// of the line; ":*(){}" stand alone; a quote starts a string that runs to the LAST quote of the
 // same kind before the first character outside printable ASCII (so "a" "b" is one string);
-// other runs of characters are words: a keyword, else an IDENT when it starts with no digit
-// and holds none of "%-./\~", else a PATHNAME. One letter or "%" and ":" open a PATHNAME (a
-// drive).
-// A word holding a quote or "#" ends the check, accepting all before it that is sound.
+// other runs of characters up to a space, tab, CR, LF or one of ":*(){}" are words: a keyword,
+// else an IDENT when it starts with no digit and holds none of "%-./\~", else a PATHNAME. One
+// letter (or "%") and ":" open a PATHNAME (a drive).
+//
+// What ACE misreads is an error here: a NUL byte (its end of input), "#" or a quote inside a
+// word (the word is dropped, or read as a string from its second character), a form feed or
+// vertical tab inside a word (part of the word), and a word or a string's line longer than its
+// buffer (its end of input). So is what its parser would act on unsafely: the "Module" and
+// "STREAM" types (it takes any factory's object for one), "static" in a stream's body, and a
+// body that names a stream or module not in place before the directive.
 #include "starter/config/grammar.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <utility>
 
 namespace {
 
 enum Kind {
-  END, UNSURE, IDENT, PATHNAME, STRING, COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE,
+  END, BAD, IDENT, PATHNAME, STRING, COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE,
   DYNAMIC, STATIC, SUSPEND, RESUME, REMOVE, STREAM, MODULE_T, SVC_OBJ_T, STREAM_T, ACTIVE,
   INACTIVE
 };
 
-/// A token: its bytes in the text (a string's quotes included) and its line.
 struct Token
 {
   Kind kind;
+  std::string text;
   int line;
-  size_t begin, end;
+  size_t begin;
+  size_t end;
 };
 
 const struct
 {
   const char* word;
-  size_t length;
   Kind kind;
-} keywords[] = {{"dynamic", 7, DYNAMIC},  {"static", 6, STATIC},   {"suspend", 7, SUSPEND},
-                {"resume", 6, RESUME},    {"remove", 6, REMOVE},   {"stream", 6, STREAM},
-                {"Module", 6, MODULE_T},  {"Service_Object", 14, SVC_OBJ_T},
-                {"STREAM", 6, STREAM_T},  {"active", 6, ACTIVE},   {"inactive", 8, INACTIVE}};
+} keywords[] = {{"dynamic", DYNAMIC},   {"static", STATIC},        {"suspend", SUSPEND},
+                {"resume", RESUME},     {"remove", REMOVE},        {"stream", STREAM},
+                {"Module", MODULE_T},   {"Service_Object", SVC_OBJ_T}, {"STREAM", STREAM_T},
+                {"active", ACTIVE},     {"inactive", INACTIVE}};
 
-// What each byte is to the lexer, one table lookup per byte.
-enum Char_Class : unsigned char {
-  BLANK = 1,    ///< space, tab, CR, LF
-  SINGLE = 2,   ///< a token of its own: ":*(){}"
-  PATH = 4,     ///< makes a word a PATHNAME: "%-./\~:"
-  DOUBT = 8     ///< makes a word unsure: a quote or "#"
-};
-
-struct Char_Classes
+bool is_blank(char c)
 {
-  unsigned char of[256] = {};
-  Char_Classes()
-  {
-    for (unsigned char c : {' ', '\t', '\r', '\n'})
-      of[c] |= BLANK;
-    for (const char* c = ":*(){}"; *c != 0; ++c)
-      of[static_cast<unsigned char>(*c)] |= SINGLE;
-    for (const char* c = "%-./\\~:"; *c != 0; ++c)
-      of[static_cast<unsigned char>(*c)] |= PATH;
-    for (const char* c = "\"'#"; *c != 0; ++c)
-      of[static_cast<unsigned char>(*c)] |= DOUBT;
-  }
-};
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
-const Char_Classes classes;
-
-unsigned char class_of(char c)
+bool is_single(char c)
 {
-  return classes.of[static_cast<unsigned char>(c)];
+  return c != 0 && std::strchr(":*(){}", c) != 0;
+}
+
+/// What ends a word in ACE's reader: a separator, or a character that changes its state.
+bool ends_word(char c)
+{
+  return c == 0 || std::strchr(" \t\r\n:*(){}#\"'", c) != 0;
 }
 
 bool is_alpha(char c)
@@ -86,158 +79,184 @@ bool is_alpha(char c)
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-/// The kind of the word of @a n bytes at @a w; @a path when a byte of it makes a PATHNAME.
-Kind classify(const char* w, size_t n, bool path)
+Kind classify(const std::string& w)
 {
   for (const auto& k : keywords)
-    if (k.length == n && k.word[0] == w[0] && std::memcmp(k.word, w, n) == 0)
+    if (w == k.word)
       return k.kind;
-  if ((w[0] >= '0' && w[0] <= '9') || path)
+  if ((w[0] >= '0' && w[0] <= '9') || w.find_first_of("%-./\\~:") != std::string::npos)
     return PATHNAME;
   return IDENT;
 }
 
-/// Splits a text into tokens, one at a time as the reader asks; an unterminated string is a
-/// problem, and the rest of its line is skipped.
-class Lexer
+std::string shown(const std::string& w)
 {
-public:
-  Lexer(const std::string& text, const std::string& where, std::vector<Conf_Problem>& problems)
-      : text_(text), where_(where), problems_(problems)
-  {
-    next();
-  }
+  return w.size() <= 40 ? w : w.substr(0, 40) + "...";
+}
 
-  /// The token at hand.
-  const Token& token() const { return token_; }
-
-  /// Where the token before the one at hand ends.
-  size_t previous_end() const { return previous_end_; }
-
-  /// Moves on to the next token; at the end and at an unsure word, stays there.
-  void next()
-  {
-    if (token_.kind == END || token_.kind == UNSURE)
-      return;
-    previous_end_ = token_.end;
-    token_ = scan();
-  }
-
-private:
-  Token scan()
-  {
-    const char* const p = text_.data();
-    size_t const n = text_.size();
-    while (i_ < n) {
-      char const c = p[i_];
-      unsigned char const cls = class_of(c);
-      if (cls & BLANK) {
-        line_ += c == '\n';
-        ++i_;
-      } else if (c == '#') {
-        const void* const nl = std::memchr(p + i_, '\n', n - i_);
-        i_ = nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - p) : n;
-      } else if (cls & SINGLE) {
-        ++i_;
-        Kind const k = c == ':' ? COLON : c == '*' ? STAR : c == '(' ? LPAREN : c == ')' ? RPAREN
-                     : c == '{' ? LBRACE : RBRACE;
-        return Token{k, line_, i_ - 1, i_};
-      } else if (c == '"' || c == '\'') {
-        size_t j = i_ + 1;
-        size_t close = std::string::npos;
-        for (; j < n && p[j] >= ' ' && p[j] <= '~'; ++j)
-          if (p[j] == c)
-            close = j;
-        if (close == std::string::npos) {
-          problems_.push_back(Conf_Problem{where_, line_, "quoted text without its closing quote"});
-          while (i_ < n && p[i_] != '\n')
-            ++i_;
-          continue;
-        }
-        size_t const begin = i_;
-        i_ = close + 1;
-        return Token{STRING, line_, begin, i_};
-      } else {
-        size_t j = i_;
-        unsigned char seen = 0;
-        if ((is_alpha(c) || c == '%') && i_ + 1 < n && p[i_ + 1] == ':') {
-          j = i_ + 2;  // a drive letter, or "%:" as ACE reads it too
-          seen = PATH;
-        }
-        for (unsigned char k; j < n && !((k = class_of(p[j])) & (BLANK | SINGLE)); ++j)
-          seen |= k;
-        size_t const begin = i_;
-        i_ = j;
-        // ACE's reader behaves unevenly on such a word, at times ending the input there without
-        // a word, at times reading on: from here on everything is accepted.
-        if (seen & DOUBT)
-          return Token{UNSURE, line_, begin, j};
-        return Token{classify(p + begin, j - begin, (seen & PATH) != 0), line_, begin, j};
-      }
+/// Splits @a text into tokens. What ACE's reader would take otherwise is a problem and a BAD
+/// token, after which the rest of the line is skipped; a NUL byte ends the text.
+std::vector<Token> lex(const std::string& text, const std::string& where,
+                       std::vector<Conf_Problem>& problems)
+{
+  std::vector<Token> tokens;
+  int line = 1;
+  size_t i = 0;
+  size_t const n = text.size();
+  auto bad = [&](size_t at, const std::string& why, bool unsafe) {
+    problems.push_back(Conf_Problem{where, line, why, unsafe});
+    tokens.push_back(Token{BAD, "", line, at, at});
+    while (i < n && text[i] != '\n' && text[i] != 0)
+      ++i;
+  };
+  while (i < n) {
+    char const c = text[i];
+    if (c == 0) {
+      problems.push_back(Conf_Problem{where, line, "a NUL byte: the Service Configurator ends "
+                                                   "its input there", true});
+      tokens.push_back(Token{BAD, "", line, i, i});
+      break;
     }
-    return Token{END, line_, n, n};
+    if (is_blank(c)) {
+      line += c == '\n';
+      ++i;
+    } else if (c == '#') {
+      while (i < n && text[i] != '\n' && text[i] != 0)
+        ++i;
+    } else if (is_single(c)) {
+      static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
+      tokens.push_back(Token{singles[std::strchr(":*(){}", c) - ":*(){}"], std::string(1, c), line,
+                             i, i + 1});
+      ++i;
+    } else if (c == '"' || c == '\'') {
+      size_t j = i + 1;
+      size_t close = std::string::npos;
+      for (; j < n && text[j] >= ' ' && text[j] <= '~'; ++j)
+        if (text[j] == c)
+          close = j;
+      if (j - i > CONF_MAX_TOKEN)
+        bad(i, "quoted text runs " + std::to_string(j - i) + " bytes to the end of its line: "
+               "the Service Configurator reads at most " + std::to_string(CONF_MAX_TOKEN) +
+               " at once and ends its input there", false);
+      else if (close == std::string::npos)
+        bad(i, "quoted text without its closing quote", false);
+      else {
+        tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line, i, close + 1});
+        i = close + 1;
+      }
+    } else {
+      size_t j = i;
+      if ((is_alpha(c) || c == '%') && i + 1 < n && text[i + 1] == ':')
+        j = i + 2;  // a drive
+      while (j < n && !ends_word(text[j]))
+        ++j;
+      std::string const w = text.substr(i, j - i);
+      size_t const at = i;
+      i = j;
+      if (j < n && text[j] == '#')
+        bad(at, "'#' inside the word '" + shown(w + "#") + "': the Service Configurator drops the "
+                "word and reads the rest of the line as a comment", false);
+      else if (j < n && (text[j] == '"' || text[j] == '\''))
+        bad(at, "a quote inside the word '" + shown(w + text[j]) + "': the Service Configurator "
+                "reads a quoted text from its second character", false);
+      else if (w.find_first_of("\f\v") != std::string::npos)
+        bad(at, "a form feed or vertical tab inside the word '" + shown(w) + "': the Service "
+                "Configurator takes it as part of the word", false);
+      else if (w.size() > CONF_MAX_TOKEN)
+        bad(at, "a word of " + std::to_string(w.size()) + " bytes: the Service Configurator "
+                "reads at most " + std::to_string(CONF_MAX_TOKEN) + " at once and ends its input "
+                "there", false);
+      else
+        tokens.push_back(Token{classify(w), w, line, at, j});
+    }
   }
+  tokens.push_back(Token{END, "", line, n, n});
+  return tokens;
+}
 
-  const std::string& text_;
-  const std::string& where_;
-  std::vector<Conf_Problem>& problems_;
-  size_t i_ = 0;
-  int line_ = 1;
-  Token token_{IDENT, 1, 0, 0};  // before the first
-  size_t previous_end_ = 0;
-};
+const char* kind_name(Conf_Kind k)
+{
+  return k == CONF_STREAM ? "a stream" : k == CONF_MODULE ? "a module" : "a service object";
+}
 
 /// A recursive-descent reader of the tokens: the first error of a directive is a problem,
 /// then reading resumes at the next directive keyword.
 class Reader
 {
 public:
-  /// With @a collect the "dynamic" directives are collected in dynamics.
-  Reader(const std::string& text, const std::string& where, std::vector<Conf_Problem>& problems,
-         bool collect)
-      : text_(text), lx_(text, where, problems), where_(where), problems_(problems),
-        collect_(collect)
+  Reader(std::vector<Token> tokens, const std::string& where, std::vector<Conf_Problem>& problems,
+         Conf_Known& known)
+      : t_(std::move(tokens)), where_(where), problems_(problems), known_(known)
   {
   }
 
-  void read_file()
+  void read_file(std::vector<Conf_Entry>* entries)
   {
-    while (kind() != END && kind() != UNSURE) {
-      size_t const first = lx_.token().begin;
-      if (entry(false))
-        entries.push_back(Text_Span{first, lx_.previous_end()});
-      else
+    while (t_[at_].kind != END) {
+      size_t const first = at_;
+      stream_ = std::string();
+      defined_.clear();
+      removed_.clear();
+      bool const ok = entry(false);
+      if (!ok) {
         resync();
+        continue;
+      }
+      // What the directive defines is in place for the directives after it.
+      for (const auto& d : defined_) {
+        known_.defined[d.first] = Conf_Known::Defined{where_, d.second.first, d.second.second};
+        if (d.second.second == CONF_STREAM)
+          known_.modules[d.first].clear();
+      }
+      for (const auto& m : modules_)
+        for (const auto& module : m.second) {
+          known_.modules[m.first].insert(module.first);
+          known_.defined[module.first] = Conf_Known::Defined{where_, module.second, CONF_MODULE};
+        }
+      modules_.clear();
+      for (const std::string& r : removed_)
+        known_.defined.erase(r);
+      // A token the lexer refused right after may have belonged to the directive: it is not
+      // applied short of it.
+      if (entries != 0 && t_[at_].kind != BAD)
+        entries->push_back(Conf_Entry{t_[first].line, t_[first].begin, t_[at_ - 1].end,
+                                      t_[first].text, name_});
     }
   }
 
-  /// Where each directive read without a problem begins and ends in the text.
-  std::vector<Text_Span> entries;
   std::vector<Conf_Dynamic> dynamics;
 
-  /// Whether the reading stopped at a word it is unsure of.
-  bool unsure() const { return kind() == UNSURE; }
-
 private:
-  Kind kind() const { return lx_.token().kind; }
-
-  /// The text of the token at hand, a string's without its quotes.
-  std::string text() const
-  {
-    const Token& t = lx_.token();
-    if (t.kind == STRING)
-      return text_.substr(t.begin + 1, t.end - t.begin - 2);
-    return text_.substr(t.begin, t.end - t.begin);
-  }
+  /// Where in a directive a "dynamic" stands, which decides the types it may have.
+  enum Place { TOP, STREAM_HEAD, STREAM_BODY };
 
   bool entry(bool module)
   {
-    switch (kind()) {
-      case DYNAMIC: return dynamic();
-      case STATIC: return static_();
+    int const line = t_[at_].line;
+    switch (t_[at_].kind) {
+      case DYNAMIC: return dynamic(module ? STREAM_BODY : TOP);
+      case STATIC:
+        if (module)
+          unsafe(line, "static inside a stream's body: the Service Configurator cannot carry it "
+                       "out (it pushes a module it does not check)");
+        return static_(module);
       case SUSPEND:
       case RESUME:
-      case REMOVE: lx_.next(); return expect(IDENT, "a service name");
+      case REMOVE: {
+        bool const removal = t_[at_].kind == REMOVE;
+        ++at_;
+        std::string const name = t_[at_].text;
+        if (!expect(IDENT, "a service name"))
+          return false;
+        if (module)
+          body_names_module(line, name, removal);
+        else {
+          name_ = name;
+          if (removal)
+            removed_.push_back(name);
+        }
+        return true;
+      }
       case STREAM:
         if (!module)
           return stream();
@@ -248,159 +267,237 @@ private:
     }
   }
 
-  bool dynamic()
+  bool dynamic(Place place)
   {
-    lx_.next();
+    ++at_;
     Conf_Dynamic d;
-    d.line = lx_.token().line;
-    if (kind() == IDENT && collect_)
-      d.name = text();
+    d.line = t_[at_].line;
+    d.name = t_[at_].text;
     if (!expect(IDENT, "a service name"))
       return false;
-    Kind const k = kind();
+    Kind const k = t_[at_].kind;
     if (k != MODULE_T && k != SVC_OBJ_T && k != STREAM_T)
       return fail("Module, Service_Object or STREAM");
-    lx_.next();
+    // ACE takes the factory's object for the type the text names, unchecked, and a wrong
+    // guess crashes it; only a Service_Object's factory can be told from its symbol.
+    if (k != SVC_OBJ_T)
+      unsafe(d.line, "service " + d.name + ": type " + t_[at_].text + ": the host opens "
+             "Service_Object services only, as the Service Configurator cannot tell what a "
+             "factory makes and crashes when it is not a " + t_[at_].text);
+    ++at_;
     if (!expect(STAR, "\"*\""))
       return false;
-    bool with_path = kind() != COLON;
+    bool with_path = t_[at_].kind != COLON;
     if (with_path) {
-      Kind const p = kind();
+      Kind const p = t_[at_].kind;
       if (p != PATHNAME && p != IDENT && p != STRING)
         return fail("a library");
-      if (collect_)
-        d.path = text();
-      lx_.next();
+      d.path_begin = t_[at_].begin;
+      d.path_end = t_[at_].end;
+      d.path = t_[at_++].text;
     }
     if (!expect(COLON, "\":\""))
       return false;
-    if (kind() == IDENT && collect_)
-      d.symbol = text();
+    d.symbol = t_[at_].text;
     if (!expect(IDENT, "a factory name"))
       return false;
-    d.function = kind() == LPAREN;
+    d.function = t_[at_].kind == LPAREN;
     if (d.function || !with_path) {
       if (!expect(LPAREN, "\"(\"") || !expect(RPAREN, "\")\""))
         return false;
     }
-    if (kind() == ACTIVE || kind() == INACTIVE)
-      lx_.next();
-    if (kind() == STRING)
-      lx_.next();
-    if (with_path && collect_)
-      dynamics.push_back(std::move(d));
+    if (t_[at_].kind == ACTIVE || t_[at_].kind == INACTIVE)
+      ++at_;
+    if (t_[at_].kind == STRING)
+      ++at_;
+    if (with_path)
+      dynamics.push_back(d);
+    define(d.line, d.name, place == TOP ? CONF_SERVICE : place == STREAM_HEAD ? CONF_STREAM
+                                                                                : CONF_MODULE);
     return true;
   }
 
-  bool static_()
+  bool static_(bool module)
   {
-    lx_.next();
+    ++at_;
+    int const line = t_[at_].line;
+    std::string const name = t_[at_].text;
     if (!expect(IDENT, "a service name"))
       return false;
-    if (kind() == STRING)
-      lx_.next();
+    if (t_[at_].kind == STRING)
+      ++at_;
+    if (!module)
+      define(line, name, CONF_NONE);
     return true;
   }
 
   bool stream()
   {
-    lx_.next();
-    if (kind() == DYNAMIC) {
-      if (!dynamic())
+    ++at_;
+    int const line = t_[at_].line;
+    // Only "stream dynamic" makes a stream; the others name one to work on.
+    bool const makes = t_[at_].kind == DYNAMIC;
+    if (makes) {
+      if (!dynamic(STREAM_HEAD))
         return false;
-    } else if (kind() == STATIC) {
-      if (!static_())
+    } else {
+      if (t_[at_].kind == STATIC)
+        ++at_;
+      name_ = t_[at_].text;
+      if (!expect(IDENT, "dynamic, static or a stream's name"))
         return false;
-    } else if (!expect(IDENT, "dynamic, static or a stream's name")) {
-      return false;
+      if (t_[at_ - 2].kind == STATIC && t_[at_].kind == STRING)
+        ++at_;
     }
-    if (kind() != LBRACE)
+    stream_ = name_;
+    if (t_[at_].kind != LBRACE)
       return true;
-    for (lx_.next(); kind() != RBRACE;)
+    int const body_line = t_[at_].line;
+    bool modules_defined = false;
+    for (++at_; t_[at_].kind != RBRACE;) {
+      modules_defined = modules_defined || t_[at_].kind == DYNAMIC;
       if (!entry(true))
         return false;
-    lx_.next();
+    }
+    ++at_;
+    if (!makes && modules_defined)
+      problems_.push_back(Conf_Problem{where_, body_line, "stream " + stream_ + ": a module "
+                                       "defined in the body of a stream that this directive does "
+                                       "not make is never applied"});
+    else if (makes && modules_defined && known_.running != 0 &&
+             known_.running(stream_) != CONF_NONE)
+      unsafe(line, "stream " + stream_ + " runs: the Service Configurator would push its modules "
+                   "onto it a second time");
+    name_ = stream_;
     return true;
+  }
+
+  /// A suspend, resume or remove of module @a name in the body of stream_. ACE acts on it while
+  /// it reads it, before the directive's own stream is made: it finds the stream and its
+  /// modules among what was in place before.
+  void body_names_module(int line, const std::string& name, bool removal)
+  {
+    // A removal follows the stream's record unchecked; the rest only fail.
+    Conf_Kind const k = known_.kind(stream_);
+    if (k == CONF_NONE)
+      problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
+                                       " is not defined before this directive: the Service "
+                                       "Configurator " + (removal ? "crashes on it"
+                                                                  : "cannot carry it out"),
+                                       removal});
+    else if (k != CONF_STREAM)
+      problems_.push_back(Conf_Problem{where_, line, "module " + name + ": " + stream_ + " is " +
+                                       kind_name(k) + ", not a stream: the Service Configurator "
+                                       "cannot carry it out"});
+    else if (!known_.has_module(stream_, name))
+      problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
+                                       " holds no such module before this directive"});
+  }
+
+  /// Notes that the directive defines @a name as @a kind (CONF_NONE: a static service).
+  void define(int line, const std::string& name, Conf_Kind kind)
+  {
+    if (kind == CONF_MODULE) {
+      Conf_Kind const k = known_.kind(name);
+      if (k != CONF_NONE && !known_.has_module(stream_, name))
+        unsafe(line, "module " + name + ": the name is taken by " + kind_name(k) + ": the "
+                     "Service Configurator would take that for the module and crash");
+      if (defined_.count(name) != 0 || modules_[stream_].count(name) != 0)
+        problems_.push_back(Conf_Problem{where_, line, "module " + name + " is defined twice in "
+                                                       "this stream"});
+      modules_[stream_][name] = line;
+      return;
+    }
+    name_ = name;
+    auto const d = known_.defined.find(name);
+    if (d != known_.defined.end())
+      problems_.push_back(Conf_Problem{where_, line, "service " + name + " is defined again: "
+                                       "first at " + d->second.where + ":" +
+                                       std::to_string(d->second.line) + "; the last one wins and "
+                                       "each reload opens the first again"});
+    defined_[name] = std::make_pair(line, kind == CONF_NONE ? CONF_SERVICE : kind);
+  }
+
+  void unsafe(int line, const std::string& why)
+  {
+    problems_.push_back(Conf_Problem{where_, line, why, true});
   }
 
   bool expect(Kind k, const char* what)
   {
-    if (kind() != k)
+    if (t_[at_].kind != k)
       return fail(what);
-    lx_.next();
+    ++at_;
     return true;
   }
 
   bool fail(const char* expected)
   {
-    if (kind() == UNSURE)
+    const Token& t = t_[at_];
+    if (t.kind == BAD)
       return false;
     std::string m;
-    if (kind() == END)
+    if (t.kind == END)
       m = std::string("expected ") + expected + " before the end";
-    else if (kind() == STRING)
-      m = std::string("expected ") + expected + ", found quoted text \"" + text().substr(0, 40) + "\"";
+    else if (t.kind == STRING)
+      m = std::string("expected ") + expected + ", found quoted text \"" + t.text.substr(0, 40) + "\"";
     else
-      m = std::string("expected ") + expected + ", found '" + text() + "'";
-    problems_.push_back(Conf_Problem{where_, lx_.token().line, "syntax error: " + m});
+      m = std::string("expected ") + expected + ", found '" + t.text + "'";
+    problems_.push_back(Conf_Problem{where_, t.line, "syntax error: " + m});
     return false;
   }
 
   void resync()
   {
-    if (kind() == UNSURE)
-      return;
-    lx_.next();
-    for (; kind() != END && kind() != UNSURE; lx_.next())
-      if (kind() >= DYNAMIC && kind() <= STREAM)
+    if (t_[at_].kind != END)
+      ++at_;
+    for (; t_[at_].kind != END; ++at_)
+      if (t_[at_].kind >= DYNAMIC && t_[at_].kind <= STREAM)
         return;
   }
 
-  const std::string& text_;
-  Lexer lx_;
+  std::vector<Token> t_;
+  size_t at_ = 0;
   const std::string& where_;
   std::vector<Conf_Problem>& problems_;
-  bool const collect_;
+  Conf_Known& known_;
+  std::string name_;    ///< the service the directive names
+  std::string stream_;  ///< the stream whose body is read
+  std::map<std::string, std::pair<int, Conf_Kind>> defined_;  ///< by the directive, with line
+  std::map<std::string, std::map<std::string, int>> modules_;  ///< by the directive, per stream
+  std::vector<std::string> removed_;
 };
 
 }  // namespace
 
-std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
-                                          std::vector<Conf_Problem>& problems)
+Conf_Kind Conf_Known::kind(const std::string& name) const
 {
-  Reader r(text, where, problems, true);
-  r.read_file();
-  return std::move(r.dynamics);
+  auto const d = defined.find(name);
+  if (d != defined.end())
+    return d->second.kind;
+  return running != 0 ? running(name) : CONF_NONE;
 }
 
-std::vector<Text_Span> directive_pieces(const std::string& text, size_t piece_size)
+bool Conf_Known::has_module(const std::string& stream, const std::string& module) const
 {
-  std::vector<Conf_Problem> problems;
-  std::string const where;
-  Reader r(text, where, problems, false);
-  r.read_file();
-  if (!problems.empty())
-    return {Text_Span{0, text.size()}};
-  // The Configurator may take an unsure word as part of the directive before it (as its
-  // parameters, say), so that directive goes with the rest of the text, unread here.
-  size_t unsure_from = text.size();
-  if (r.unsure()) {
-    unsure_from = r.entries.empty() ? 0 : r.entries.back().first;
-    if (!r.entries.empty())
-      r.entries.pop_back();
-  }
-  std::vector<Text_Span> pieces;
-  for (const Text_Span& e : r.entries) {
-    // A directive joins the piece before while that stays within the size; the bytes between
-    // two pieces, blanks and comments alone, are left out.
-    if (!pieces.empty() && e.second - pieces.back().first <= piece_size)
-      pieces.back().second = e.second;
-    else
-      pieces.push_back(e);
-  }
-  if (unsure_from < text.size())
-    pieces.push_back(Text_Span{unsure_from, text.size()});
-  return pieces;
+  auto const m = modules.find(stream);
+  if (m != modules.end())
+    return m->second.count(module) != 0;
+  return running_module != 0 && running_module(stream, module);
+}
+
+std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
+                                          std::vector<Conf_Problem>& problems, Conf_Known* known,
+                                          std::vector<Conf_Entry>* entries)
+{
+  Conf_Known none;
+  size_t const first = problems.size();
+  Reader r(lex(text, where, problems), where, problems, known != 0 ? *known : none);
+  r.read_file(entries);
+  // The lexer's problems come first: put them in line order with the parser's.
+  std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end(),
+                   [](const Conf_Problem& a, const Conf_Problem& b) { return a.line < b.line; });
+  return r.dynamics;
 }
 
 void Directive_Text::add(const char* p, size_t n)
@@ -421,7 +518,7 @@ void Directive_Text::add(const char* p, size_t n)
     }
     const char* const nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
     const char* const stop = nl != 0 ? nl + 1 : end;
-    if (state_ == CONTENT)
+    if (state_ == CONTENT || std::memchr(p, 0, static_cast<size_t>(stop - p)) != 0)
       text.append(p, static_cast<size_t>(stop - p));
     else if (nl != 0)
       text += '\n';
