@@ -35,6 +35,9 @@ public:
       dlls_.pop_back();
   }
   std::vector<std::unique_ptr<ACE_DLL>> dlls_;
+  /// The directive checked last in the text being checked, when its library and factory were
+  /// found sound: services of one library follow one another, and it answers for the next.
+  const Conf_Dynamic* last_found_ = nullptr;
 };
 
 /// The name ACE's loader looks up for the factory @a symbol.
@@ -66,6 +69,13 @@ int symbol_type(void* address)
 void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
                    std::vector<Conf_Problem>& problems)
 {
+  const Conf_Dynamic* const last = loaded.last_found_;
+  loaded.last_found_ = nullptr;
+  if (last != nullptr && last->function == d.function && last->symbol == d.symbol &&
+      last->path == d.path) {
+    loaded.last_found_ = &d;
+    return;
+  }
   loaded.dlls_.emplace_back(new ACE_DLL);
   ACE_DLL& dll = *loaded.dlls_.back();
   if (dll.open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
@@ -90,8 +100,10 @@ void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& load
   // other kind of symbol crashes it.
   int const type = symbol_type(address);
   bool const function = type == STT_FUNC || type == STT_GNU_IFUNC;
-  if (type < 0 || type == STT_NOTYPE || function == d.function)
+  if (type < 0 || type == STT_NOTYPE || function == d.function) {
+    loaded.last_found_ = &d;
     return;
+  }
   problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": '" + symbol + "' in '" +
                                   d.path + (d.function ? "' is no function: the Service "
                                   "Configurator would call it and crash" : "' is a function, "
@@ -185,9 +197,11 @@ std::string check_text(const std::string& text, const std::string& where, Check_
   }
   std::vector<Conf_Dynamic> const dynamics =
       read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known);
-  if (state.loaded != 0)
+  if (state.loaded != 0) {
     for (const Conf_Dynamic& d : dynamics)
       check_library(d, where, *state.loaded, problems);
+    state.loaded->last_found_ = nullptr;  // it points into dynamics
+  }
   return rewritten.empty() ? text : rewritten;
 }
 
