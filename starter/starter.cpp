@@ -124,6 +124,7 @@ int main(int argc, ACE_TCHAR** argv)
     return 1;
   }
   bool const opened = host.open_services(config);
+  Conf_Texts().swap(config.texts);  // applied: no need to hold them while the services run
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();

@@ -37,6 +37,9 @@ public:
       dlls_.pop_back();
   }
   std::vector<std::unique_ptr<ACE_DLL>> dlls_;
+  /// The directive checked last in the text being checked, when its library and factory were
+  /// found sound: services of one library follow one another, and it answers for the next.
+  const Conf_Dynamic* last_found_ = nullptr;
 };
 
 /// The name ACE's loader looks up for the factory @a symbol.
@@ -86,6 +89,13 @@ int symbol_type(void* address)
 void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
                    std::vector<Conf_Problem>& problems)
 {
+  const Conf_Dynamic* const last = loaded.last_found_;
+  loaded.last_found_ = nullptr;
+  if (last != nullptr && last->function == d.function && last->symbol == d.symbol &&
+      last->path == d.path) {
+    loaded.last_found_ = &d;
+    return;
+  }
   loaded.dlls_.emplace_back(new ACE_DLL);
   ACE_DLL& dll = *loaded.dlls_.back();
   int const lazy = ACE_DEFAULT_SHLIB_MODE;
@@ -114,8 +124,10 @@ void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& load
   // other kind of symbol crashes it.
   int const type = symbol_type(address);
   bool const function = type == STT_FUNC || type == STT_GNU_IFUNC;
-  if (type < 0 || type == STT_NOTYPE || function == d.function)
+  if (type < 0 || type == STT_NOTYPE || function == d.function) {
+    loaded.last_found_ = &d;
     return;
+  }
   problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": '" + symbol + "' in '" +
                                   d.path + (d.function ? "' is no function: the Service "
                                   "Configurator would call it and crash" : "' is a function, "
@@ -209,9 +221,11 @@ std::string check_text(const std::string& text, const std::string& where, Check_
   }
   std::vector<Conf_Dynamic> const dynamics =
       read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known);
-  if (state.loaded != 0)
+  if (state.loaded != 0) {
     for (const Conf_Dynamic& d : dynamics)
       check_library(d, where, *state.loaded, problems);
+    state.loaded->last_found_ = nullptr;  // it points into dynamics
+  }
   return rewritten.empty() ? text : rewritten;
 }
 
@@ -292,25 +306,31 @@ static void check_file(const std::string& path, Check_State& state,
   }
   // Read in pieces up to the limit and one byte more: the size the file had when it opened
   // says nothing of what a read finds, and a huge (or sparse) one must not be taken whole.
-  std::string text;
+  // The pieces go through a buffer that stays in the cache, and only the directives' lines are
+  // kept (see Directive_Text): a large commented file costs no memory to speak of.
+  Directive_Text kept;
+  size_t read_in_all = 0;
   bool whole = true;
+  char buf[65536];
   for (;;) {
-    size_t const at = text.size();
-    size_t const want = std::min<size_t>(65536, CONF_MAX_FILE_SIZE + 1 - at);
-    text.resize(at + want);
-    ssize_t const got = ::read(fd, &text[at], want);
-    text.resize(at + (got > 0 ? static_cast<size_t>(got) : 0));
+    size_t const want = std::min<size_t>(sizeof buf, CONF_MAX_FILE_SIZE + 1 - read_in_all);
+    ssize_t const got = ::read(fd, buf, want);
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0) {
       problems.push_back(Conf_Problem{path, 0, std::string("cannot be read: ") + std::strerror(errno)});
       whole = false;
     }
-    if (got <= 0 || text.size() > CONF_MAX_FILE_SIZE)
+    if (got > 0) {
+      kept.add(buf, static_cast<size_t>(got));
+      read_in_all += static_cast<size_t>(got);
+    }
+    if (got <= 0 || read_in_all > CONF_MAX_FILE_SIZE)
       break;
   }
+  std::string const text = std::move(kept.text);
   ::close(fd);
-  if (text.size() > CONF_MAX_FILE_SIZE) {
+  if (read_in_all > CONF_MAX_FILE_SIZE) {
     problems.push_back(Conf_Problem{path, 0, "larger than " +
                                     std::to_string(CONF_MAX_FILE_SIZE >> 20) + " MiB: not read",
                                     true});

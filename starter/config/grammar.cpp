@@ -499,3 +499,31 @@ std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::st
                    [](const Conf_Problem& a, const Conf_Problem& b) { return a.line < b.line; });
   return r.dynamics;
 }
+
+void Directive_Text::add(const char* p, size_t n)
+{
+  const char* const end = p + n;
+  while (p < end) {
+    if (state_ == LINE_START) {
+      while (p < end && (*p == ' ' || *p == '\t' || *p == '\r'))
+        ++p;
+      if (p == end)
+        break;
+      if (*p == '\n') {
+        text += '\n';
+        ++p;
+        continue;
+      }
+      state_ = *p == '#' ? COMMENT : CONTENT;
+    }
+    const char* const nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* const stop = nl != 0 ? nl + 1 : end;
+    if (state_ == CONTENT || std::memchr(p, 0, static_cast<size_t>(stop - p)) != 0)
+      text.append(p, static_cast<size_t>(stop - p));
+    else if (nl != 0)
+      text += '\n';
+    if (nl != 0)
+      state_ = LINE_START;
+    p = stop;
+  }
+}
