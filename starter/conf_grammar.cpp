@@ -146,6 +146,7 @@ public:
   }
 
   std::vector<Conf_Dynamic> dynamics;
+  std::vector<Conf_Service> services;
 
 private:
   bool entry(bool module)
@@ -177,14 +178,17 @@ private:
     Kind const k = t_[at_].kind;
     if (k != MODULE_T && k != SVC_OBJ_T && k != STREAM_T)
       return fail("Module, Service_Object or STREAM");
+    std::string const type = t_[at_].text;
     ++at_;
     if (!expect(STAR, "\"*\""))
       return false;
     bool with_path = t_[at_].kind != COLON;
+    bool quoted_path = false;
     if (with_path) {
       Kind const p = t_[at_].kind;
       if (p != PATHNAME && p != IDENT && p != STRING)
         return fail("a library");
+      quoted_path = p == STRING;
       d.path = t_[at_++].text;
     }
     if (!expect(COLON, "\":\""))
@@ -197,10 +201,20 @@ private:
       if (!expect(LPAREN, "\"(\"") || !expect(RPAREN, "\")\""))
         return false;
     }
+    std::string state;
     if (t_[at_].kind == ACTIVE || t_[at_].kind == INACTIVE)
-      ++at_;
-    if (t_[at_].kind == STRING)
-      ++at_;
+      state = " " + t_[at_++].text;
+    Conf_Service s{d.line, d.name, "", ""};
+    bool const quoted_arguments = t_[at_].kind == STRING;
+    if (quoted_arguments)
+      s.arguments = t_[at_++].text;
+    // A string runs to the last quote on its line, so each quoted part ends its own line.
+    if (k != STREAM_T && !in_stream_)
+      s.directive = "dynamic " + d.name + " " + type + " * " +
+                    (quoted_path ? "\"" + d.path + "\"\n" : d.path) + ":" + d.symbol +
+                    (d.function ? "()" : "") + state +
+                    (quoted_arguments ? " \"" + s.arguments + "\"" : "");
+    services.push_back(s);
     if (with_path)
       dynamics.push_back(d);
     return true;
@@ -209,16 +223,29 @@ private:
   bool static_()
   {
     ++at_;
+    Conf_Service s{t_[at_].line, t_[at_].text, "", ""};
     if (!expect(IDENT, "a service name"))
       return false;
-    if (t_[at_].kind == STRING)
-      ++at_;
+    bool const quoted_arguments = t_[at_].kind == STRING;
+    if (quoted_arguments)
+      s.arguments = t_[at_++].text;
+    if (!in_stream_)
+      s.directive = "static " + s.name + (quoted_arguments ? " \"" + s.arguments + "\"" : "");
+    services.push_back(s);
     return true;
   }
 
   bool stream()
   {
     ++at_;
+    in_stream_ = true;
+    bool const ok = stream_i();
+    in_stream_ = false;
+    return ok;
+  }
+
+  bool stream_i()
+  {
     if (t_[at_].kind == DYNAMIC) {
       if (!dynamic())
         return false;
@@ -274,6 +301,7 @@ private:
 
   std::vector<Token> t_;
   size_t at_ = 0;
+  bool in_stream_ = false;  ///< reading a stream's head or its modules
   const std::string& where_;
   std::vector<Conf_Problem>& problems_;
 };
@@ -286,4 +314,13 @@ std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::st
   Reader r(lex(text, where, problems), where, problems);
   r.read_file();
   return r.dynamics;
+}
+
+std::vector<Conf_Service> read_service_directives(const std::string& text)
+{
+  std::vector<Conf_Problem> problems;
+  std::string const where;  // the reader keeps a reference to it
+  Reader r(lex(text, where, problems), where, problems);
+  r.read_file();
+  return r.services;
 }

@@ -9,6 +9,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 #include <ace/OS_NS_Thread.h>
 #include <ace/Reactor.h>
@@ -22,6 +24,28 @@
 static std::atomic<bool> stop_requested(false);
 /// Set by request_reload(), cleared when the reload starts.
 static std::atomic<bool> reload_requested(false);
+
+/// Jobs that run with the loop quiesced, in the order asked for.
+static std::mutex jobs_lock;
+static std::vector<std::function<void()>> jobs;
+
+void request_quiesced(std::function<void()> job)
+{
+  {
+    std::lock_guard<std::mutex> guard(jobs_lock);
+    jobs.push_back(std::move(job));
+  }
+  ACE_Reactor::instance()->end_reactor_event_loop();
+}
+
+/// Takes the waiting jobs, so that a job may ask for another.
+static std::vector<std::function<void()>> take_jobs()
+{
+  std::lock_guard<std::mutex> guard(jobs_lock);
+  std::vector<std::function<void()>> taken;
+  taken.swap(jobs);
+  return taken;
+}
 
 void request_stop()
 {
@@ -72,11 +96,22 @@ void run_event_loop(size_t threads)
   ACE_Reactor* const reactor = ACE_Reactor::instance();
   for (;;) {
     run_until_ended(reactor, threads);
-    if (stop_requested || !reload_requested.exchange(false))
+    if (stop_requested)
+      break;
+    std::vector<std::function<void()>> quiesced = take_jobs();
+    bool const reload = reload_requested.exchange(false);
+    if (!reload && quiesced.empty())
       break;
     // The reload puts back the reload signals that a service it finalised may have reset.
-    reload_services();
+    if (reload)
+      reload_services();
+    for (std::function<void()>& job : quiesced)
+      job();
+    // A service a job finalised may have reset them too.
+    if (!quiesced.empty())
+      reassert_reconfig_handlers();
     reactor->reset_reactor_event_loop();
   }
+  (void)take_jobs();
   cancel_stop_deadline();
 }

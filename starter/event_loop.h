@@ -9,6 +9,7 @@
 #define STARTER_EVENT_LOOP_H
 
 #include <cstddef>
+#include <functional>
 
 /// Runs the process-wide reactor's loop on the calling thread (@a threads 0 or 1) or on a pool
 /// of @a threads threads while the caller waits, until a stop is asked for or the loop ends by
@@ -22,5 +23,10 @@ void request_stop();
 /// Ends the loop on every thread so that run_event_loop() reloads the services. Requests made
 /// before the reload starts are carried out by that one reload. From the loop.
 void request_reload();
+
+/// Ends the loop on every thread so that run_event_loop() runs @a job on its calling thread,
+/// after the reload when one was asked for too, then runs the loop again. From the loop. A
+/// job still waiting at a stop is destroyed without running.
+void request_quiesced(std::function<void()> job);
 
 #endif /* STARTER_EVENT_LOOP_H */

@@ -56,6 +56,9 @@ bool resolve_identity(Identity_Request& request);
 /// to be taken as a name.
 ACE_INT64 parse_uid_gid(const char* s);
 
+/// Resolves @a group, a name or a numeric id, into @a gid. False, logged, when it does not.
+bool resolve_group(const char* group, gid_t& gid);
+
 /// Takes on @a request, which resolve_identity() has resolved completely (otherwise the process
 /// ends through refuse_incomplete_identity()). A system call that fails is logged and ends the
 /// process the same way, except the setting of supplementary groups: it is logged and leaves

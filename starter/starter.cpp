@@ -64,12 +64,15 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <ace/OS_NS_fcntl.h>
 #include <ace/OS_NS_signal.h>
 #include <ace/OS_NS_stdlib.h>
+#include <ace/OS_NS_time.h>
 #include <ace/OS_NS_unistd.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
 
 #include "scrt/log_macros.h"
 #include "starter/config_vector.h"
+#include "starter/control/host_record.h"
+#include "starter/control/server.h"
 #include "starter/daemon.h"
 #include "starter/event_loop.h"
 #include "starter/host_options.h"
@@ -174,6 +177,31 @@ static void new_event_handler()
 }
 
 // ---------------------------------------------------------------------------------------------
+// The control socket.
+
+/// Serves the control socket "--control" names, if any, in @a server. False, logged, when it
+/// cannot be served.
+static bool open_control(const Host_Options& o, ACE_Event_Handler_var& server)
+{
+  if (o.control == 0)
+    return true;
+  Control_Server* const s = new (std::nothrow) Control_Server;
+  if (s == 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: out of memory\n", o.control));
+    return false;
+  }
+  server = s;
+  std::string why;
+  if (s->open(ACE_Reactor::instance(), o.control, o.control_gid, why) != 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: %C\n", o.control, why.c_str()));
+    server = 0;
+    return false;
+  }
+  SCRT_LOG(0, (LM_INFO, "Serving the control socket %C\n", o.control));
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Shutdown.
 
 /// Finalises the services and closes the Service Configurator.
@@ -220,6 +248,11 @@ int main(int argc, ACE_TCHAR** argv)
   if (!check_service_config_at_start_up(argc, argv, host_options.start_dir.c_str(),
                                         operator_options.strict, service_config, texts))
     return 1;
+  Host_Record& record = host_record();
+  record.reactor = host_options.reactor;
+  record.threads = threads;
+  record.started = ACE_OS::time(0);
+  record.configured(service_config, texts, record.started);
   bool const opened = open_services(service_config, texts);
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
@@ -227,6 +260,12 @@ int main(int argc, ACE_TCHAR** argv)
     return 1;
   }
   reassert_reconfig_handlers();
+  ACE_Event_Handler_var control;
+  if (!open_control(host_options, control) && operator_options.strict) {
+    SCRT_LOG(-1, (LM_ERROR, "No control socket, and --strict is given: stopping\n"));
+    close_services();
+    return 1;
+  }
   log_system_info();
   new_event_handler<Systemd_Handler>();
   log_product_info();
@@ -235,6 +274,8 @@ int main(int argc, ACE_TCHAR** argv)
 
   run_event_loop(threads);
 
+  if (control.handler() != 0)
+    static_cast<Control_Server*>(control.handler())->close();
   close_services();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();
