@@ -383,8 +383,9 @@ void Control_Server::refuse_over_cap(int fd)
     refused = refused_;
     refused_ = 0;
   }
-  SCRT_LOG(0, (LM_WARNING, "Refused %lu control connection%s: %u are served at once at most\n",
-               refused, refused == 1 ? "" : "s", static_cast<unsigned>(MAX_CONNECTIONS)));
+  SCRT_LOG(0, (LM_WARNING, "Refused %u control connection%s: %u are served at once at most\n",
+               static_cast<unsigned>(refused), refused == 1 ? "" : "s",
+               static_cast<unsigned>(MAX_CONNECTIONS)));
 }
 
 int Control_Server::handle_input(ACE_HANDLE)
