@@ -8,55 +8,44 @@
 
 #include <signal.h>
 
-#include <atomic>
-#include <mutex>
-#include <vector>
+#include <utility>
 
 #include <ace/OS_NS_Thread.h>
 #include <ace/Reactor.h>
 #include <ace/Thread_Manager.h>
 
-#include "starter/reload.h"
-#include "starter/signals.h"
-#include "starter/stop_deadline.h"
+Event_Loop::Event_Loop(ACE_Reactor* reactor, std::function<void()> reload)
+  : reactor_(reactor), reload_(std::move(reload)), stop_requested_(false), reload_requested_(false)
+{
+}
 
-/// Set by request_stop(); never reset.
-static std::atomic<bool> stop_requested(false);
-/// Set by request_reload(), cleared when the reload starts.
-static std::atomic<bool> reload_requested(false);
+void Event_Loop::request_stop()
+{
+  stop_requested_ = true;
+  reactor_->end_reactor_event_loop();
+}
 
-/// Jobs that run with the loop quiesced, in the order asked for.
-static std::mutex jobs_lock;
-static std::vector<std::function<void()>> jobs;
+void Event_Loop::request_reload()
+{
+  reload_requested_ = true;
+  reactor_->end_reactor_event_loop();
+}
 
-void request_quiesced(std::function<void()> job)
+void Event_Loop::request_quiesced(std::function<void()> job)
 {
   {
-    std::lock_guard<std::mutex> guard(jobs_lock);
-    jobs.push_back(std::move(job));
+    std::lock_guard<std::mutex> guard(jobs_lock_);
+    jobs_.push_back(std::move(job));
   }
-  ACE_Reactor::instance()->end_reactor_event_loop();
+  reactor_->end_reactor_event_loop();
 }
 
-/// Takes the waiting jobs, so that a job may ask for another.
-static std::vector<std::function<void()>> take_jobs()
+std::vector<std::function<void()>> Event_Loop::take_jobs()
 {
-  std::lock_guard<std::mutex> guard(jobs_lock);
+  std::lock_guard<std::mutex> guard(jobs_lock_);
   std::vector<std::function<void()>> taken;
-  taken.swap(jobs);
+  taken.swap(jobs_);
   return taken;
-}
-
-void request_stop()
-{
-  stop_requested = true;
-  ACE_Reactor::instance()->end_reactor_event_loop();
-}
-
-void request_reload()
-{
-  reload_requested = true;
-  ACE_Reactor::instance()->end_reactor_event_loop();
 }
 
 /// Thread function of the pool: runs the loop on the reactor in @a arg until it ends.
@@ -69,16 +58,14 @@ static ACE_THR_FUNC_RETURN pool_thread(void* arg)
 }
 
 /// Runs the loop until it has ended on every thread.
-static void run_until_ended(ACE_Reactor* reactor, size_t threads)
+static void run_until_ended(ACE_Reactor* reactor, size_t threads, const sigset_t& pool_blocked)
 {
   if (threads > 1) {
     // Pool threads start with the host's asynchronous signals blocked, so that the main
     // thread, waiting below, takes them all: a signal that interrupted a pool thread's
     // demultiplexer would end that thread's loop for good. Fatal signals stay unblocked.
-    sigset_t async_signals;
     sigset_t old_mask;
-    host_async_signals(async_signals);
-    ACE_OS::pthread_sigmask(SIG_BLOCK, &async_signals, &old_mask);
+    ACE_OS::pthread_sigmask(SIG_BLOCK, &pool_blocked, &old_mask);
     int const group = ACE_Thread_Manager::instance()->spawn_n(threads, pool_thread, reactor);
     ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
     // Only the pool's group: threads the services spawned end when the services do.
@@ -91,27 +78,21 @@ static void run_until_ended(ACE_Reactor* reactor, size_t threads)
   }
 }
 
-void run_event_loop(size_t threads)
+void Event_Loop::run(size_t threads, const sigset_t& pool_blocked)
 {
-  ACE_Reactor* const reactor = ACE_Reactor::instance();
   for (;;) {
-    run_until_ended(reactor, threads);
-    if (stop_requested)
+    run_until_ended(reactor_, threads, pool_blocked);
+    if (stop_requested_)
       break;
-    std::vector<std::function<void()>> quiesced = take_jobs();
-    bool const reload = reload_requested.exchange(false);
-    if (!reload && quiesced.empty())
+    std::vector<std::function<void()>> jobs = take_jobs();
+    bool const reload = reload_requested_.exchange(false);
+    if (!reload && jobs.empty())
       break;
-    // The reload puts back the reload signals that a service it finalised may have reset.
     if (reload)
-      reload_services();
-    for (std::function<void()>& job : quiesced)
+      reload_();
+    for (std::function<void()>& job : jobs)
       job();
-    // A service a job finalised may have reset them too.
-    if (!quiesced.empty())
-      reassert_reconfig_handlers();
-    reactor->reset_reactor_event_loop();
+    reactor_->reset_reactor_event_loop();
   }
   (void)take_jobs();
-  cancel_stop_deadline();
 }

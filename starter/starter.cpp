@@ -1,52 +1,9 @@
 /**
  * @file starter.cpp
  *
- * The service host's executable: the standard-library instances it exports, the terminate
- * handler, and main(), which runs the start-up sequence, the event loop and the shutdown.
+ * The service host's executable: the terminate handler, and main(), which runs the start-up
+ * sequence, the event loop and the shutdown, and is the one place the host decides to end.
  */
-// Standard-library instances the executable exports, so that services loaded into it bind to
-// the host's copies. They come before any other header can instantiate the templates.
-#include <algorithm>
-#include <utility>
-
-namespace std {
-
-template <>
-const unsigned long& max<unsigned long>(const unsigned long& l, const unsigned long& r)
-{
-  return l > r ? l : r;
-}
-
-template <>
-const long& max<long>(const long& l, const long& r)
-{
-  return l > r ? l : r;
-}
-
-template <>
-void swap<unsigned long>(unsigned long& l, unsigned long& r) noexcept
-{
-  unsigned long const t = l;
-  l = r;
-  r = t;
-}
-
-}  // namespace std
-
-#include <functional>
-#include <string>
-
-namespace std {
-
-template <>
-void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string>&) noexcept
-{
-}
-
-}  // namespace std
-
-#include <signal.h>
-
 #include <fcntl.h>
 
 #include <cerrno>
@@ -59,41 +16,23 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <vector>
 
 #include <ace/ACE.h>
-#include <ace/Event_Handler.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_fcntl.h>
 #include <ace/OS_NS_signal.h>
-#include <ace/OS_NS_stdlib.h>
-#include <ace/OS_NS_time.h>
 #include <ace/OS_NS_unistd.h>
 #include <ace/Reactor.h>
-#include <ace/Service_Config.h>
 
 #include "scrt/log_macros.h"
-#include "starter/config_vector.h"
-#include "starter/control/host_record.h"
+#include "starter/config/apply.h"
 #include "starter/control/server.h"
 #include "starter/daemon.h"
-#include "starter/event_loop.h"
+#include "starter/host.h"
 #include "starter/host_options.h"
 #include "starter/journal_log.h"
-#include "starter/open_service_config.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
-#include "starter/systemd_handler.h"
-
-// The comparator's call operator, instantiated here so that it is exported with the rest.
-template struct std::less<std::string>;
-
-/// Forces the call operator of std::less<std::string> into the executable.
-void init_stl_symbols()
-{
-  std::string const foo("foo");
-  std::string const bar("bar");
-  (void)std::less<std::string>()(foo, bar);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Terminate handler: log what escaped, once, then abort.
@@ -133,59 +72,15 @@ static void open_standard_descriptors()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Opening the services.
+// The control socket: after the identity switch, so that it is the host user's.
 
-/// Hands @a kept, the vector the start-up check assembled, and the @a texts it read to the
-/// Service Configurator; true exactly when it reports 0. Its errors are logged with a count.
-static bool open_services(std::vector<std::string>& kept, const Conf_Texts& texts)
-{
-  std::vector<char*> v = pointer_vector(kept);
-  int const argc = static_cast<int>(kept.size());
-  char** const argv = v.data();
-  // The last "-s" counts, read as the Configurator reads it.
-  std::vector<std::string> const s = find_service_config_option(argc, argv, 's');
-  set_reconfig_signal(s.empty() ? 0 : ACE_OS::atoi(s.back().c_str()));
-  int const errors = open_service_config_vector(kept, texts);
-  // The Configurator's open turns ACE's plain standard-error output back on.
-  reassert_journal_log();
-  if (errors != 0) {
-    int const open = open_service_count();
-    if (errors < 0)
-      SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read: %d "
-                    "service%s open\n", open, open == 1 ? "" : "s"));
-    else
-      SCRT_LOG(-1, (LM_ERROR, "The Service Configurator reported %d error%s: %d service%s open\n",
-                    errors, errors == 1 ? "" : "s", open, open == 1 ? "" : "s"));
-  }
-  return errors == 0;
-}
-
-/// Creates a @a T and opens it on the process-wide reactor. The creator's reference goes on
-/// return: a @a T that failed to open dies here, a running one lives while the reactor holds
-/// it. When no @a T can be allocated, errno is ENOMEM and nothing is logged.
-template <class T>
-static void new_event_handler()
-{
-  T* const h = new (std::nothrow) T;
-  if (h == 0) {
-    ACE_OS::last_error(ENOMEM);
-    return;
-  }
-  h->reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
-  ACE_Event_Handler_var guard(h);
-  (void)h->open(ACE_Reactor::instance());
-}
-
-// ---------------------------------------------------------------------------------------------
-// The control socket.
-
-/// Serves the control socket "--control" names, if any, in @a server. False, logged, when it
-/// cannot be served.
-static bool open_control(const Host_Options& o, ACE_Event_Handler_var& server)
+/// Serves the control socket "--control" names, if any, for @a host in @a server. False,
+/// logged, when it cannot be served.
+static bool open_control(const Host_Options& o, Host& host, ACE_Event_Handler_var& server)
 {
   if (o.control == 0)
     return true;
-  Control_Server* const s = new (std::nothrow) Control_Server;
+  Control_Server* const s = new (std::nothrow) Control_Server(host);
   if (s == 0) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: out of memory\n", o.control));
     return false;
@@ -201,24 +96,14 @@ static bool open_control(const Host_Options& o, ACE_Event_Handler_var& server)
   return true;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Shutdown.
-
-/// Finalises the services and closes the Service Configurator.
-static void close_services()
-{
-  ACE_Service_Config::fini_svcs();
-  ACE_Service_Config::close();
-}
-
 int main(int argc, ACE_TCHAR** argv)
 {
   open_standard_descriptors();
   std::set_terminate(handle_terminate);
-  init_stl_symbols();
   install_journal_log();
 
   Operator_Options const operator_options = parse_operator_options(argc, argv);
+  // --check's child process, which checks as the run's identity, ends here too.
   int const answered = run_operator_options(operator_options, argc, argv);
   if (answered >= 0)
     return answered;
@@ -226,8 +111,14 @@ int main(int argc, ACE_TCHAR** argv)
   Host_Options host_options = parse_host_options(argc, argv);
   if (!resolve_host_options(host_options, argc, argv, operator_options.strict))
     return 1;
-  enter_background(host_options.background);
-  switch_identity(host_options.identity);
+  // The launcher and the intermediate process end here, leaving every clean-up to the host.
+  int const detached = enter_background(host_options.background);
+  if (detached >= 0)
+    ACE_OS::_exit(detached);
+  if (!switch_identity(host_options.identity)) {
+    log_incomplete_identity();
+    return 1;
+  }
   Pid_File pid_file;
   if (!pid_file.write(host_options.pid_file) && operator_options.strict)
     return 1;
@@ -237,42 +128,43 @@ int main(int argc, ACE_TCHAR** argv)
   if (ACE_Reactor* const r = get_reactor(host_options, threads))
     recycler.reset(ACE_Reactor::instance(r, true));
 
-  ACE_TCHAR host[64];
-  if (ACE_OS::hostname(host, sizeof host) == 0)
-    ACE_Log_Msg::instance()->local_host(host);
+  ACE_TCHAR host_name[64];
+  if (ACE_OS::hostname(host_name, sizeof host_name) == 0)
+    ACE_Log_Msg::instance()->local_host(host_name);
 
-  if (!init_signal_handlers())
+  Config_Source source;
+  source.argc = argc;
+  source.argv = argv;
+  source.base_dir = host_options.start_dir;
+  Host host(source, ACE_Reactor::instance(), host_options.reactor, threads);
+  if (!init_signal_handlers(host))
     return 1;
-  std::vector<std::string> service_config;
-  Conf_Texts texts;
-  if (!check_service_config_at_start_up(argc, argv, host_options.start_dir.c_str(),
-                                        operator_options.strict, service_config, texts))
+  Checked_Config config;
+  int const errors = host.check_configuration(config);
+  if (errors != 0 && operator_options.strict) {
+    SCRT_LOG(-1, (LM_ERROR, "The configuration has %d error%s, and --strict is given: stopping\n",
+                  errors, errors == 1 ? "" : "s"));
     return 1;
-  Host_Record& record = host_record();
-  record.reactor = host_options.reactor;
-  record.threads = threads;
-  record.started = ACE_OS::time(0);
-  record.configured(service_config, texts, record.started);
-  bool const opened = open_services(service_config, texts);
+  }
+  bool const opened = host.open_services(config);
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();
     return 1;
   }
-  reassert_reconfig_handlers();
   ACE_Event_Handler_var control;
-  if (!open_control(host_options, control) && operator_options.strict) {
+  if (!open_control(host_options, host, control) && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "No control socket, and --strict is given: stopping\n"));
     close_services();
     return 1;
   }
   log_system_info();
-  new_event_handler<Systemd_Handler>();
+  host.start_notifier();
   log_product_info();
   notify_service_status();
   report_running();
 
-  run_event_loop(threads);
+  host.run(threads);
 
   if (control.handler() != 0)
     static_cast<Control_Server*>(control.handler())->close();

@@ -9,9 +9,9 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/log_macros.h"
-#include "starter/config_vector.h"
+#include "starter/config/pipeline.h"
 #include "starter/control/restart.h"
-#include "starter/reload.h"
+#include "starter/host.h"
 
 namespace {
 
@@ -22,33 +22,36 @@ nlohmann::json answer(int exit, const char* result, const std::string& summary,
                         {"summary", summary}, {"messages", messages}};
 }
 
-nlohmann::json reload(Host_Record&)
+nlohmann::json reload(Host& host)
 {
-  Reload_Outcome o;
-  (void)reload_services(&o);
-  switch (o.result) {
-    case Reload_Outcome::APPLIED: return answer(0, "applied", o.summary, o.messages);
-    case Reload_Outcome::REFUSED: return answer(1, "refused", o.summary, o.messages);
-    default: return answer(2, "applied with errors", o.summary, o.messages);
-  }
+  Reload_Outcome const o = host.reload();
+  std::vector<std::string> messages;
+  for (const Conf_Problem& p : o.problems)
+    messages.push_back(format_problem(p));
+  if (!o.applied)
+    return answer(1, "refused", o.summary, messages);
+  // The Configurator's own records say why; these say which directive it was.
+  for (const auto& site : host.record().sites)
+    if (ACE_Service_Repository::instance()->find(site.first.c_str(), 0, false) < 0)
+      messages.push_back(site.second.where + ":" + std::to_string(site.second.line) +
+                         ": service " + site.first + " is not open");
+  if (o.errors == 0)
+    return answer(0, "applied", o.summary, messages);
+  return answer(2, "applied with errors", o.summary, messages);
 }
 
-nlohmann::json check()
+nlohmann::json check(Host& host)
 {
-  std::vector<std::string> v;
-  Conf_Texts texts;
-  std::vector<Conf_Problem> problems;
-  int const refusing = check_service_config_now(false, v, texts, problems);
+  Checked_Config config;
+  host.check_now(config);
   std::vector<std::string> messages;
-  for (const Conf_Problem& p : problems)
+  for (const Conf_Problem& p : config.problems)
     messages.push_back(format_problem(p));
-  size_t files = 0;
-  for (size_t i = 1; i < v.size(); ++i)
-    files += v[i - 1] == "-f";
+  size_t const files = config.parts.files.size();
   std::string const counted = std::to_string(files) + " file" + (files == 1 ? "" : "s");
-  if (refusing != 0)
-    return answer(1, "refused", "a reload would be refused: " + std::to_string(refusing) +
-                                    " error" + (refusing == 1 ? "" : "s") + " in " + counted,
+  if (config.errors != 0)
+    return answer(1, "refused", "a reload would be refused: " + std::to_string(config.errors) +
+                                    " error" + (config.errors == 1 ? "" : "s") + " in " + counted,
                   messages);
   return answer(0, "passed", "a reload would apply " + counted, messages);
 }
@@ -98,17 +101,17 @@ nlohmann::json control_refusal(const std::string& why)
   return nlohmann::json{{"ok", false}, {"exit", 1}, {"error", why}};
 }
 
-nlohmann::json run_control_command(const Control_Request& r, Host_Record& record, long uid)
+nlohmann::json run_control_command(const Control_Request& r, Host& host, long uid)
 {
   nlohmann::json a;
   switch (r.command) {
-    case Control_Request::RELOAD: a = reload(record); break;
-    case Control_Request::CHECK: a = check(); break;
+    case Control_Request::RELOAD: a = reload(host); break;
+    case Control_Request::CHECK: a = check(host); break;
     case Control_Request::SUSPEND: a = suspend_or_resume(r.name, true); break;
     case Control_Request::RESUME: a = suspend_or_resume(r.name, false); break;
     case Control_Request::RESTART: {
       std::string outcome;
-      int const done = restart_service(r.name, record, ACE_OS::time(0), outcome);
+      int const done = restart_service(r.name, host.record(), ACE_OS::time(0), outcome);
       a = answer(done == 0 ? 0 : 1, done == 0 ? "restarted" : "failed", outcome);
       break;
     }

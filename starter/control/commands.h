@@ -10,15 +10,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include "starter/control/host_record.h"
 #include "starter/control/request.h"
 
+class Host;
+
 /**
- * Carries out @a r, any command but "status", on @a record's host; the loop must be quiesced.
- * Returns the answer: "ok", "exit" (0, 1, 2), "result", "summary" and "messages". Logs one
- * record of what was done, naming @a uid, who asked.
+ * Carries out @a r, any command but "status", on @a host; the loop must be quiesced. A reload
+ * is the host's own, as a reload signal's. Returns the answer: "ok", "exit" (0, 1, 2),
+ * "result", "summary" and "messages". Logs one record of what was done, naming @a uid, who
+ * asked.
  */
-nlohmann::json run_control_command(const Control_Request& r, Host_Record& record, long uid);
+nlohmann::json run_control_command(const Control_Request& r, Host& host, long uid);
 
 /// The answer for a request refused before it ran: @a why, exit status 1.
 nlohmann::json control_refusal(const std::string& why);

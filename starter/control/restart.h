@@ -10,7 +10,7 @@
 #include <ctime>
 #include <string>
 
-#include "starter/control/host_record.h"
+#include "starter/host_record.h"
 
 /**
  * Finalises the service @a name and has the Service Configurator open it again from its

@@ -23,10 +23,10 @@
 
 #include "scrt/log_macros.h"
 #include "starter/control/commands.h"
-#include "starter/control/host_record.h"
+#include "starter/host_record.h"
 #include "starter/control/request.h"
 #include "starter/control/status.h"
-#include "starter/event_loop.h"
+#include "starter/host.h"
 
 /**
  * @class Control_Connection
@@ -152,7 +152,7 @@ private:
       return;
     }
     if (r.command == Control_Request::STATUS) {
-      answer(control_status(host_record(), ACE_OS::time(0)));
+      answer(control_status(server_->host().record(), ACE_OS::time(0)));
       return;
     }
     // Nothing more is read; the answer comes when the job has run.
@@ -161,9 +161,10 @@ private:
     ACE_Event_Handler_var self(this);
     add_reference();
     long const uid = static_cast<long>(peer_.uid);
-    request_quiesced([self, r, uid]() {
+    Host& host = server_->host();
+    host.run_quiesced([self, r, uid, &host]() {
       Control_Connection* const c = static_cast<Control_Connection*>(self.handler());
-      c->answer(run_control_command(r, host_record(), uid));
+      c->answer(run_control_command(r, host, uid));
     });
   }
 
@@ -214,8 +215,8 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
-Control_Server::Control_Server()
-    : handle_(ACE_INVALID_HANDLE), dev_(0), ino_(0), group_(static_cast<gid_t>(-1)), refused_(0),
+Control_Server::Control_Server(Host& host)
+    : host_(host), handle_(ACE_INVALID_HANDLE), dev_(0), ino_(0), group_(static_cast<gid_t>(-1)), refused_(0),
       refused_logged_(0)
 {
   reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
@@ -223,7 +224,13 @@ Control_Server::Control_Server()
 
 Control_Server::~Control_Server()
 {
-  close();
+  // The last reference may go when the reactor itself is closing: only the socket is let go.
+  if (handle_ != ACE_INVALID_HANDLE) {
+    ::close(handle_);
+    struct stat st;
+    if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
+      (void)::unlink(path_.c_str());
+  }
 }
 
 /// Whether a server answers at @a addr: a socket left by a host that ended does not.

@@ -20,6 +20,7 @@
 
 class ACE_Reactor;
 class Control_Connection;
+class Host;
 
 /**
  * @class Control_Server
@@ -36,7 +37,8 @@ public:
   /// How long a client has to send its request, and to read its answer.
   static int const DEADLINE_SECONDS = 5;
 
-  Control_Server();
+  /// A server for @a host, which must outlive it.
+  explicit Control_Server(Host& host);
   ~Control_Server() override;
 
   /**
@@ -56,6 +58,8 @@ public:
   bool allowed(int fd, uid_t uid, gid_t gid) const;
   /// Forgets @a c, which has closed.
   void forget(Control_Connection* c);
+  /// The host the commands act on.
+  Host& host() { return host_; }
 
 protected:
   ACE_HANDLE get_handle() const override;
@@ -67,6 +71,7 @@ protected:
   /// Refuses @a fd, over the cap, with one answer line; logs at most once a second.
   void refuse_over_cap(int fd);
 
+  Host& host_;
   ACE_HANDLE handle_;
   std::string path_;
   dev_t dev_;  ///< the socket file as created, so that close() removes no other

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "starter/control/host_record.h"
+#include "starter/host_record.h"
 
 /// The status of the host in @a record and of every service, as of @a now.
 nlohmann::json control_status(const Host_Record& record, time_t now);

@@ -6,15 +6,15 @@
  * while no event of the loop is dispatched (start-up, a quiesced reload or command), read by
  * status requests from the loop.
  */
-#ifndef STARTER_CONTROL_HOST_RECORD_H
-#define STARTER_CONTROL_HOST_RECORD_H
+#ifndef STARTER_HOST_RECORD_H
+#define STARTER_HOST_RECORD_H
 
 #include <ctime>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "starter/conf_check.h"
+#include "starter/config/pipeline.h"
 
 /// A service's directive in the running configuration, and when the service was opened.
 struct Service_Site
@@ -47,18 +47,15 @@ struct Host_Record
   std::map<std::string, Service_Site> sites;  ///< by service name
 
   /**
-   * Notes the configuration the Service Configurator was just handed: @a v, its vector, and
-   * @a texts, each "-f" file's text. The first directive for a name is the one that counts, as
-   * it is for the Configurator. Every service's open time becomes @a now.
+   * Notes the configuration @a config the Service Configurator is handed: where each service's
+   * directive is. The first directive for a name is the one that counts, as it is for the
+   * Configurator. Every service's open time becomes @a now.
    */
-  void configured(const std::vector<std::string>& v, const Conf_Texts& texts, time_t now);
+  void configured(const Checked_Config& config, time_t now);
 
   /// Notes the outcome of a reload: @a result, @a summary and @a messages, at @a now.
   void reloaded(const char* result, const std::string& summary,
                 const std::vector<std::string>& messages, time_t now);
 };
 
-/// The host's one record.
-Host_Record& host_record();
-
-#endif /* STARTER_CONTROL_HOST_RECORD_H */
+#endif /* STARTER_HOST_RECORD_H */

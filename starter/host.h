@@ -1,0 +1,83 @@
+/**
+ * @file host.h
+ *
+ * The host's owner: the configuration source the reloads re-read, the stop and reload
+ * requests (through its event loop), the Service Configurator's "-s" signal, and what systemd
+ * is told. The signal relay hands it events; it turns them into requests, runs the loop, and
+ * acts on each reload's outcome: logs it, puts back the signal dispositions, tells systemd.
+ * Everything here runs on the main thread, or on a loop thread while the main thread waits.
+ */
+#ifndef STARTER_HOST_H
+#define STARTER_HOST_H
+
+#include <cstddef>
+
+#include "starter/config/pipeline.h"
+#include "starter/event_loop.h"
+#include "starter/host_record.h"
+#include "starter/reload.h"
+#include "starter/signals.h"
+
+class ACE_Reactor;
+
+/**
+ * @class Host
+ *
+ * @brief One per process, made by main() once the process-wide reactor exists.
+ */
+class Host : public Signal_Events
+{
+public:
+  /// A host reading its configuration from @a source, running its loop on @a reactor, of the
+  /// kind @a reactor_kind ("--reactor"; null for ACE's default) with @a threads threads.
+  Host(const Config_Source& source, ACE_Reactor* reactor, const char* reactor_kind, size_t threads);
+
+  /// Assembles and checks the configuration, the "-S" directives too, into @a config and logs
+  /// each problem at LM_ERROR. Returns the count of problems.
+  int check_configuration(Checked_Config& config);
+
+  /// Has the Service Configurator open the services of @a config (see config/apply.h), takes
+  /// the "-s" signal from it and puts back the dispositions the open took over. True when the
+  /// Configurator reports no error; otherwise one LM_ERROR with the count.
+  bool open_services(const Checked_Config& config);
+
+  /// Assembles and checks the configuration as a reload would (conf directories read anew, no
+  /// "-S" directive), into @a config; applies and logs nothing.
+  void check_now(Checked_Config& config) const;
+
+  /// Starts the systemd notifier on the reactor; a host without one runs on, unnotified.
+  void start_notifier();
+
+  /// Runs the event loop on @a threads threads until a stop, reloading when asked; then a
+  /// stop can no longer time out.
+  void run(size_t threads);
+
+  /// The first stop ends the loop and tells systemd STOPPING=1; later ones do nothing more.
+  void on_stop_signal(int signo) override;
+  /// Asks the loop for a reload.
+  void on_reconfig_signal(int signo) override;
+
+  /// Has the loop run @a job on the main thread with the loop ended on every thread (see
+  /// Event_Loop::request_quiesced()); after it, the dispositions a service the job finalised
+  /// may have taken are put back. From any thread.
+  void run_quiesced(std::function<void()> job);
+
+  /// Tells systemd RELOADING=1, reloads, then logs the outcome, notes it in the record, puts
+  /// back the dispositions the finalised services may have taken, and tells systemd READY=1
+  /// and a STATUS=. Returns the outcome. Only with the loop ended on every thread.
+  Reload_Outcome reload();
+
+  /// What the control socket tells: written only with the loop quiesced or before it runs.
+  Host_Record& record() { return record_; }
+
+private:
+  Host_Record record_;
+  Config_Source const source_;
+  /// The Service Configurator's "-s" signal, 0 for none; set when the services open.
+  int reconfig_signo_;
+  /// Set by the first stop signal; read and written by the loop only.
+  bool stopping_;
+  Event_Loop loop_;
+};
+
+#endif /* STARTER_HOST_H */
