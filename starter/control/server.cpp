@@ -28,6 +28,17 @@
 #include "starter/control/status.h"
 #include "starter/host.h"
 
+/// Closes the client socket @a fd after reading what it has sent and not been read (at most
+/// 64 KiB): closed with unread data, a Unix socket resets its peer, which then loses the answer
+/// still waiting for it.
+static void drain_and_close(int fd)
+{
+  char sink[4096];
+  for (int i = 0; i < 16 && ::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+  }
+  ::close(fd);
+}
+
 /**
  * @class Control_Connection
  *
@@ -197,7 +208,7 @@ private:
   void close_handle()
   {
     if (handle_ != ACE_INVALID_HANDLE) {
-      ::close(handle_);
+      drain_and_close(handle_);
       handle_ = ACE_INVALID_HANDLE;
     }
   }
@@ -371,7 +382,7 @@ void Control_Server::forget(Control_Connection* c)
 static void say_and_close(int fd, const std::string& text)
 {
   (void)::send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  ::close(fd);
+  drain_and_close(fd);
 }
 
 void Control_Server::refuse_over_cap(int fd)
