@@ -137,6 +137,9 @@ bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict)
   std::vector<std::string> const p = find_service_config_option(argc, argv, 'p');
   if (!p.empty())
     o.pid_file = path_of_word(p.back().c_str(), o.start_dir.c_str());
+  // A daemon works from "/": the socket is where the operator named it.
+  if (o.control != 0)
+    o.control_path = absolute_path(o.control, o.start_dir.c_str());
   return ok;
 }
 

@@ -31,6 +31,7 @@ struct Host_Options
   std::string start_dir;               ///< the working directory the host started in
   std::optional<std::string> pid_file; ///< the last "-p" path, made absolute against start_dir
   const char* control = nullptr;       ///< "--control": the control socket's path
+  std::string control_path;            ///< control, made absolute against start_dir
   const char* control_group = nullptr; ///< "--control-group": a group also allowed to control
   gid_t control_gid = static_cast<gid_t>(-1);  ///< control_group, once resolved
 };

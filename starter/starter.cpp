@@ -87,12 +87,13 @@ static bool open_control(const Host_Options& o, Host& host, ACE_Event_Handler_va
   }
   server = s;
   std::string why;
-  if (s->open(ACE_Reactor::instance(), o.control, o.control_gid, why) != 0) {
-    SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: %C\n", o.control, why.c_str()));
+  if (s->open(ACE_Reactor::instance(), o.control_path, o.control_gid, why) != 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: %C\n", o.control_path.c_str(),
+                  why.c_str()));
     server = 0;
     return false;
   }
-  SCRT_LOG(0, (LM_INFO, "Serving the control socket %C\n", o.control));
+  SCRT_LOG(0, (LM_INFO, "Serving the control socket %C\n", o.control_path.c_str()));
   return true;
 }
 
