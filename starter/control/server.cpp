@@ -228,7 +228,7 @@ private:
 
 Control_Server::Control_Server(Host& host)
     : host_(host), handle_(ACE_INVALID_HANDLE), dev_(0), ino_(0), group_(static_cast<gid_t>(-1)), refused_(0),
-      refused_logged_(0)
+      refused_logged_(0), accept_paused_(false)
 {
   reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
 }
@@ -414,7 +414,14 @@ int Control_Server::handle_input(ACE_HANDLE)
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED)
         continue;
-      return 0;  // EAGAIN, or out of descriptors: the next round tries again
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        SCRT_LOG(-1, (LM_WARNING, "Control socket %C: cannot accept, errno=%d, %m: trying again "
+                                  "in a second\n", path_.c_str(), ACE_OS::last_error()));
+        std::lock_guard<std::mutex> guard(lock_);
+        accept_paused_ = true;
+        reactor()->remove_handler(this, ACE_Event_Handler::ACCEPT_MASK | ACE_Event_Handler::DONT_CALL);
+      }
+      return 0;
     }
     ucred peer{};
     socklen_t size = sizeof peer;
@@ -455,6 +462,9 @@ int Control_Server::handle_timeout(const ACE_Time_Value&, const void*)
   std::vector<ACE_Event_Handler_var> open;
   {
     std::lock_guard<std::mutex> guard(lock_);
+    if (accept_paused_ && handle_ != ACE_INVALID_HANDLE &&
+        reactor()->register_handler(this, ACE_Event_Handler::ACCEPT_MASK) == 0)
+      accept_paused_ = false;
     for (Control_Connection* c : connections_) {
       c->add_reference();
       open.emplace_back(c);

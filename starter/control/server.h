@@ -81,6 +81,9 @@ protected:
   std::set<Control_Connection*> connections_;
   unsigned long refused_;  ///< over the cap since the last record
   time_t refused_logged_;
+  /// Out of descriptors, accepting waits for the next tick: a listening socket that stays
+  /// readable would otherwise spin the loop.
+  bool accept_paused_;
 };
 
 #endif /* STARTER_CONTROL_SERVER_H */
