@@ -3,12 +3,15 @@
 // failed, 2 done with errors; 3 when no answer came, 64 for a malformed command line.
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -92,6 +95,35 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
   return true;
 }
 
+/// The journal's priority of the lines printed on standard output next: the lines of a failure
+/// rank as one, so that a refused reload shows among the unit's errors.
+int line_priority = 6;
+
+/// Whether @a f is the journal's stream (systemd names its device and inode in JOURNAL_STREAM),
+/// which reads a leading "<N>" as the line's priority.
+bool is_journal(FILE* f)
+{
+  const char* const stream = std::getenv("JOURNAL_STREAM");
+  unsigned long long dev = 0;
+  unsigned long long ino = 0;
+  struct stat st;
+  return stream != 0 && std::sscanf(stream, "%llu:%llu", &dev, &ino) == 2 &&
+         ::fstat(::fileno(f), &st) == 0 && st.st_dev == dev && st.st_ino == ino;
+}
+
+/// Prints one line, @a format, to @a f: on the journal's stream with its priority first
+/// (standard error's lines are errors).
+void out(FILE* f, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void out(FILE* f, const char* format, ...)
+{
+  if (is_journal(f))
+    std::fprintf(f, "<%d>", f == stderr ? 3 : line_priority);
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(f, format, ap);
+  va_end(ap);
+}
+
 std::string text(const nlohmann::json& j, const char* key)
 {
   nlohmann::json::const_iterator const v = j.find(key);
@@ -102,35 +134,35 @@ std::string text(const nlohmann::json& j, const char* key)
 
 std::string duration(long s)
 {
-  char out[64];
+  char buf[64];
   if (s >= 86400)
-    std::snprintf(out, sizeof out, "%ldd %ldh %ldm", s / 86400, s % 86400 / 3600, s % 3600 / 60);
+    std::snprintf(buf, sizeof buf, "%ldd %ldh %ldm", s / 86400, s % 86400 / 3600, s % 3600 / 60);
   else if (s >= 3600)
-    std::snprintf(out, sizeof out, "%ldh %ldm %lds", s / 3600, s % 3600 / 60, s % 60);
+    std::snprintf(buf, sizeof buf, "%ldh %ldm %lds", s / 3600, s % 3600 / 60, s % 60);
   else if (s >= 60)
-    std::snprintf(out, sizeof out, "%ldm %lds", s / 60, s % 60);
+    std::snprintf(buf, sizeof buf, "%ldm %lds", s / 60, s % 60);
   else
-    std::snprintf(out, sizeof out, "%lds", s);
-  return out;
+    std::snprintf(buf, sizeof buf, "%lds", s);
+  return buf;
 }
 
 void print_status(const nlohmann::json& a)
 {
   const nlohmann::json& h = a.at("host");
   long const threads = h.value("threads", 1L);
-  std::printf("starter %s (rev %s), pid %ld, reactor %s, %ld thread%s\n", text(h, "version").c_str(),
+  out(stdout, "starter %s (rev %s), pid %ld, reactor %s, %ld thread%s\n", text(h, "version").c_str(),
               text(h, "revision").c_str(), h.value("pid", 0L), text(h, "reactor").c_str(), threads,
               threads == 1 ? "" : "s");
-  std::printf("up %s since %s; reload mode %s; %ld reload%s\n",
+  out(stdout, "up %s since %s; reload mode %s; %ld reload%s\n",
               duration(h.value("uptime_seconds", 0L)).c_str(), text(h, "started").c_str(),
               text(h, "reload_mode").c_str(), h.value("reloads", 0L),
               h.value("reloads", 0L) == 1 ? "" : "s");
   if (h.contains("last_reload")) {
     const nlohmann::json& r = h["last_reload"];
-    std::printf("last reload %s at %s: %s\n", text(r, "result").c_str(), text(r, "at").c_str(),
+    out(stdout, "last reload %s at %s: %s\n", text(r, "result").c_str(), text(r, "at").c_str(),
                 text(r, "summary").c_str());
     for (const nlohmann::json& m : r.value("messages", nlohmann::json::array()))
-      std::printf("  %s\n", m.get<std::string>().c_str());
+      out(stdout, "  %s\n", m.get<std::string>().c_str());
   }
   static const char* const columns[] = {"name", "type", "state", "directive", "opened", "arguments"};
   std::vector<std::vector<std::string>> rows;
@@ -149,9 +181,9 @@ void print_status(const nlohmann::json& a)
     std::string line;
     for (size_t i = 0; i < rows[n].size(); ++i)
       line += rows[n][i] + (i + 1 < rows[n].size() ? std::string(width[i] - rows[n][i].size() + 2, ' ') : "");
-    std::printf("%s\n", line.c_str());
+    out(stdout, "%s\n", line.c_str());
     if (n > 0 && !text(services[n - 1], "info").empty() && text(services[n - 1], "info") != "-")
-      std::printf("  info: %s\n", text(services[n - 1], "info").c_str());
+      out(stdout, "  info: %s\n", text(services[n - 1], "info").c_str());
   }
 }
 
@@ -160,21 +192,22 @@ void print_status(const nlohmann::json& a)
 int show(const nlohmann::json& a, bool json)
 {
   int const exit = a.value("exit", 0);
+  line_priority = exit == 0 ? 6 : 3;
   if (json) {
     std::printf("%s\n", a.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return exit;
   }
   if (a.contains("error")) {
-    std::fprintf(stderr, "starterctl: %s\n", text(a, "error").c_str());
+    out(stderr, "starterctl: %s\n", text(a, "error").c_str());
     return exit;
   }
   if (a.contains("services")) {
     print_status(a);
     return exit;
   }
-  std::printf("%s: %s\n", text(a, "result").c_str(), text(a, "summary").c_str());
+  out(stdout, "%s: %s\n", text(a, "result").c_str(), text(a, "summary").c_str());
   for (const nlohmann::json& m : a.value("messages", nlohmann::json::array()))
-    std::printf("  %s\n", m.get<std::string>().c_str());
+    out(stdout, "  %s\n", m.get<std::string>().c_str());
   return exit;
 }
 
@@ -220,19 +253,19 @@ int main(int argc, char** argv)
   std::string answer;
   std::string why;
   if (!ask(path, request, answer, why)) {
-    std::fprintf(stderr, "starterctl: %s\n", why.c_str());
+    out(stderr, "starterctl: %s\n", why.c_str());
     return EXIT_NO_ANSWER;
   }
   nlohmann::json const a = nlohmann::json::parse(answer, nullptr, false);
   if (a.is_discarded() || !a.is_object()) {
-    std::fprintf(stderr, "starterctl: the host's answer is no JSON object: %s", answer.c_str());
+    out(stderr, "starterctl: the host's answer is no JSON object: %s", answer.c_str());
     return EXIT_NO_ANSWER;
   }
   // An answer of another shape than this client knows (a newer host, say) ends here, said so.
   try {
     return show(a, json);
   } catch (const nlohmann::json::exception& e) {
-    std::fprintf(stderr, "starterctl: unexpected answer (%s): %s", e.what(), answer.c_str());
+    out(stderr, "starterctl: unexpected answer (%s): %s", e.what(), answer.c_str());
     return EXIT_NO_ANSWER;
   }
 }
