@@ -2,22 +2,18 @@
 // Check first, apply only a configuration that passes, and say how it went.
 #include "starter/reload.h"
 
-#include <utility>
-
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
 
 Reload_Outcome reload_services(const Config_Source& source)
 {
   Reload_Outcome outcome;
-  Checked_Config config;
+  Checked_Config& config = outcome.config;
   assemble_and_check(source, false, config);
-  outcome.problems = config.problems;
   if (config.errors != 0) {
     outcome.errors = config.errors;
     string_sprintf(outcome.summary, "Reload refused: %d error%s; the running services are unchanged",
                    outcome.errors, outcome.errors == 1 ? "" : "s");
-    outcome.config = std::move(config);
     return outcome;
   }
 
@@ -37,6 +33,5 @@ Reload_Outcome reload_services(const Config_Source& source)
   else
     string_sprintf(outcome.summary, "Reloaded with %d error%s: %d service%s open", errors,
                    errors == 1 ? "" : "s", open, open == 1 ? "" : "s");
-  outcome.config = std::move(config);
   return outcome;
 }

@@ -17,7 +17,7 @@
 /// What a reload did.
 struct Reload_Outcome
 {
-  std::vector<Conf_Problem> problems;  ///< what the check found, left-out files' included
+  Checked_Config config;  ///< what the check found
   bool applied = false;   ///< the Configurator applied the configuration (the check passed)
   bool stopped = false;   ///< applied, and the Configurator stopped at a file it could not read
   int errors = 0;         ///< the check's errors when not applied, else the Configurator's
@@ -25,7 +25,6 @@ struct Reload_Outcome
   /// One line, no newline: "Reload refused: N errors; the running services are unchanged",
   /// "Reloaded: N services open" or "Reloaded with N errors: M services open".
   std::string summary;
-  Checked_Config config;  ///< what was checked, and applied when applied
 };
 
 /// Checks the configuration @a source names now (conf directories read anew; the "-S"

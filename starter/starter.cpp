@@ -141,6 +141,7 @@ int main(int argc, ACE_TCHAR** argv)
   source.argc = argc;
   source.argv = argv;
   source.base_dir = host_options.start_dir;
+  source.strict = operator_options.strict;
   Host host(source, ACE_Reactor::instance(), host_options.reactor, threads);
   if (!init_signal_handlers(host))
     return 1;

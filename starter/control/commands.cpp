@@ -26,7 +26,7 @@ nlohmann::json reload(Host& host)
 {
   Reload_Outcome const o = host.reload();
   std::vector<std::string> messages;
-  for (const Conf_Problem& p : o.problems)
+  for (const Conf_Problem& p : o.config.problems)
     messages.push_back(format_problem(p));
   if (!o.applied)
     return answer(1, "refused", o.summary, messages);
