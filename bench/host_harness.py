@@ -40,7 +40,7 @@ def add_arguments(parser):
 class Host:
     """One host process; use as a context manager so that it is always stopped."""
 
-    def __init__(self, args, services, slots_library=None):
+    def __init__(self, args, services, slots_library=None, extra=()):
         self.dir = tempfile.mkdtemp(prefix="starter-bench.")
         self.ports = {name: free_port() for name in services}
         conf = os.path.join(self.dir, "conf.d")
@@ -55,7 +55,7 @@ class Host:
         threads = args.threads or (4 if args.reactor == "tp" else 1)
         if args.reactor != "default":
             cmd += ["--reactor", args.reactor, "--threads", str(threads)]
-        cmd += ["-f", conf]
+        cmd += list(extra) + ["-f", conf]
         self.log = os.path.join(self.dir, "stderr")
         with open(self.log, "wb") as err:
             self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=err, stderr=err)

@@ -38,15 +38,32 @@ static int log_conf_problems(const Checked_Config& config, bool strict)
   return errors;
 }
 
-Host::Host(const Config_Source& source, ACE_Reactor* reactor)
+Host::Host(const Config_Source& source, ACE_Reactor* reactor, const char* reactor_kind,
+           size_t threads)
   : source_(source), reconfig_signo_(0), stopping_(false), loop_(reactor, [this] { reload(); })
 {
+  record_.reactor = reactor_kind;
+  record_.threads = threads;
+  record_.started = ACE_OS::time(0);
+}
+
+void Host::run_quiesced(std::function<void()> job)
+{
+  loop_.request_quiesced([this, job] {
+    job();
+    reassert_reconfig_handlers(reconfig_signo_);
+  });
 }
 
 int Host::check_configuration(Checked_Config& config)
 {
   assemble_and_check(source_, true, config);
   return log_conf_problems(config, source_.strict);
+}
+
+void Host::check_now(Checked_Config& config) const
+{
+  assemble_and_check(source_, false, config);
 }
 
 bool Host::open_services(const Checked_Config& config)
@@ -57,6 +74,7 @@ bool Host::open_services(const Checked_Config& config)
   std::vector<std::string> const s =
       find_service_config_option(static_cast<int>(v.size()), p.data(), 's');
   reconfig_signo_ = s.empty() ? 0 : ACE_OS::atoi(s.back().c_str());
+  record_.configured(config, ACE_OS::time(0));
   int const errors = open_service_config_vector(config);
   // The Configurator's open turns ACE's plain standard-error output back on.
   reassert_journal_log();
@@ -123,7 +141,7 @@ static void notify_reloaded(const char* status)
   Systemd_Handler::notify(state.c_str());
 }
 
-void Host::reload()
+Reload_Outcome Host::reload()
 {
   // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
   // for READY=1. The same stamp dates the reload record, which --reload-wait compares with the
@@ -133,7 +151,7 @@ void Host::reload()
   string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n", began);
   Systemd_Handler::notify(state.c_str());
 
-  Reload_Outcome const outcome = reload_services(source_);
+  Reload_Outcome outcome = reload_services(source_);
   log_conf_problems(outcome.config, source_.strict);
   if (outcome.stopped)
     SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
@@ -148,4 +166,12 @@ void Host::reload()
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
   notify_reloaded(ok ? 0 : outcome.summary.c_str());
   write_reload_record(began, ok ? 0 : 1, outcome.summary);
+  if (outcome.applied)
+    record_.configured(outcome.config, ACE_OS::time(0));
+  std::vector<std::string> messages;
+  for (const Conf_Problem& p : outcome.config.problems)
+    messages.push_back(format_problem(p));
+  record_.reloaded(!outcome.applied ? "refused" : ok ? "applied" : "applied with errors",
+                   outcome.summary, messages, ACE_OS::time(0));
+  return outcome;
 }

@@ -112,4 +112,19 @@ private:
 /// at a longer one its buffer is full and it reads the end of the input.
 static const size_t CONF_MAX_TOKEN = 4095;
 
+/// A directive that names a service ("dynamic" or "static", a stream's modules included).
+struct Conf_Service
+{
+  int line;               ///< the line of its name
+  std::string name;
+  std::string arguments;  ///< the quoted text handed to its init(), quotes taken off
+  /// The directive written again on one line, which the Service Configurator reads as the
+  /// original; empty for a stream and its modules, which only come as a whole.
+  std::string directive;
+};
+
+/// The service directives in @a text, in order, read as read_directives() reads them; a
+/// directive it finds wrong is left out.
+std::vector<Conf_Service> read_service_directives(const std::string& text);
+
 #endif /* STARTER_CONF_GRAMMAR_H */
