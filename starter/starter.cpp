@@ -143,8 +143,6 @@ static bool open_services(std::vector<std::string>& kept, const Conf_Texts& text
   std::vector<std::string> const s = find_service_config_option(argc, argv, 's');
   set_reconfig_signal(s.empty() ? 0 : ACE_OS::atoi(s.back().c_str()));
   int const errors = open_service_config_vector(kept, texts);
-  // The Configurator's open turns ACE's plain standard-error output back on.
-  reassert_journal_log();
   if (errors != 0) {
     int const open = open_service_count();
     if (errors < 0)
