@@ -198,20 +198,31 @@ int main(int argc, ACE_TCHAR** argv)
     return 1;
   enter_background(host_options.background);
   switch_identity(host_options.identity);
-  Pid_File pid_file;
-  if (!pid_file.write(host_options.pid_file) && operator_options.strict)
-    return 1;
 
   size_t threads = 0;
   std::unique_ptr<ACE_Reactor> recycler;
   if (ACE_Reactor* const r = get_reactor(host_options, threads))
     recycler.reset(ACE_Reactor::instance(r, true));
+  if (!ACE_Reactor::instance()->initialized()) {
+    // A reactor creates its notification pipe (and its demultiplexer) when it opens; without
+    // them nothing could be dispatched. errno is not kept that far, the limit is the usual cause.
+    SCRT_LOG(-1, (LM_ERROR, "Failed to initialise the reactor (its notification pipe or "
+                            "demultiplexer), with a limit of %d descriptors: refusing to start\n",
+                  ACE::max_handles()));
+    return 1;
+  }
 
   ACE_TCHAR host[64];
   if (ACE_OS::hostname(host, sizeof host) == 0)
     ACE_Log_Msg::instance()->local_host(host);
 
   if (!init_signal_handlers())
+    return 1;
+  // Only now that the stop and reload signals are taken: a supervisor may signal as soon as
+  // the file appears. Another running host's file refuses the start even without --strict.
+  Pid_File pid_file;
+  if (!pid_file.write(host_options.pid_file) &&
+      (operator_options.strict || ACE_OS::last_error() == EWOULDBLOCK))
     return 1;
   std::vector<std::string> service_config;
   Conf_Texts texts;

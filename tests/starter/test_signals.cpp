@@ -252,43 +252,53 @@ TEST(Signals, ClosedStandardDescriptorsAreReopenedOnDevNull)
   EXPECT_EQ(1u, lines_starting(rec, "fini P").size());
 }
 
-TEST(Signals, RefusesToStartWhenTheRelayCannotBeSetUp)
+TEST(Signals, RefusesToStartWhenTheReactorOrRelayCannotBeSetUp)
 {
 #if defined(__SANITIZE_ADDRESS__)
   // Their runtime checks memory through a pipe of its own, and reports any object it cannot
   // read that way once the descriptors run out.
   GTEST_SKIP() << "the sanitizers need descriptors of their own";
 #endif
-  // Descriptor limits from too few for the relay's pipe to enough for everything: the host
-  // either refuses before the services open, or runs and stops; it never runs deaf. The host
-  // inherits nothing but 0, 1 and 2, so its reactor always takes the two after them.
+  // Descriptor limits from too few for the reactor's pipe to enough for everything, on each
+  // reactor kind: the host either refuses before the services open, or runs and stops; it
+  // never runs deaf, never crashes, and leaves no pid file. The host inherits nothing but 0, 1
+  // and 2.
   int refused = 0;
-  for (int limit = 5; limit <= 10; ++limit) {
-    SCOPED_TRACE(limit);
-    Temp_Dir d;
-    std::string const rec = d / "rec";
-    std::string const conf = d.write("p.conf", probe_line("P", rec));
-    Host_Process h;
-    std::string const script =
-        "for f in /proc/$$/fd/*; do n=${f##*/}; [ $n -gt 2 ] && eval \"exec $n>&-\" 2>/dev/null; "
-        "done; ulimit -n " + std::to_string(limit) + " && exec \"$0\" \"$@\"";
-    ASSERT_TRUE(h.start({"-c", script, STARTER_BINARY, "--reactor", "select", "-f", conf}, {}, {},
-                        "/bin/bash"));
-    auto const deadline = std::chrono::steady_clock::now() + seconds(20);
-    while (!h.wait_exit(milliseconds(20)) && count_of(h.stderr_text(), "is started.\n") == 0 &&
-           std::chrono::steady_clock::now() < deadline)
-      ;
-    if (h.exited()) {
-      EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
-      EXPECT_EQ(1u, count_of(h.stderr_text(), "Failed to set up the signal relay (")) << h.stderr_text();
-      EXPECT_EQ(1u, count_of(h.stderr_text(), "refusing to start\n")) << h.stderr_text();
-      EXPECT_TRUE(lines_starting(rec, "init").empty());
-      ++refused;
-      continue;
+  for (const char* kind : {"default", "select", "tp", "dev_poll"}) {
+    for (int limit = 4; limit <= 10; ++limit) {
+      SCOPED_TRACE(std::string(kind) + " " + std::to_string(limit));
+      Temp_Dir d;
+      std::string const rec = d / "rec";
+      std::string const pid = d / "pid";
+      std::string const conf = d.write("p.conf", probe_line("P", rec));
+      Host_Process h;
+      std::string const script =
+          "for f in /proc/$$/fd/*; do n=${f##*/}; [ $n -gt 2 ] && eval \"exec $n>&-\" 2>/dev/null; "
+          "done; ulimit -n " + std::to_string(limit) + " && exec \"$0\" \"$@\"";
+      std::vector<std::string> args = {"-c", script, STARTER_BINARY};
+      if (std::string(kind) != "default")
+        args.insert(args.end(), {"--reactor", kind});
+      args.insert(args.end(), {"-p", pid, "-f", conf});
+      ASSERT_TRUE(h.start(args, {}, {}, "/bin/bash"));
+      auto const deadline = std::chrono::steady_clock::now() + seconds(20);
+      while (!h.wait_exit(milliseconds(20)) && count_of(h.stderr_text(), "is started.\n") == 0 &&
+             std::chrono::steady_clock::now() < deadline)
+        ;
+      if (h.exited()) {
+        EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
+        EXPECT_EQ(1u, count_of(h.stderr_text(), "Failed to set up the signal relay (") +
+                          count_of(h.stderr_text(), "Failed to initialise the reactor ("))
+            << h.stderr_text();
+        EXPECT_EQ(1u, count_of(h.stderr_text(), "refusing to start\n")) << h.stderr_text();
+        EXPECT_TRUE(lines_starting(rec, "init").empty());
+        ++refused;
+      } else {
+        ASSERT_TRUE(h.send(SIGTERM));
+        ASSERT_TRUE(h.wait_exit());
+        EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+      }
+      EXPECT_FALSE(exists(pid)) << h.stderr_text();
     }
-    ASSERT_TRUE(h.send(SIGTERM));
-    ASSERT_TRUE(h.wait_exit());
-    EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
   }
   EXPECT_GT(refused, 0);
 }
