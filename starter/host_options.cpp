@@ -72,8 +72,8 @@ static bool resolve_threads(Host_Options& o)
   }
   o.threads = n;
   if (o.threads > max_threads) {
-    SCRT_LOG(0, (LM_WARNING, "Asked for %Q threads, using the maximum of %u\n",
-                 static_cast<ACE_UINT64>(o.threads), static_cast<unsigned>(max_threads)));
+    SCRT_LOG(0, (LM_WARNING, "Asked for %C threads, using the maximum of %u\n",
+                 o.threads_text, static_cast<unsigned>(max_threads)));
     o.threads = max_threads;
   }
   return true;

@@ -27,6 +27,7 @@
 #include <ace/OS_NS_Thread.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
+#include <ace/Sig_Handler.h>
 #include <ace/Signal.h>
 
 #include "scrt/log_macros.h"
@@ -301,6 +302,20 @@ void host_async_signals(sigset_t& set)
   // Never a fault: blocked in the thread that faults, it would kill the host without a word.
   if (int const r = extra_reconfig_signal())
     sigaddset(&set, r);
+}
+
+void forget_service_signal_handlers()
+{
+  // ACE keeps one table of signal handlers for every reactor; a local instance reaches it. Its
+  // destructor removes what is still registered, and nothing is by then.
+  ACE_Sig_Handler table;
+  for (int s = 1; s < ACE_NSIG; ++s) {
+    if (table.handler(s) == 0)
+      continue;
+    (void)table.handler(s, 0);
+    const Disposition* const d = host_disposition(s);
+    install(s, d != 0 ? d->handler : ACE_SignalHandler(SIG_IGN), d != 0 ? d->flags : 0);
+  }
 }
 
 void close_signal_relay()

@@ -30,6 +30,12 @@ void reassert_reconfig_handlers();
 /// toggle, and the "-s" signal): those the pool threads must not take.
 void host_async_signals(sigset_t& set);
 
+/// After the services are finalised: drops every handler that services registered with the
+/// reactor for a signal, without calling it (a finalised service may have freed it, and ACE
+/// would otherwise call into it when it shuts down), and gives each such signal the host's
+/// disposition, or ignores it.
+void forget_service_signal_handlers();
+
 /// After the services are finalised: logs the stop signals noted meanwhile, then takes the
 /// relay out of the reactor, which ACE deletes at its own shutdown.
 void close_signal_relay();

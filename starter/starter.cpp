@@ -67,6 +67,8 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include <ace/OS_NS_unistd.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
+#include <ace/Service_Object.h>
+#include <ace/Service_Repository.h>
 
 #include "scrt/log_macros.h"
 #include "starter/config_vector.h"
@@ -174,11 +176,48 @@ static void new_event_handler()
 // ---------------------------------------------------------------------------------------------
 // Shutdown.
 
-/// Finalises the services and closes the Service Configurator.
-static void close_services()
+/// Logs the exception in flight, which @a what (a service's fini, say) threw.
+static void log_escaped_exception(const char* what)
 {
-  ACE_Service_Config::fini_svcs();
-  ACE_Service_Config::close();
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    SCRT_LOG(-1, (LM_ERROR, "%C threw an exception: %C\n", what, e.what()));
+  } catch (...) {
+    SCRT_LOG(-1, (LM_ERROR, "%C threw an exception of unknown type\n", what));
+  }
+}
+
+/// Finalises the services, the last opened first as ACE does, and closes the Service
+/// Configurator. Each service's fini runs on its own: one that throws is logged with the
+/// service's name and the others are still finalised (ACE's own loop would stop at it).
+/// Returns the number of exceptions caught.
+static int close_services()
+{
+  std::vector<ACE_Service_Type*> services;
+  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
+  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance())
+    services.push_back(const_cast<ACE_Service_Type*>(t));
+  int threw = 0;
+  for (auto s = services.rbegin(); s != services.rend(); ++s) {
+    if ((*s)->type() == 0 || (*s)->fini_called())
+      continue;
+    try {
+      (void)(*s)->fini();
+    } catch (...) {
+      std::string const what = std::string("The fini of service '") + (*s)->name() + "'";
+      log_escaped_exception(what.c_str());
+      ++threw;
+    }
+  }
+  try {
+    ACE_Service_Config::fini_svcs();
+    ACE_Service_Config::close();
+  } catch (...) {
+    log_escaped_exception("Closing the Service Configurator");
+    ++threw;
+  }
+  return threw;
 }
 
 int main(int argc, ACE_TCHAR** argv)
@@ -244,8 +283,14 @@ int main(int argc, ACE_TCHAR** argv)
 
   run_event_loop(threads);
 
-  close_services();
+  int const threw = close_services();
+  forget_service_signal_handlers();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();
+  if (threw != 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Stopped, but %d exception%s escaped the finalisation: exit status 2\n",
+                  threw, threw == 1 ? "" : "s"));
+    return 2;
+  }
   return 0;
 }

@@ -80,9 +80,9 @@ TEST(HostOptions, ReactorAndThreadRecords)
     {{"--reactor", "priority", "--reactor", "select"},
      {"Created 'select' reactor\n"},
      {"priority"}},
-    // An overflowing count reads as the largest number, and is capped.
+    // An overflowing count is capped, and said as it was written.
     {{"--threads", "99999999999999999999", "--reactor", "priority"},
-     {"Asked for 18446744073709551615 threads, using the maximum of 1024\n",
+     {"Asked for 99999999999999999999 threads, using the maximum of 1024\n",
       "The 'priority' reactor runs its event loop on one thread only: running one, not 1024\n",
       "Created 'priority' reactor\n"},
      {}},

@@ -369,4 +369,56 @@ TEST(Signals, StormOfReconfigureAndToggleSignals)
   run_signal_storm({});
 }
 
+/// The reactor kinds, as host arguments.
+std::vector<std::vector<std::string>> const reactor_kinds = {
+    {}, {"--reactor", "select"}, {"--reactor", "tp", "--threads", "3"}, {"--reactor", "priority"},
+    {"--reactor", "dev_poll"}};
+
+TEST(Signals, StopFinalisesEveryServiceWhateverOneDoes)
+{
+  // ACE's client logging service leaves a signal handler registered for an object its fini
+  // frees; the host must not let ACE call it when it shuts down.
+  for (const std::vector<std::string>& kind : reactor_kinds) {
+    SCOPED_TRACE(kind.empty() ? "default" : kind[1]);
+    if (std::string(NETSVCS_LIBRARY).empty())
+      GTEST_SKIP() << "ACE's network services are not installed";
+    Temp_Dir d;
+    std::vector<int> ports;
+    netsvcs_lines(ports);
+    std::string const conf = d.write(
+        "c.conf", std::string("dynamic Client_Logger Service_Object * ") + NETSVCS_LIBRARY +
+                      ":_make_ACE_Client_Logging_Acceptor() \"-p " + std::to_string(ports[0]) +
+                      " -h localhost\"\n" + probe_line("P", d / "rec"));
+    std::vector<std::string> args = kind;
+    args.insert(args.end(), {"-f", conf});
+    Host_Process h;
+    ASSERT_TRUE(h.start(args));
+    ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+    stop_with_status_zero(h);
+    EXPECT_EQ(1u, lines_starting(d / "rec", "fini P").size());
+  }
+  {
+    // Exceptions from fini: each logged with its service's name, every service finalised.
+    Temp_Dir d;
+    std::string const rec = d / "rec";
+    std::string const conf = d.write("x.conf", probe_line("A", rec, "-X std") +
+                                                   probe_line("B", rec, "-X int") +
+                                                   probe_line("C", rec));
+    Host_Process h;
+    ASSERT_TRUE(h.start({"-f", conf}));
+    ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(2, h.exit_code()) << h.stderr_text();
+    std::string const err = h.stderr_text();
+    EXPECT_EQ(1u, count_of(err, "The fini of service 'A' threw an exception: fini boom\n")) << err;
+    EXPECT_EQ(1u, count_of(err, "The fini of service 'B' threw an exception of unknown type\n"))
+        << err;
+    EXPECT_EQ(1u, count_of(err, "Stopped, but 2 exceptions escaped the finalisation: exit status "
+                                "2\n")) << err;
+    for (const char* name : {"A", "B", "C"})
+      EXPECT_EQ(1u, lines_starting(rec, std::string("fini ") + name).size()) << name;
+  }
+}
+
 }  // namespace
