@@ -135,15 +135,12 @@ static void open_standard_descriptors()
 // Opening the services.
 
 /// Hands @a kept, the vector the start-up check assembled, and the @a texts it read to the
-/// Service Configurator; true exactly when it reports 0. Its errors are logged with a count.
-static bool open_services(std::vector<std::string>& kept, const Conf_Texts& texts)
+/// Service Configurator, which reconfigures on @a reconfig_signal (0: SIGHUP); true exactly
+/// when it reports 0. Its errors are logged with a count.
+static bool open_services(std::vector<std::string>& kept, const Conf_Texts& texts,
+                          int reconfig_signal)
 {
-  std::vector<char*> v = pointer_vector(kept);
-  int const argc = static_cast<int>(kept.size());
-  char** const argv = v.data();
-  // The last "-s" counts, read as the Configurator reads it.
-  std::vector<std::string> const s = find_service_config_option(argc, argv, 's');
-  set_reconfig_signal(s.empty() ? 0 : ACE_OS::atoi(s.back().c_str()));
+  set_reconfig_signal(reconfig_signal);
   int const errors = open_service_config_vector(kept, texts);
   if (errors != 0) {
     int const open = open_service_count();
@@ -268,7 +265,7 @@ int main(int argc, ACE_TCHAR** argv)
   if (!check_service_config_at_start_up(argc, argv, host_options.start_dir.c_str(),
                                         operator_options.strict, service_config, texts))
     return 1;
-  bool const opened = open_services(service_config, texts);
+  bool const opened = open_services(service_config, texts, host_options.reconfig_signal);
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();

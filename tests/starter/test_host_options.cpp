@@ -122,6 +122,15 @@ TEST(HostOptions, MalformedCountsAndUnusableKindsAreRefused)
     {{"--strict", "--reactor", "tp", "--threads", "1"},
      {"Failed to get reactor factory by 'tp'\n", "--strict is given: stopping\n"},
      {}},
+    // "-s" must name a signal the host can take, and not the stop deadline's.
+    {{"-s", "0"}, {"Invalid -s '0': not a signal the host can reconfigure on"}, {}},
+    {{"-s", "-1"}, {"Invalid -s '-1'"}, {}},
+    {{"-s", "9"}, {"Invalid -s '9'"}, {}},
+    {{"-s", "19"}, {"Invalid -s '19'"}, {}},
+    {{"-s", "32"}, {"Invalid -s '32'"}, {}},
+    {{"-s", "64"}, {"Invalid -s '64'"}, {}},
+    {{"-s", "65"}, {"Invalid -s '65'"}, {}},
+    {{"-s", "10", "-s", "abc"}, {"Invalid -s 'abc'"}, {}},
   };
   for (const Record_Row& row : rows) {
     SCOPED_TRACE(row.args[0] + " " + row.args.back());
