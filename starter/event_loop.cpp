@@ -16,7 +16,6 @@
 
 #include "starter/reload.h"
 #include "starter/signals.h"
-#include "starter/stop_deadline.h"
 
 /// Set by request_stop(); never reset.
 static std::atomic<bool> stop_requested(false);
@@ -78,5 +77,4 @@ void run_event_loop(size_t threads)
     reload_services();
     reactor->reset_reactor_event_loop();
   }
-  cancel_stop_deadline();
 }

@@ -81,6 +81,7 @@ void swap<std::less<std::string>>(std::less<std::string>&, std::less<std::string
 #include "starter/pid_file.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
+#include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
 
 // The comparator's call operator, instantiated here so that it is exported with the rest.
@@ -284,6 +285,7 @@ int main(int argc, ACE_TCHAR** argv)
   forget_service_signal_handlers();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();
+  cancel_stop_deadline();
   if (threw != 0) {
     SCRT_LOG(-1, (LM_ERROR, "Stopped, but %d exception%s escaped the finalisation: exit status 2\n",
                   threw, threw == 1 ? "" : "s"));
