@@ -6,10 +6,12 @@
 // callback first, and a thread that has left dispatches nothing until the loop is reset.
 #include "starter/event_loop.h"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
 
+#include <ace/OS_NS_stdio.h>
 #include <ace/OS_NS_Thread.h>
 #include <ace/Reactor.h>
 #include <ace/Thread_Manager.h>
@@ -34,9 +36,16 @@ void request_reload()
   ACE_Reactor::instance()->end_reactor_event_loop();
 }
 
+/// Numbers the pool's threads for their names.
+static std::atomic<unsigned> pool_threads_named(0);
+
 /// Thread function of the pool: runs the loop on the reactor in @a arg until it ends.
 static ACE_THR_FUNC_RETURN pool_thread(void* arg)
 {
+  // Named, so that a record of a signal taken on it says which thread took it.
+  char name[16];
+  ACE_OS::snprintf(name, sizeof name, "loop-%u", ++pool_threads_named);
+  (void)::pthread_setname_np(::pthread_self(), name);
   ACE_Reactor* const reactor = static_cast<ACE_Reactor*>(arg);
   reactor->owner(ACE_OS::thr_self(), 0);
   reactor->run_reactor_event_loop(0);

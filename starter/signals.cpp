@@ -32,6 +32,7 @@
 
 #include "scrt/log_macros.h"
 #include "starter/event_loop.h"
+#include "starter/pid_file.h"
 #include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
 
@@ -93,13 +94,35 @@ static void sig_usr2(int signo)
   post_signal(signo);
 }
 
+/// Removes the pid file on the way to a death by a signal, and says so when that fails.
+static void remove_pid_file_dying()
+{
+  if (int const err = remove_pid_file_at_death())
+    SCRT_LOG(0, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d\n", held_pid_file(), err));
+}
+
 static void sig_abnormal_terminate(int signo)
 {
   char thread_name[16];
   get_thread_name(thread_name);
   SCRT_LOG(0, (LM_ALERT, "Signal %d (%s) caught in [%s], the back trace:\n%?.\n", signo,
                strsignal(signo), thread_name));
+  remove_pid_file_dying();
   // Die by the same signal: supervisors then see a crash, and a core can be written.
+  ::signal(signo, SIG_DFL);
+  ::raise(signo);
+}
+
+/// A signal whose default action ends the process and that neither the host nor a service
+/// handles: one record, the pid file removed, then the death by it that the default action
+/// gives, so the exit status still tells supervisors what happened.
+static void sig_unhandled(int signo)
+{
+  char thread_name[16];
+  get_thread_name(thread_name);
+  SCRT_LOG(0, (LM_ERROR, "Signal %d (%s) caught in [%s], which the host does not handle: "
+                         "ending by it\n", signo, strsignal(signo), thread_name));
+  remove_pid_file_dying();
   ::signal(signo, SIG_DFL);
   ::raise(signo);
 }
@@ -205,16 +228,25 @@ static const Disposition host_dispositions[] = {
   {SIGXCPU, sig_abnormal_terminate, 0},
   {SIGBUS, sig_abnormal_terminate, 0},
   {SIGABRT, sig_abnormal_terminate, 0},
+  {SIGTRAP, sig_abnormal_terminate, 0},
+  {SIGSYS, sig_abnormal_terminate, 0},
+  {SIGXFSZ, sig_abnormal_terminate, 0},
+  {SIGUSR1, sig_unhandled, 0},
+  {SIGVTALRM, sig_unhandled, 0},
+  {SIGPROF, sig_unhandled, 0},
+  {SIGPWR, sig_unhandled, 0},
+  {SIGSTKFLT, sig_unhandled, 0},
   {SIGPIPE, ACE_SignalHandler(SIG_IGN), 0},
   {SIGIO, ACE_SignalHandler(SIG_IGN), 0},
   {SIGURG, ACE_SignalHandler(SIG_IGN), 0},
 };
 
-/// The host's disposition of @a signo, or null when the host has none.
+/// The host's disposition of @a signo, or null when the host gives it no meaning of its own
+/// (a signal it handles only to report the death it causes is free for "-s").
 static const Disposition* host_disposition(int signo)
 {
   for (const Disposition& d : host_dispositions)
-    if (d.signo == signo)
+    if (d.signo == signo && d.handler != sig_unhandled)
       return &d;
   return 0;
 }
@@ -253,6 +285,9 @@ bool init_signal_handlers()
   }
   for (const Disposition& d : host_dispositions)
     install(d.signo, d.handler, d.flags);
+  // The real-time signals but the stop deadline's; the C library keeps those below SIGRTMIN.
+  for (int signo = SIGRTMIN; signo < SIGRTMAX; ++signo)
+    install(signo, sig_unhandled, 0);
   return true;
 }
 

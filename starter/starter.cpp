@@ -218,6 +218,24 @@ static int close_services()
   return threw;
 }
 
+/// Set when main() returns: from then on the process's exit is the host's own.
+static bool main_exits = false;
+
+/// on_exit() hook: an exit before main() returns is a service's call of exit() (or of
+/// std::exit), which ends the host wherever it is (what ACE's own teardown then finalises is
+/// up to ACE). Says so, and removes the pid file that main() would have.
+static void on_exit_without_main(int status, void*)
+{
+  if (main_exits)
+    return;
+  SCRT_LOG(-1, (LM_ERROR, "A service called exit(%d): the host ends\n", status));
+  if (int const err = remove_pid_file_at_death()) {
+    ACE_OS::last_error(err);
+    SCRT_LOG(-1, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d, %m\n",
+                  held_pid_file(), err));
+  }
+}
+
 int main(int argc, ACE_TCHAR** argv)
 {
   open_standard_descriptors();
@@ -266,10 +284,12 @@ int main(int argc, ACE_TCHAR** argv)
   if (!check_service_config_at_start_up(argc, argv, host_options.start_dir.c_str(),
                                         operator_options.strict, service_config, texts))
     return 1;
+  ::on_exit(on_exit_without_main, 0);
   bool const opened = open_services(service_config, texts, host_options.reconfig_signal);
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();
+    main_exits = true;
     return 1;
   }
   reassert_reconfig_handlers();
@@ -286,6 +306,7 @@ int main(int argc, ACE_TCHAR** argv)
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();
   cancel_stop_deadline();
+  main_exits = true;
   if (threw != 0) {
     SCRT_LOG(-1, (LM_ERROR, "Stopped, but %d exception%s escaped the finalisation: exit status 2\n",
                   threw, threw == 1 ? "" : "s"));

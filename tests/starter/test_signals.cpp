@@ -162,23 +162,65 @@ TEST(Signals, IgnoredSignalsDoNotEndTheHost)
   EXPECT_EQ(0, p.host.exit_code());
 }
 
-TEST(Signals, FatalSignalIsLoggedThenKillsWithTheSameSignal)
+TEST(Signals, EveryDeathIsSaidAndRemovesThePidFile)
 {
-  // Raised inside a hosted service's callback, or sent from outside.
-  for (int signo : {SIGSEGV, SIGABRT, SIGFPE, SIGALRM, SIGXCPU}) {
-    SCOPED_TRACE(signo);
-    bool const inside = signo == SIGSEGV || signo == SIGABRT;
-    Probe_Host p(inside ? "-t 50 -k " + std::to_string(signo) : "");
-    ASSERT_TRUE(p.started);
-    if (!inside) {
-      ASSERT_TRUE(p.host.send(signo));
+  // Faults get a back trace; other signals the host does not handle one record; both then end
+  // the host by the signal. A service's exit() is said too. Raised inside a hosted service's
+  // callback (on a pool thread where one runs), or sent from outside.
+  std::string const trace = "the back trace:\n";
+  std::string const unhandled = "which the host does not handle: ending by it\n";
+  struct Row
+  {
+    int signo;           ///< 0: the service calls exit(3)
+    bool inside;
+    std::string record;  ///< what follows "caught in [thread], "
+  } const rows[] = {
+      {SIGSEGV, true, trace},      {SIGABRT, true, trace},      {SIGFPE, false, trace},
+      {SIGALRM, false, trace},     {SIGXCPU, false, trace},     {SIGTRAP, true, trace},
+      {SIGSYS, false, trace},      {SIGXFSZ, false, trace},     {SIGUSR1, false, unhandled},
+      {SIGVTALRM, false, unhandled}, {SIGPROF, false, unhandled}, {SIGPWR, false, unhandled},
+      {SIGSTKFLT, true, unhandled}, {SIGRTMIN, false, unhandled}, {SIGRTMAX - 1, true, unhandled},
+      {0, true, "A service called exit(3): the host ends\n"},
+  };
+  for (const Row& row : rows) {
+    for (bool pool : {false, true}) {
+      SCOPED_TRACE(std::to_string(row.signo) + (pool ? " pool" : ""));
+      if (pool && !row.inside)
+        continue;
+      std::string options = "-t 50 ";
+      if (row.inside)
+        options += row.signo == 0 ? "-E 3" : "-k " + std::to_string(row.signo);
+      Temp_Dir d;
+      std::vector<std::string> args = {"-p", d / "pid"};
+      if (pool)
+        args.insert(args.end(), {"--reactor", "tp", "--threads", "3"});
+      Probe_Host p(options, args);
+      ASSERT_TRUE(p.started);
+      if (!row.inside) {
+        ASSERT_TRUE(p.host.wait_for_stderr("is started")) << p.host.stderr_text();
+        ASSERT_TRUE(p.host.send(row.signo));
+      }
+      ASSERT_TRUE(p.host.wait_exit());
+      std::string const err = p.host.stderr_text();
+      if (row.signo == 0) {
+        EXPECT_EQ(3, p.host.exit_code()) << err;
+        EXPECT_EQ(1u, count_of(err, row.record)) << err;
+      } else {
+        EXPECT_EQ(row.signo, p.host.term_signal()) << err;
+        std::string const head = "Signal " + std::to_string(row.signo) + " (" + strsignal(row.signo) +
+                                 ") caught in [";
+        EXPECT_EQ(1u, count_of(err, head)) << err;
+        EXPECT_EQ(1u, count_of(err, "], " + row.record)) << err;
+        // The thread that took it is named: a pool thread is not the main one.
+        if (pool) {
+          EXPECT_EQ(0u, count_of(err, head + "starter]")) << err;
+        }
+      }
+      EXPECT_FALSE(exists(d / "pid")) << err;
+      if (row.signo != 0) {
+        EXPECT_TRUE(lines_starting(p.rec, "fini").empty()) << "no orderly shutdown after a death";
+      }
     }
-    ASSERT_TRUE(p.host.wait_exit());
-    EXPECT_EQ(signo, p.host.term_signal()) << p.host.stderr_text();
-    std::string const record = "Signal " + std::to_string(signo) + " (" + strsignal(signo) +
-                               ") caught in [starter], the back trace:\n";
-    EXPECT_EQ(1u, count_of(p.host.stderr_text(), record)) << p.host.stderr_text();
-    EXPECT_TRUE(lines_starting(p.rec, "fini").empty()) << "no orderly shutdown after a crash";
   }
 }
 
