@@ -82,8 +82,12 @@ void run_event_loop(size_t threads)
     run_until_ended(reactor, threads);
     if (stop_requested || !reload_requested.exchange(false))
       break;
-    // The reload puts back the reload signals that a service it finalised may have reset.
+    // The reload puts back the reload signals that a service it finalised may have reset;
+    // until then they wait, blocked, rather than meet the default action.
+    sigset_t old_mask;
+    hold_relayed_signals(false, &old_mask);
     reload_services();
+    ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
     reactor->reset_reactor_event_loop();
   }
 }

@@ -339,6 +339,16 @@ void host_async_signals(sigset_t& set)
     sigaddset(&set, r);
 }
 
+void hold_relayed_signals(bool stops, sigset_t* old_mask)
+{
+  sigset_t set;
+  host_async_signals(set);
+  if (!stops)
+    for (int signo : {SIGINT, SIGQUIT, SIGTERM})
+      sigdelset(&set, signo);
+  (void)ACE_OS::pthread_sigmask(SIG_BLOCK, &set, old_mask);
+}
+
 void forget_service_signal_handlers()
 {
   // ACE keeps one table of signal handlers for every reactor; a local instance reaches it. Its

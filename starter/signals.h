@@ -30,6 +30,12 @@ void reassert_reconfig_handlers();
 /// toggle, and the "-s" signal): those the pool threads must not take.
 void host_async_signals(sigset_t& set);
 
+/// On the main thread, while no event-loop thread runs (a reload, the stop): blocks the
+/// reconfiguration and debug-toggle signals, and with @a stops the stop signals too; the mask
+/// before is stored in @a old_mask when given. A service finalised meanwhile, or ACE's
+/// teardown, may give them back their default action, which for SIGHUP would kill the host.
+void hold_relayed_signals(bool stops, sigset_t* old_mask = 0);
+
 /// After the services are finalised: drops every handler that services registered with the
 /// reactor for a signal, without calling it (a finalised service may have freed it, and ACE
 /// would otherwise call into it when it shuts down), and gives each such signal the host's

@@ -301,10 +301,12 @@ int main(int argc, ACE_TCHAR** argv)
 
   run_event_loop(threads);
 
+  hold_relayed_signals(false);
   int const threw = close_services();
   forget_service_signal_handlers();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();
+  hold_relayed_signals(true);
   cancel_stop_deadline();
   main_exits = true;
   if (threw != 0) {

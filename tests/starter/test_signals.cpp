@@ -473,4 +473,33 @@ TEST(Signals, StopFinalisesEveryServiceWhateverOneDoes)
   }
 }
 
+TEST(Signals, StopDuringASighupFloodEndsCleanly)
+{
+  // ACE's name service gives SIGHUP back its default action when it is finalised, by a reload
+  // or by the stop: a SIGHUP that lands then must wait, not kill. The pid stays the host's
+  // until the test reaps it, so signals sent after it ended reach a zombie at worst.
+  if (std::string(NETSVCS_LIBRARY).empty())
+    GTEST_SKIP() << "ACE's network services are not installed";
+  int deaths = 0;
+  for (int run = 0; run < 10; ++run) {
+    SCOPED_TRACE(run);
+    Temp_Dir d;
+    std::string const conf = d.write(
+        "n.conf", std::string("dynamic Name_Server Service_Object * ") + NETSVCS_LIBRARY +
+                      ":_make_ACE_Name_Acceptor() \"-p 0\"\n" + probe_line("P", d / "rec"));
+    Host_Process h;
+    ASSERT_TRUE(h.start({"-f", conf}));
+    ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+    for (int i = 0; i < 300; ++i)
+      ::kill(h.pid(), SIGHUP);
+    ::kill(h.pid(), SIGTERM);
+    for (int i = 0; i < 3000; ++i)
+      ::kill(h.pid(), SIGHUP);
+    ASSERT_TRUE(h.wait_exit());
+    deaths += h.term_signal() == SIGHUP;
+    EXPECT_EQ(0, h.exit_code()) << h.stderr_text().substr(0, 3000);
+  }
+  EXPECT_EQ(0, deaths);
+}
+
 }  // namespace
