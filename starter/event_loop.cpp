@@ -39,6 +39,15 @@ void request_reload()
 /// Numbers the pool's threads for their names.
 static std::atomic<unsigned> pool_threads_named(0);
 
+/// Run by a pool thread after each event it dispatched: a signal a service raised on it is
+/// pending there, since the pool blocks the host's signals, and goes to the relay from here.
+/// Returns 0, so the loop goes on as it would without.
+static int after_each_event(ACE_Reactor*)
+{
+  relay_pending_signals();
+  return 0;
+}
+
 /// Thread function of the pool: runs the loop on the reactor in @a arg until it ends.
 static ACE_THR_FUNC_RETURN pool_thread(void* arg)
 {
@@ -48,7 +57,7 @@ static ACE_THR_FUNC_RETURN pool_thread(void* arg)
   (void)::pthread_setname_np(::pthread_self(), name);
   ACE_Reactor* const reactor = static_cast<ACE_Reactor*>(arg);
   reactor->owner(ACE_OS::thr_self(), 0);
-  reactor->run_reactor_event_loop(0);
+  reactor->run_reactor_event_loop(after_each_event);
   return 0;
 }
 

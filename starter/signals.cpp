@@ -339,6 +339,20 @@ void host_async_signals(sigset_t& set)
     sigaddset(&set, r);
 }
 
+void relay_pending_signals()
+{
+  sigset_t set;
+  host_async_signals(set);
+  timespec const now = {0, 0};
+  for (int signo; (signo = ::sigtimedwait(&set, 0, &now)) > 0;) {
+    const Disposition* const d = host_disposition(signo);
+    if (d != 0)
+      d->handler(signo);
+    else
+      sig_reconfig(signo);  // the "-s" signal
+  }
+}
+
 void hold_relayed_signals(bool stops, sigset_t* old_mask)
 {
   sigset_t set;

@@ -30,6 +30,10 @@ void reassert_reconfig_handlers();
 /// toggle, and the "-s" signal): those the pool threads must not take.
 void host_async_signals(sigset_t& set);
 
+/// On a thread that blocks the host's asynchronous signals (a pool thread): hands each one
+/// pending for it (one a service raised on it, say) to the relay, as its handler would have.
+void relay_pending_signals();
+
 /// On the main thread, while no event-loop thread runs (a reload, the stop): blocks the
 /// reconfiguration and debug-toggle signals, and with @a stops the stop signals too; the mask
 /// before is stored in @a old_mask when given. A service finalised meanwhile, or ACE's

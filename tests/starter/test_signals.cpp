@@ -502,4 +502,27 @@ TEST(Signals, StopDuringASighupFloodEndsCleanly)
   EXPECT_EQ(0, deaths);
 }
 
+TEST(Signals, RaisedOnAPoolThreadReachesTheRelay)
+{
+  // The pool blocks the host's signals; one a service raises on a pool thread still acts.
+  for (const char* kind : {"tp", "dev_poll"}) {
+    for (int signo : {SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(std::string(kind) + " " + std::to_string(signo));
+      Probe_Host p("-t 50 -k " + std::to_string(signo), {"--reactor", kind, "--threads", "3"});
+      ASSERT_TRUE(p.started) << p.host.stderr_text();
+      if (signo == SIGTERM) {
+        ASSERT_TRUE(p.host.wait_exit(seconds(10))) << p.host.stderr_text();
+        EXPECT_EQ(0, p.host.exit_code()) << p.host.stderr_text();
+        EXPECT_EQ(1u, count_of(p.host.stderr_text(), "Signal 15 (Terminated) caught in [loop-"))
+            << p.host.stderr_text();
+        EXPECT_EQ(1u, lines_starting(p.rec, "fini P").size());
+      } else {
+        EXPECT_TRUE(p.host.wait_for_stderr("Reloaded: 1 service open\n", seconds(10)))
+            << p.host.stderr_text();
+        stop_with_status_zero(p.host);
+      }
+    }
+  }
+}
+
 }  // namespace
