@@ -10,11 +10,21 @@
 
 #include <cstddef>
 
-/// Runs the process-wide reactor's loop on the calling thread (@a threads 0 or 1) or on a pool
-/// of @a threads threads while the caller waits, until a stop is asked for or the loop ends by
-/// itself. Each asked-for reload runs on the calling thread once the loop has ended on every
-/// thread; the loop then runs again.
-void run_event_loop(size_t threads);
+/// Spawns @a threads threads (more than one) that run the process-wide reactor's loop, kept
+/// for the host's life, reloads included. Returns how many started; when fewer than asked
+/// for, the failure is logged once, with errno, and the ones started run the loop (the caller
+/// of run_event_loop() does, when none did). Call once, once the services are open.
+size_t start_event_loop_threads(size_t threads);
+
+/// Runs the process-wide reactor's loop on the pool started, or else on the calling thread,
+/// until a stop is asked for or the loop ends by itself; then ends the pool's threads. Each
+/// asked-for reload runs on the calling thread once the loop has ended on every thread; the
+/// loop then runs again.
+void run_event_loop();
+
+/// Ends the loop on every pool thread and waits for each to return: for a start that stops
+/// before run_event_loop().
+void end_event_loop_threads();
 
 /// Ends the loop on every thread for good; run_event_loop() then returns. From the loop.
 void request_stop();

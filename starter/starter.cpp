@@ -293,13 +293,21 @@ int main(int argc, ACE_TCHAR** argv)
     return 1;
   }
   reassert_reconfig_handlers();
+  if (threads > 1 && start_event_loop_threads(threads) < threads && operator_options.strict) {
+    SCRT_LOG(-1, (LM_ERROR, "Not every event-loop thread asked for started, and --strict is "
+                            "given: stopping\n"));
+    end_event_loop_threads();
+    close_services();
+    main_exits = true;
+    return 1;
+  }
   log_system_info();
   new_event_handler<Systemd_Handler>();
   log_product_info();
   notify_service_status();
   report_running();
 
-  run_event_loop(threads);
+  run_event_loop();
 
   hold_relayed_signals(false);
   int const threw = close_services();

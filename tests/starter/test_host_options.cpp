@@ -5,6 +5,8 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -232,6 +234,61 @@ TEST(HostOptions, WithoutPoolTheMainThreadRunsTheLoop)
     EXPECT_EQ(1u, task_count(h.pid()));
     EXPECT_EQ(std::set<std::string>{std::to_string(h.pid())}, timeout_tids(rec));
     stop_cleanly(h);
+  }
+}
+
+TEST(HostOptions, PoolThatCannotStartEveryThreadRunsWithWhatItHasOrStopsUnderStrict)
+{
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers' runtime needs address space and threads of its own";
+#endif
+  // The process limit binds only a user without root's privileges.
+  struct Row
+  {
+    const char* limit;
+    bool unprivileged;
+  } const rows[] = {{"ulimit -u 4", true}, {"ulimit -v 250000", false}, {"ulimit -v 12000", false}};
+  for (const Row& row : rows) {
+    for (bool strict : {false, true}) {
+      SCOPED_TRACE(std::string(row.limit) + (strict ? " --strict" : ""));
+      Temp_Dir d;
+      ASSERT_EQ(0, ::chmod(d.path().c_str(), 0755));
+      std::string const conf = d.write("p.conf", std::string("dynamic P Service_Object * ") +
+                                                     PROBE_SERVICE_LIBRARY +
+                                                     ":_make_Probe_Service() \"-t 10\"\n");
+      std::vector<std::string> args = {"-c", std::string(row.limit) + " && exec \"$0\" \"$@\"",
+                                       STARTER_BINARY, "--reactor", "tp", "--threads", "16",
+                                       "-f", conf};
+      if (strict)
+        args.push_back("--strict");
+      std::string program = "/bin/bash";
+      if (row.unprivileged && ::geteuid() == 0) {
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/bash"});
+        program = "/usr/bin/setpriv";
+      }
+      Host_Process h;
+      ASSERT_TRUE(h.start(args, {}, {}, program));
+      std::string const failed = "Failed to start event-loop thread ";
+      if (strict) {
+        ASSERT_TRUE(h.wait_exit());
+        if (count_of(h.stderr_text(), failed) == 0 && h.exit_code() != 1)
+          GTEST_SKIP() << "the limit did not bind here: " << h.stderr_text();
+        EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
+        EXPECT_EQ(1u, count_of(h.stderr_text(), "--strict is given: stopping\n")) << h.stderr_text();
+        EXPECT_EQ(0u, count_of(h.stderr_text(), STARTED)) << h.stderr_text();
+        continue;
+      }
+      ASSERT_TRUE(h.wait_for_stderr(STARTED)) << h.stderr_text();
+      if (count_of(h.stderr_text(), failed) == 0) {
+        stop_cleanly(h);
+        GTEST_SKIP() << "the limit did not bind here";
+      }
+      // The pool is kept across a reload: no second attempt, no second failure.
+      ASSERT_TRUE(h.send(SIGHUP));
+      EXPECT_TRUE(h.wait_for_stderr("Reloaded: 1 service open\n")) << h.stderr_text();
+      stop_cleanly(h);
+      EXPECT_EQ(1u, count_of(h.stderr_text(), failed)) << h.stderr_text();
+    }
   }
 }
 
