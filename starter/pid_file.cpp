@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 #include <ace/ACE.h>
@@ -81,7 +82,8 @@ bool Pid_File::write(const std::optional<std::string>& path)
   if (dir >= 0)
     (void)::flock(dir, LOCK_EX);
   std::string other;
-  // mkstemp creates exclusively, so nothing planted at the temporary name is followed either.
+  // mkostemp creates exclusively, so nothing planted at the temporary name is followed either;
+  // close-on-exec, since a program a service runs would otherwise hold the lock after the host.
   std::string tmp = *path + ".XXXXXX";
   ACE_HANDLE fd = ACE_INVALID_HANDLE;
   const char* failed = 0;
@@ -91,7 +93,7 @@ bool Pid_File::write(const std::optional<std::string>& path)
   } else if (held_by_another(*path, other)) {
     failed = "take over";
     ACE_OS::last_error(EWOULDBLOCK);
-  } else if ((fd = ACE_OS::mkstemp(&tmp[0])) == ACE_INVALID_HANDLE) {
+  } else if ((fd = ::mkostemp(&tmp[0], O_CLOEXEC)) == ACE_INVALID_HANDLE) {
     failed = "create";
   } else {
     if (::fchmod(fd, 0644) != 0)

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <tuple>
@@ -247,10 +248,14 @@ TEST(HostOptions, PoolThatCannotStartEveryThreadRunsWithWhatItHasOrStopsUnderStr
   {
     const char* limit;
     bool unprivileged;
-  } const rows[] = {{"ulimit -u 4", true}, {"ulimit -v 250000", false}, {"ulimit -v 12000", false}};
+  } const rows[] = {{"ulimit -u 4", true}, {"ulimit -v 100000", false}, {"ulimit -v 12000", false}};
   for (const Row& row : rows) {
-    for (bool strict : {false, true}) {
-      SCOPED_TRACE(std::string(row.limit) + (strict ? " --strict" : ""));
+    for (int mode = 0; mode < 3; ++mode) {
+      bool const strict = mode > 0;
+      // Detached, the launcher reports the daemon's status.
+      bool const background = mode == 2;
+      SCOPED_TRACE(std::string(row.limit) + (strict ? " --strict" : "") +
+                   (background ? " --background" : ""));
       Temp_Dir d;
       ASSERT_EQ(0, ::chmod(d.path().c_str(), 0755));
       std::string const conf = d.write("p.conf", std::string("dynamic P Service_Object * ") +
@@ -261,6 +266,8 @@ TEST(HostOptions, PoolThatCannotStartEveryThreadRunsWithWhatItHasOrStopsUnderStr
                                        "-f", conf};
       if (strict)
         args.push_back("--strict");
+      if (background)
+        args.push_back("--background");
       std::string program = "/bin/bash";
       if (row.unprivileged && ::geteuid() == 0) {
         args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/bash"});
@@ -271,8 +278,10 @@ TEST(HostOptions, PoolThatCannotStartEveryThreadRunsWithWhatItHasOrStopsUnderStr
       std::string const failed = "Failed to start event-loop thread ";
       if (strict) {
         ASSERT_TRUE(h.wait_exit());
-        if (count_of(h.stderr_text(), failed) == 0 && h.exit_code() != 1)
-          GTEST_SKIP() << "the limit did not bind here: " << h.stderr_text();
+        if (count_of(h.stderr_text(), failed) == 0 && h.exit_code() != 1) {
+          std::printf("skipped: the limit did not bind here\n");
+          continue;
+        }
         EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
         EXPECT_EQ(1u, count_of(h.stderr_text(), "--strict is given: stopping\n")) << h.stderr_text();
         EXPECT_EQ(0u, count_of(h.stderr_text(), STARTED)) << h.stderr_text();
@@ -281,7 +290,8 @@ TEST(HostOptions, PoolThatCannotStartEveryThreadRunsWithWhatItHasOrStopsUnderStr
       ASSERT_TRUE(h.wait_for_stderr(STARTED)) << h.stderr_text();
       if (count_of(h.stderr_text(), failed) == 0) {
         stop_cleanly(h);
-        GTEST_SKIP() << "the limit did not bind here";
+        std::printf("skipped: the limit did not bind here\n");
+        continue;
       }
       // The pool is kept across a reload: no second attempt, no second failure.
       ASSERT_TRUE(h.send(SIGHUP));
