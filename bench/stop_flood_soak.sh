@@ -30,7 +30,8 @@ for KIND in "select" "tp 4" "priority" "dev_poll 1" "default"; do
     # shellcheck disable=SC2086
     "$STARTER" $ARGS -f "$DIR/flood.conf" 2> "$DIR/err" &
     PID=$!
-    sleep 0.2
+    # Flood only a host that has started: before its handlers exist SIGHUP kills any process.
+    for _ in $(seq 100); do grep -q "is started" "$DIR/err" && break; sleep 0.05; done
     # The pid stays the host's until it is reaped below, so the flood never hits another process.
     ( while kill -HUP "$PID" 2> /dev/null; do :; done ) &
     FLOOD=$!
@@ -40,7 +41,10 @@ for KIND in "select" "tp 4" "priority" "dev_poll 1" "default"; do
     STATUS=$?
     kill "$FLOOD" 2> /dev/null
     wait "$FLOOD" 2> /dev/null
-    if [ "$STATUS" = 129 ]; then deaths=$((deaths + 1)); elif [ "$STATUS" != 0 ]; then other=$((other + 1)); fi
+    if [ "$STATUS" != 0 ]; then
+      if [ "$STATUS" = 129 ]; then deaths=$((deaths + 1)); else other=$((other + 1)); fi
+      echo "  status $STATUS after: $(tail -n 2 "$DIR/err" | tr '\n' '|')"
+    fi
   done
   printf '%-12s runs=%d sighup_deaths=%d other_nonzero=%d\n' "$KIND" "$RUNS" "$deaths" "$other"
   [ "$deaths" = 0 ] && [ "$other" = 0 ] || failed=1
