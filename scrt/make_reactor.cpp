@@ -84,11 +84,14 @@ static Key_Value_T<make_reactor_t> make_reactor_table[] = {
 make_reactor_t get_reactor_factory(const ACE_TCHAR* type, size_t threads)
 {
   make_reactor_t const maker = get_key_value_entry(make_reactor_table, type)->value;
+  if (maker == 0) {
+    ACE_OS::last_error(ENOENT);
+    return 0;
+  }
   // The host runs a pool of loop threads only for a count above 1; the thread-pool kind
   // without a pool is taken for a configuration mistake.
-  if (maker != 0 && ACE_OS::strcmp(type, "tp") == 0 && threads < 2) {
-    SCRT_LOG(0, (LM_ERROR, "The number of threads (%u) of thread pool reactor is less than 2",
-                 static_cast<unsigned>(threads)));
+  if (ACE_OS::strcmp(type, "tp") == 0 && threads < 2) {
+    ACE_OS::last_error(EINVAL);
     return 0;
   }
   return maker;

@@ -21,9 +21,9 @@
 /// The detached host's end of the readiness pipe; invalid in the foreground and once told.
 static ACE_HANDLE ready_handle = ACE_INVALID_HANDLE;
 
-/// The launcher: reaps the intermediate child, then exits with the status byte the detached
-/// host sends, or 1 when the pipe closes without one (the host ended, or never came to be).
-[[noreturn]] static void wait_for_daemon(ACE_HANDLE ready, pid_t child)
+/// The launcher: reaps the intermediate child, then returns the status byte the detached host
+/// sends, or 1 when the pipe closes without one (the host ended, or never came to be).
+static int wait_for_daemon(ACE_HANDLE ready, pid_t child)
 {
   ACE_OS::waitpid(child, 0, 0);
   unsigned char status = 1;
@@ -31,7 +31,7 @@ static ACE_HANDLE ready_handle = ACE_INVALID_HANDLE;
   do
     n = ACE_OS::read(ready, &status, 1);
   while (n < 0 && errno == EINTR);
-  ACE_OS::_exit(n == 1 ? status : 1);
+  return n == 1 ? status : 1;
 }
 
 /// Points @a handle at /dev/null.
@@ -57,10 +57,10 @@ static void close_inherited(ACE_HANDLE keep)
       ACE_OS::close(h);
 }
 
-void enter_background(bool background)
+int enter_background(bool background)
 {
   if (!background)
-    return;
+    return -1;
   ACE_HANDLE pipe[2];
   pid_t pid = -1;
   if (ACE_OS::pipe(pipe) == 0) {
@@ -75,11 +75,11 @@ void enter_background(bool background)
   if (pid == -1) {
     int const e = ACE_OS::last_error();
     SCRT_LOG(-1, (LM_ERROR, "Failed to detach into the background, errno=%d, %m\n", e));
-    std::exit(EXIT_FAILURE);
+    return EXIT_FAILURE;
   }
   if (pid > 0) {
     ACE_OS::close(pipe[1]);
-    wait_for_daemon(pipe[0], pid);
+    return wait_for_daemon(pipe[0], pid);
   }
   ACE_OS::close(pipe[0]);
 
@@ -95,10 +95,10 @@ void enter_background(bool background)
   if (pid == -1) {
     int const e = ACE_OS::last_error();
     SCRT_LOG(-1, (LM_ERROR, "Failed to detach into the background, errno=%d, %m\n", e));
-    ACE_OS::_exit(EXIT_FAILURE);
+    return EXIT_FAILURE;
   }
   if (pid > 0)
-    ACE_OS::_exit(0);
+    return 0;
   ACE_OS::sigaction(SIGHUP, &hup, 0);
 
   if (ACE_OS::chdir("/") != 0) {
@@ -109,6 +109,7 @@ void enter_background(bool background)
   to_dev_null(ACE_STDOUT);
   close_inherited(pipe[1]);
   ready_handle = pipe[1];
+  return -1;
 }
 
 void report_running()

@@ -9,114 +9,99 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <utility>
 
+#include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_stdio.h>
 #include <ace/OS_NS_Thread.h>
 #include <ace/Reactor.h>
 #include <ace/Thread_Manager.h>
 
 #include "scrt/log_macros.h"
-#include "starter/reload.h"
-#include "starter/signals.h"
 
-/// Set by request_stop(); never reset.
-static std::atomic<bool> stop_requested(false);
-/// Set by request_reload(), cleared when the reload starts.
-static std::atomic<bool> reload_requested(false);
-
-void request_stop()
+Event_Loop::Event_Loop(ACE_Reactor* reactor, std::function<void()> reload,
+                       std::function<void(const sigset_t&)> after_event)
+  : reactor_(reactor), reload_(std::move(reload)), after_event_(std::move(after_event)),
+    stop_requested_(false), reload_requested_(false)
 {
-  stop_requested = true;
-  ACE_Reactor::instance()->end_reactor_event_loop();
+  sigemptyset(&pool_blocked_);
 }
 
-void request_reload()
+void Event_Loop::request_stop()
 {
-  reload_requested = true;
-  ACE_Reactor::instance()->end_reactor_event_loop();
+  stop_requested_ = true;
+  reactor_->end_reactor_event_loop();
+}
+
+void Event_Loop::request_reload()
+{
+  reload_requested_ = true;
+  reactor_->end_reactor_event_loop();
+}
+
+/// What the calling pool thread runs after each event, and with what: ACE's hook has no
+/// argument of its own.
+static thread_local const std::function<void(const sigset_t&)>* pool_after_event = 0;
+static thread_local const sigset_t* pool_blocked_set = 0;
+
+/// ACE's hook after each event on a pool thread. Returns 0: the loop goes on as without it.
+static int after_each_event(ACE_Reactor*)
+{
+  if (pool_after_event != 0 && *pool_after_event)
+    (*pool_after_event)(*pool_blocked_set);
+  return 0;
 }
 
 /// Numbers the pool's threads for their names.
 static std::atomic<unsigned> pool_threads_named(0);
 
-/// Run by a pool thread after each event it dispatched: a signal a service raised on it is
-/// pending there, since the pool blocks the host's signals, and goes to the relay from here.
-/// Returns 0, so the loop goes on as it would without.
-static int after_each_event(ACE_Reactor*)
+void* Event_Loop::pool_thread(void* arg)
 {
-  relay_pending_signals();
-  return 0;
-}
-
-/**
- * The pool: its threads are spawned once and kept across reloads. A thread that has left the
- * loop counts itself out and waits for the next round (the loop reset after a reload) or for
- * the end; the main thread waits until every thread is out before it reloads or returns.
- */
-struct Pool
-{
-  std::mutex lock;
-  std::condition_variable changed;
-  size_t running = 0;       ///< threads spawned, all of which run until the end
-  size_t out = 0;           ///< threads that have left the loop in this round
-  unsigned long round = 0;  ///< bumped when the loop may run again
-  bool ending = false;      ///< set when the threads are to return
-  int group = -1;           ///< the threads' group in ACE's thread manager
-};
-/// Never destroyed: a service that calls exit() on a pool thread runs the static destructors
-/// while the main thread still waits on the pool's condition.
-static Pool& pool = *new Pool;
-
-/// Thread function of the pool: runs the loop on the reactor in @a arg, round after round,
-/// until the pool ends.
-static ACE_THR_FUNC_RETURN pool_thread(void* arg)
-{
+  Event_Loop* const loop = static_cast<Event_Loop*>(arg);
   // Named, so that a record of a signal taken on it says which thread took it.
   char name[16];
   ACE_OS::snprintf(name, sizeof name, "loop-%u", ++pool_threads_named);
   (void)::pthread_setname_np(::pthread_self(), name);
-  ACE_Reactor* const reactor = static_cast<ACE_Reactor*>(arg);
+  pool_after_event = &loop->after_event_;
+  pool_blocked_set = &loop->pool_blocked_;
   for (;;) {
-    reactor->owner(ACE_OS::thr_self(), 0);
-    reactor->run_reactor_event_loop(after_each_event);
-    std::unique_lock<std::mutex> guard(pool.lock);
-    ++pool.out;
-    pool.changed.notify_all();
-    unsigned long const round = pool.round;
-    pool.changed.wait(guard, [round] { return pool.ending || pool.round != round; });
-    if (pool.ending)
+    loop->reactor_->owner(ACE_OS::thr_self(), 0);
+    loop->reactor_->run_reactor_event_loop(after_each_event);
+    std::unique_lock<std::mutex> guard(loop->lock_);
+    ++loop->out_;
+    loop->changed_.notify_all();
+    unsigned long const round = loop->round_;
+    loop->changed_.wait(guard, [loop, round] { return loop->ending_ || loop->round_ != round; });
+    if (loop->ending_)
       return 0;
   }
 }
 
-size_t start_event_loop_threads(size_t threads)
+size_t Event_Loop::start_threads(size_t threads, const sigset_t& pool_blocked)
 {
+  tried_ = true;
+  pool_blocked_ = pool_blocked;
   // Pool threads start with the host's asynchronous signals blocked, so that the main thread
   // takes them all: a signal that interrupted a pool thread's demultiplexer would end that
   // thread's loop for good. Fatal signals stay unblocked.
-  sigset_t async_signals;
   sigset_t old_mask;
-  host_async_signals(async_signals);
-  ACE_OS::pthread_sigmask(SIG_BLOCK, &async_signals, &old_mask);
+  ACE_OS::pthread_sigmask(SIG_BLOCK, &pool_blocked, &old_mask);
   size_t started = 0;
   int err = 0;
   for (; started < threads; ++started) {
     int const group = ACE_Thread_Manager::instance()->spawn(
-        pool_thread, ACE_Reactor::instance(), THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED, 0, 0,
-        ACE_DEFAULT_THREAD_PRIORITY, pool.group);
+        pool_thread, this, THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED, 0, 0,
+        ACE_DEFAULT_THREAD_PRIORITY, group_);
     if (group == -1) {
       err = ACE_OS::last_error();
       break;
     }
-    pool.group = group;
+    group_ = group;
   }
   ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
   {
-    std::lock_guard<std::mutex> guard(pool.lock);
-    pool.running = started;
+    std::lock_guard<std::mutex> guard(lock_);
+    running_ = started;
   }
   if (started < threads) {
     ACE_OS::last_error(err);
@@ -130,59 +115,48 @@ size_t start_event_loop_threads(size_t threads)
   return started;
 }
 
-/// Waits until every pool thread has left the loop.
-static void wait_until_all_out()
+void Event_Loop::wait_until_all_out()
 {
-  std::unique_lock<std::mutex> guard(pool.lock);
-  pool.changed.wait(guard, [] { return pool.out == pool.running; });
+  std::unique_lock<std::mutex> guard(lock_);
+  changed_.wait(guard, [this] { return out_ == running_; });
 }
 
-void end_event_loop_threads()
+void Event_Loop::end_threads()
 {
-  if (pool.running == 0)
+  if (running_ == 0)
     return;
-  ACE_Reactor::instance()->end_reactor_event_loop();
+  reactor_->end_reactor_event_loop();
   wait_until_all_out();
   {
-    std::lock_guard<std::mutex> guard(pool.lock);
-    pool.ending = true;
-    pool.changed.notify_all();
+    std::lock_guard<std::mutex> guard(lock_);
+    ending_ = true;
+    changed_.notify_all();
   }
   // Only the pool's group: threads the services spawned end when the services do.
-  ACE_Thread_Manager::instance()->wait_grp(pool.group);
-  pool.running = 0;
+  ACE_Thread_Manager::instance()->wait_grp(group_);
+  running_ = 0;
 }
 
-/// Runs the loop until it has ended on every thread.
-static void run_until_ended(ACE_Reactor* reactor)
+void Event_Loop::run(size_t threads, const sigset_t& pool_blocked)
 {
-  if (pool.running > 0) {
-    wait_until_all_out();
-    return;
-  }
-  reactor->owner(ACE_OS::thr_self(), 0);
-  while (!reactor->reactor_event_loop_done())
-    reactor->run_reactor_event_loop(0);
-}
-
-void run_event_loop()
-{
-  ACE_Reactor* const reactor = ACE_Reactor::instance();
+  if (threads > 1 && !tried_)
+    (void)start_threads(threads, pool_blocked);
   for (;;) {
-    run_until_ended(reactor);
-    if (stop_requested || !reload_requested.exchange(false))
+    if (running_ > 0) {
+      wait_until_all_out();
+    } else {
+      reactor_->owner(ACE_OS::thr_self(), 0);
+      while (!reactor_->reactor_event_loop_done())
+        reactor_->run_reactor_event_loop(0);
+    }
+    if (stop_requested_ || !reload_requested_.exchange(false))
       break;
-    // The reload puts back the reload signals that a service it finalised may have reset;
-    // until then they wait, blocked, rather than meet the default action.
-    sigset_t old_mask;
-    hold_relayed_signals(false, &old_mask);
-    reload_services();
-    ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
-    reactor->reset_reactor_event_loop();
-    std::lock_guard<std::mutex> guard(pool.lock);
-    pool.out = 0;
-    ++pool.round;
-    pool.changed.notify_all();
+    reload_();
+    reactor_->reset_reactor_event_loop();
+    std::lock_guard<std::mutex> guard(lock_);
+    out_ = 0;
+    ++round_;
+    changed_.notify_all();
   }
-  end_event_loop_threads();
+  end_threads();
 }

@@ -13,7 +13,7 @@
 #include "scrt/log_macros.h"
 #include "scrt/make_reactor.h"
 #include "scrt/natoi.h"
-#include "starter/open_service_config.h"
+#include "starter/config/assemble.h"
 
 /// The most event-loop threads the host runs; a larger --threads is cut down to it, with a
 /// warning. An overflowing count would otherwise ask for 2^64 threads; 1024 stacks still fit
@@ -88,7 +88,12 @@ static bool resolve_reactor(Host_Options& o, bool strict)
   if (o.reactor != 0 && *o.reactor == 0)
     o.reactor = 0;
   if (o.reactor != 0 && get_reactor_factory(o.reactor, o.threads) == 0) {
-    SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%C'\n", o.reactor));
+    if (ACE_OS::last_error() == EINVAL)
+      SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%C': the number of threads (%u) "
+                             "of thread pool reactor is less than 2\n",
+                   o.reactor, static_cast<unsigned>(o.threads)));
+    else
+      SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%C'\n", o.reactor));
     if (strict) {
       SCRT_LOG(0, (LM_ERROR, "No reactor of the kind asked for, and --strict is given: "
                              "stopping\n"));

@@ -155,12 +155,6 @@ void log_incomplete_identity()
   SCRT_LOG(-1, (LM_ERROR, "Refusing to run with an incomplete identity switch.\n"));
 }
 
-[[noreturn]] void refuse_incomplete_identity()
-{
-  log_incomplete_identity();
-  std::exit(EXIT_FAILURE);
-}
-
 /// Sets the current supplementary groups plus @a extra. Groups beyond the system's limit are
 /// dropped with one warning; a failure of the system calls is logged and leaves fewer groups,
 /// never more.
@@ -194,11 +188,11 @@ static void set_supplementary_groups(const std::vector<gid_t>& extra)
   }
 }
 
-void switch_identity(const Identity_Request& request)
+bool switch_identity(const Identity_Request& request)
 {
   const Resolved_Identity& r = request.resolved;
   if (!r.complete)
-    refuse_incomplete_identity();
+    return false;
   bool const user = request.user != 0;
   uid_t const uid = r.uid;
   gid_t const gid = r.gid;
@@ -211,30 +205,31 @@ void switch_identity(const Identity_Request& request)
     int const e = ACE_OS::last_error();
     SCRT_LOG(-1, (LM_ERROR, "Failed to set gid to %u, errno=%d, %m\n",
                   static_cast<unsigned>(gid), e));
-    refuse_incomplete_identity();
+    return false;
   }
   if (user && (gid != rgid || uid != ruid) && ::initgroups(r.user.c_str(), gid) != 0) {
     int const e = ACE_OS::last_error();
     SCRT_LOG(-1, (LM_ERROR, "Failed to init groups by %C (uid=%u) and gid=%u, errno=%d, %m\n",
                   r.user.c_str(), static_cast<unsigned>(uid), static_cast<unsigned>(gid), e));
-    refuse_incomplete_identity();
+    return false;
   }
   if (!request.groups.empty())
     set_supplementary_groups(r.groups);
   if (!keep_capabilities(request.capabilities))
-    refuse_incomplete_identity();
+    return false;
   if (user) {
     if ((uid != ruid || uid != ::geteuid()) && ::setuid(uid) != 0) {
       int const e = ACE_OS::last_error();
       SCRT_LOG(-1, (LM_ERROR, "Failed to set uid to %u, errno=%d, %m\n",
                     static_cast<unsigned>(uid), e));
-      refuse_incomplete_identity();
+      return false;
     }
     if (::getuid() != uid || ::geteuid() != uid)
-      refuse_incomplete_identity();
+      return false;
   }
   if (r.set_gid && (::getgid() != gid || ::getegid() != gid))
-    refuse_incomplete_identity();
+    return false;
   if (!set_capabilities(request.capabilities))
-    refuse_incomplete_identity();
+    return false;
+  return true;
 }

@@ -4,8 +4,9 @@
  * The identity switch: primary group, the user's groups, supplementary groups, user, kept
  * capabilities, in that order. The names are resolved on their own first, so that the host can refuse while the
  * operator still watches (before it detaches). A privilege drop that was asked for and did not
- * fully happen ends the process before any service loads: running the services with more
- * privilege than the operator allowed is worse than not running them.
+ * fully happen is reported to the caller, which must end the process before any service
+ * loads: running the services with more privilege than the operator allowed is worse than not
+ * running them.
  */
 #ifndef STARTER_IDENTITY_H
 #define STARTER_IDENTITY_H
@@ -56,16 +57,14 @@ bool resolve_identity(Identity_Request& request);
 /// to be taken as a name.
 ACE_INT64 parse_uid_gid(const char* s);
 
-/// Takes on @a request, which resolve_identity() has resolved completely (otherwise the process
-/// ends through refuse_incomplete_identity()). A system call that fails is logged and ends the
-/// process the same way, except the setting of supplementary groups: it is logged and leaves
-/// fewer groups, never more.
-void switch_identity(const Identity_Request& request);
+/// Takes on @a request, which resolve_identity() has resolved. Returns false, the process then
+/// being neither what it was nor what was asked, when the request is not resolved completely or
+/// a system call fails (each failure logged with its cause); the caller must then end the
+/// process before any service loads. The setting of supplementary groups is the exception: its
+/// failure is logged and leaves fewer groups, never more.
+bool switch_identity(const Identity_Request& request);
 
 /// Logs "Refusing to run with an incomplete identity switch."; the cause has been logged already.
 void log_incomplete_identity();
-
-/// Logs as log_incomplete_identity() and exits with status 1.
-[[noreturn]] void refuse_incomplete_identity();
 
 #endif /* STARTER_IDENTITY_H */

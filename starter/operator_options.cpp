@@ -1,23 +1,12 @@
 // The operator options: usage, version, configuration check.
 #include "starter/operator_options.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <set>
-#include <string>
-#include <vector>
 
 #include <ace/Get_Opt.h>
 
-#include "starter/capabilities.h"
-#include "starter/check_run.h"
-#include "starter/host_options.h"
-#include "starter/conf_check.h"
-#include "starter/open_service_config.h"
+#include "starter/check_command.h"
 #include "starter/version.h"
 
 Operator_Options parse_operator_options(int argc, char** argv)
@@ -73,89 +62,6 @@ static const char usage[] =
     "  -y                      load statically linked services\n"
     "\n"
     "Signals: TERM, INT, QUIT stop; HUP reloads; USR2 toggles ACE debug output.\n";
-
-/// Checks one "-f" target as written: exists, is a regular file or a directory, is readable.
-static bool check_target(const char* path, bool directory_allowed)
-{
-  struct stat st;
-  const char* problem = 0;
-  if (::stat(path, &st) != 0)
-    problem = std::strerror(errno);
-  else if (!S_ISREG(st.st_mode) && !(directory_allowed && S_ISDIR(st.st_mode)))
-    problem = directory_allowed ? "not a regular file or a directory" : "not a regular file";
-  else if (::access(path, S_ISDIR(st.st_mode) ? R_OK | X_OK : R_OK) != 0)
-    problem = "not readable";
-  if (problem == 0)
-    return true;
-  std::fprintf(stderr, "starter: -f %s: %s\n", path, problem);
-  return false;
-}
-
-/// Checks the directives of the files and "-S" options in the Configurator's vector @a v, with
-/// their libraries and factories; prints each problem as "FILE:LINE: message". Files that
-/// cannot be read are left to check_target().
-static bool check_directives_of(int n, char** v)
-{
-  std::vector<Conf_Problem> problems;
-  check_service_config_vector(n, v, true, problems);
-  bool ok = true;
-  for (const Conf_Problem& p : problems) {
-    if (p.line == 0)
-      continue;
-    std::fprintf(stderr, "%s\n", format_problem(p).c_str());
-    ok = false;
-  }
-  return ok;
-}
-
-/// Checks every "-f" target the run reads, relative ones taken against @a base_dir, and the
-/// directives they hold, and prints the Service Configurator's vector. True when all is well.
-static bool check_conf_files(int argc, char** argv, const char* base_dir)
-{
-  bool ok = true;
-  // The targets as written: a directory is fine here, its files are checked below.
-  std::set<std::string> written;
-  for (const std::string& w : find_service_config_option(argc, argv, 'f')) {
-    std::string path;
-    if (check_conf_word(w, base_dir, path))
-      ok = check_target(path.c_str(), true) && ok;
-    else
-      ok = false;
-    written.insert(path);  // checked here, or its problem reported already
-  }
-
-  open_service_config(argc, argv, true, [&ok, &written](int n, char** v) {
-    for (int i = 0; i < n; ++i) {
-      std::printf("%s\n", v[i]);
-      bool const target = i > 0 && std::strcmp(v[i - 1], "-f") == 0;
-      if (target && written.count(v[i]) == 0)
-        ok = check_target(v[i], false) && ok;
-    }
-    ok = check_directives_of(n, v) && ok;
-    return true;
-  }, base_dir);
-  return ok;
-}
-
-int check_service_config(int argc, char** argv)
-{
-  // The host's options as the run reads them, each problem logged; a reactor kind that cannot
-  // be made counts, as it does under --strict.
-  Host_Options host = parse_host_options(argc, argv);
-  bool const reactor_asked = host.reactor != 0 && *host.reactor != 0;
-  bool ok = resolve_host_options(host, argc, argv, false);
-  ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(argc, argv) && ok;
-  // What the run reads, it reads as the identity it switches to.
-  int const files = run_as_identity(host.identity, [&] {
-    int const status = check_conf_files(argc, argv, host.start_dir.c_str()) ? 0 : 1;
-    if (host.pid_file)
-      std::printf("pid file: %s\n", host.pid_file->c_str());
-    return status;
-  });
-  std::fflush(stdout);
-  ok = check_capability_names(host.identity.capabilities.names) && ok;
-  return ok && files == 0 ? 0 : 1;
-}
 
 int run_operator_options(const Operator_Options& options, int argc, char** argv)
 {

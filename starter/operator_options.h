@@ -23,9 +23,4 @@ Operator_Options parse_operator_options(int argc, char** argv);
 /// status for main, or -1 when none of them was given and the host is to start.
 int run_operator_options(const Operator_Options& options, int argc, char** argv);
 
-/// The --check pass on its own: prints the Service Configurator's vector one element per line
-/// on standard output and checks every "-f" target, one line per problem on standard error.
-/// Returns 0 when all is well, 1 otherwise.
-int check_service_config(int argc, char** argv);
-
 #endif /* STARTER_OPERATOR_OPTIONS_H */

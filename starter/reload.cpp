@@ -2,88 +2,37 @@
 // Check first, apply only a configuration that passes, and say how it went.
 #include "starter/reload.h"
 
-#include <string>
-#include <vector>
-
-#include <ace/OS_NS_time.h>
-#include <ace/Service_Config.h>
-
-#include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
-#include "starter/config_vector.h"
-#include "starter/reports.h"
-#include "starter/signals.h"
-#include "starter/systemd_handler.h"
+#include "starter/config/apply.h"
 
-/// Ends the reload for systemd: READY=1, then @a status as STATUS= (the open services when
-/// null).
-static void notify_reloaded(const char* status)
+Reload_Outcome reload_services(const Config_Source& source)
 {
-  Systemd_Handler::notify("READY=1\n");
-  if (status == 0) {
-    notify_service_status();
-    return;
-  }
-  std::string state;
-  string_sprintf(state, "STATUS=%s\n", status);
-  Systemd_Handler::notify(state.c_str());
-}
-
-int reload_services()
-{
-  // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
-  // for READY=1.
-  timespec now;
-  ACE_OS::clock_gettime(CLOCK_MONOTONIC, &now);
-  std::string state;
-  string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n",
-                 static_cast<unsigned long long>(now.tv_sec) * 1000000ULL +
-                     static_cast<unsigned long long>(now.tv_nsec) / 1000ULL);
-  Systemd_Handler::notify(state.c_str());
-
-  // Conf directories are expanded anew, so files added since the last reload are read. The
-  // "-S" directives are neither checked nor applied again, as the Configurator's own reload
-  // does not.
-  std::vector<std::string> v;
-  Conf_Texts texts;
-  std::vector<Conf_Problem> problems;
-  int const refusing = check_service_config_now(false, v, texts, problems);
-  log_conf_problems(problems);
-  std::string outcome;
-  if (refusing != 0) {
-    string_sprintf(outcome, "Reload refused: %d error%s; the running services are unchanged",
-                   refusing, refusing == 1 ? "" : "s");
-    SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.c_str()));
-    notify_reloaded(outcome.c_str());
-    return -1;
+  Reload_Outcome outcome;
+  Checked_Config config;
+  assemble_and_check(source, false, config);
+  outcome.problems = config.problems;
+  if (config.errors != 0) {
+    outcome.errors = config.errors;
+    string_sprintf(outcome.summary, "Reload refused: %d error%s; the running services are unchanged",
+                   outcome.errors, outcome.errors == 1 ? "" : "s");
+    return outcome;
   }
 
   // What is applied is the text that was checked: a file changed or replaced (by a FIFO, say)
   // since cannot slip in, and none is opened again.
-  std::vector<std::string> files;
-  for (size_t i = 1; i < v.size(); ++i)
-    if (v[i - 1] == "-f")
-      files.push_back(v[i]);
-  // Without "-f" the Configurator's default file, when the check found one.
-  if (files.empty() && texts.count(ACE_DEFAULT_SVC_CONF) != 0)
-    files.push_back(ACE_DEFAULT_SVC_CONF);
-  int errors = process_service_config_files(files, texts);
+  outcome.applied = true;
+  int errors = process_service_config_files(config);
   if (errors < 0) {
-    SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
+    outcome.stopped = true;
     errors = 1;
   }
-  // A service finalised here may hand back the signal dispositions it saw when it opened
-  // (ACE's Name_Server sets SIGHUP to its default, so the next reload signal would kill).
-  reassert_reconfig_handlers();
-  int const open = open_service_count();
-  if (errors == 0) {
-    SCRT_LOG(0, (LM_INFO, "Reloaded: %d service%s open\n", open, open == 1 ? "" : "s"));
-    notify_reloaded(0);
-    return 0;
-  }
-  string_sprintf(outcome, "Reloaded with %d error%s: %d service%s open", errors,
-                 errors == 1 ? "" : "s", open, open == 1 ? "" : "s");
-  SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.c_str()));
-  notify_reloaded(outcome.c_str());
-  return -1;
+  outcome.errors = errors;
+  outcome.open = open_service_count();
+  int const open = outcome.open;
+  if (errors == 0)
+    string_sprintf(outcome.summary, "Reloaded: %d service%s open", open, open == 1 ? "" : "s");
+  else
+    string_sprintf(outcome.summary, "Reloaded with %d error%s: %d service%s open", errors,
+                   errors == 1 ? "" : "s", open, open == 1 ? "" : "s");
+  return outcome;
 }

@@ -12,14 +12,13 @@
 #include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_sys_utsname.h>
 #include <ace/OS_NS_unistd.h>
-#include <ace/Service_Repository.h>
-#include <ace/Service_Types.h>
 
 #include "scrt/environ.h"
 #include "scrt/log_macros.h"
 #include "scrt/natoi.h"
 #include "scrt/string_sprintf.h"
 #include "scrt/sysconf_helper.h"
+#include "starter/config/apply.h"
 #include "starter/systemd_handler.h"
 #include "starter/version.h"
 
@@ -81,16 +80,6 @@ void log_product_info()
   else
     SCRT_LOG(0, (LM_INFO,
                  "tessary3 " STARTER_PACKAGE_VERSION " (rev " STARTER_REVISION ") is started.\n"));
-}
-
-int open_service_count()
-{
-  int open_services = 0;
-  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
-  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance())
-    if (t->active())
-      ++open_services;
-  return open_services;
 }
 
 void notify_service_status()

@@ -16,9 +16,6 @@ void log_system_info();
 /// Logs the banner: product, the component from COMPONENT when set, version and revision.
 void log_product_info();
 
-/// The number of services in the Service Repository that are active.
-int open_service_count();
-
 /// Tells systemd, through a running notifier, how many services are open.
 void notify_service_status();
 

@@ -2,11 +2,12 @@
 //
 // The handlers of the stop, reconfiguration and debug-toggle signals do only async-signal-safe
 // work: they note the signal and the receiving thread's name in a pipe, and a stop also arms
-// the stop deadline. The reactor reads the pipe in its event loop and there logs and acts, so
-// logging, the reactor and the Service Configurator are never entered from signal context. A
-// note that does not fit into the pipe is kept in a counter, so no signal is lost. The
-// handlers of the fatal signals are the exception: they log in signal context, since the
-// process is dying anyway.
+// the stop deadline. The reactor reads the pipe in its event loop and there logs and hands the
+// signal on, so logging, the reactor and the Service Configurator are never entered from
+// signal context. A note that does not fit into the pipe is kept in a lock-free counter, so no
+// signal is lost. The state below is file-level because the handlers must reach it. The
+// handlers of the fatal signals, and of the signals nobody handles, are the exception: they
+// log and remove the pid file in signal context, since the process is dying anyway.
 #include "starter/signals.h"
 
 #include <dlfcn.h>
@@ -15,6 +16,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -31,25 +33,21 @@
 #include <ace/Signal.h>
 
 #include "scrt/log_macros.h"
-#include "starter/event_loop.h"
 #include "starter/pid_file.h"
 #include "starter/stop_deadline.h"
-#include "starter/systemd_handler.h"
 
 
 typedef int (*pthread_getname_np_t)(pthread_t, char*, size_t);
 
-/// Set once the first stop signal has asked the loop to end; never reset.
-static bool finished = false;
 /// pthread_getname_np where the system has it, looked up at run time.
 static pthread_getname_np_t pthread_getname = 0;
 /// The relay pipe: handlers write to [1], the reactor reads [0]. Never closed, so that a late
 /// signal can never write into a descriptor number that has been reused.
 static int signal_pipe[2] = {-1, -1};
-/// Signals whose note did not fit into the pipe, by number.
-static volatile sig_atomic_t overflow[NSIG];
-/// The signal the Service Configurator's "-s" names for reconfiguration, 0 when none.
-static int reconfig_signo = 0;
+/// Signals whose note did not fit into the pipe, by number: incremented in handlers, taken by
+/// the loop, so the counters must be lock-free atomics.
+static std::atomic<unsigned> overflow[NSIG];
+static_assert(std::atomic<unsigned>::is_always_lock_free, "the signal handlers count in it");
 /// What a handler hands to the event loop: at most PIPE_BUF bytes, so one write is atomic.
 struct Signal_Note
 {
@@ -74,7 +72,7 @@ static void post_signal(int signo)
   note.signo = signo;
   get_thread_name(note.thread_name);
   if (signal_pipe[1] < 0 || ::write(signal_pipe[1], &note, sizeof note) != sizeof note)
-    overflow[signo] = overflow[signo] + 1;
+    overflow[signo].fetch_add(1, std::memory_order_relaxed);
   errno = saved;
 }
 
@@ -129,20 +127,16 @@ static void sig_unhandled(int signo)
 
 // The work of the deferred handlers, run by the event loop.
 
-static void on_stop(int signo, const char* thread_name)
+static void on_stop(Signal_Events& events, int signo, const char* thread_name)
 {
   SCRT_LOG(0, (LM_INFO, "Signal %d (%s) caught in [%s].\n", signo, strsignal(signo), thread_name));
-  if (!finished) {
-    finished = true;
-    request_stop();
-    Systemd_Handler::notify("STOPPING=1\n");
-  }
+  events.on_stop_signal(signo);
 }
 
-static void on_reconfig(int signo)
+static void on_reconfig(Signal_Events& events, int signo)
 {
   SCRT_LOG(0, (LM_INFO, "Signal %d (%s) caught, and reconfiguring ... \n", signo, strsignal(signo)));
-  request_reload();
+  events.on_reconfig_signal(signo);
 }
 
 static void on_usr2()
@@ -153,28 +147,29 @@ static void on_usr2()
 }
 
 /// Acts on one noted signal. With @a stopping, the services are going away: only stops are
-/// still logged.
-static void dispatch_signal(int signo, const char* thread_name, bool stopping)
+/// still logged. Only the stop, debug-toggle and reconfiguration signals are ever noted, so any
+/// other is a reconfiguration (SIGHUP, or the "-s" signal).
+static void dispatch_signal(Signal_Events& events, int signo, const char* thread_name, bool stopping)
 {
   if (signo == SIGINT || signo == SIGQUIT || signo == SIGTERM)
-    on_stop(signo, thread_name);
+    on_stop(events, signo, thread_name);
   else if (stopping)
     return;
   else if (signo == SIGUSR2)
     on_usr2();
-  else if (signo == SIGHUP || signo == reconfig_signo)
-    on_reconfig(signo);
+  else
+    on_reconfig(events, signo);
 }
 
 /// Acts on every signal noted so far, overflowed ones included.
-static void drain_signals(bool stopping)
+static void drain_signals(Signal_Events& events, bool stopping)
 {
   Signal_Note note;
   for (;;) {
     ssize_t const n = ::read(signal_pipe[0], &note, sizeof note);
     if (n == static_cast<ssize_t>(sizeof note)) {
       note.thread_name[sizeof note.thread_name - 1] = 0;
-      dispatch_signal(note.signo, note.thread_name, stopping);
+      dispatch_signal(events, note.signo, note.thread_name, stopping);
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
@@ -182,8 +177,8 @@ static void drain_signals(bool stopping)
     }
   }
   for (int s = 1; s < NSIG; ++s)
-    for (; overflow[s] > 0; overflow[s] = overflow[s] - 1)
-      dispatch_signal(s, "unknown", stopping);
+    for (unsigned n = overflow[s].exchange(0, std::memory_order_relaxed); n > 0; --n)
+      dispatch_signal(events, s, "unknown", stopping);
 }
 
 /**
@@ -194,12 +189,15 @@ static void drain_signals(bool stopping)
 class Signal_Relay : public ACE_Event_Handler
 {
 public:
+  explicit Signal_Relay(Signal_Events& events) : events_(&events) {}
   ACE_HANDLE get_handle() const override { return signal_pipe[0]; }
   int handle_input(ACE_HANDLE) override
   {
-    drain_signals(false);
+    drain_signals(*events_, false);
     return 0;
   }
+  /// Where the notes go; set once, by init_signal_handlers().
+  Signal_Events* events_;
 };
 
 /// Lives for the whole process: ACE's reactor may still refer to it while it shuts down.
@@ -256,7 +254,7 @@ static void install(int signo, ACE_SignalHandler handler, int flags)
   ACE_Sig_Action const action(handler, signo, static_cast<sigset_t*>(0), flags);
 }
 
-bool init_signal_handlers()
+bool init_signal_handlers(Signal_Events& events)
 {
   // The platform's dlsym: ACE's wrapper takes a null handle for an invalid one and finds
   // nothing, while the default global scope is exactly what is wanted here.
@@ -269,7 +267,7 @@ bool init_signal_handlers()
     // Room for thousands of notes; a storm beyond that falls back to the overflow counters.
     (void)::fcntl(signal_pipe[1], F_SETPIPE_SZ, 1 << 20);
     if (signal_relay == 0)
-      signal_relay = new (std::nothrow) Signal_Relay;
+      signal_relay = new (std::nothrow) Signal_Relay(events);
     if (signal_relay == 0)
       failed = "its handler";
     else if (ACE_Reactor::instance()->register_handler(signal_relay, ACE_Event_Handler::READ_MASK) == -1)
@@ -291,11 +289,10 @@ bool init_signal_handlers()
   return true;
 }
 
-/// The "-s" signal when the host reconfigures on it besides SIGHUP; 0 when there is none, or
-/// when it names a signal the host already gives another meaning.
-static int extra_reconfig_signal()
+/// The "-s" signal @a signo when the host reconfigures on it besides SIGHUP; 0 when there is
+/// none, or when it names a signal the host already gives another meaning.
+static int extra_reconfig_signal(int signo)
 {
-  int const signo = reconfig_signo;
   if (signo <= 0 || signo >= NSIG || signo == SIGKILL || signo == SIGSTOP || host_disposition(signo) != 0)
     return 0;
   return signo;
@@ -308,14 +305,13 @@ static int extra_reconfig_signal()
 /// code for ever); any other "-s" signal reconfigures as SIGHUP does. What the services
 /// installed for other signals while they opened stays theirs. A signal the Configurator's
 /// handler took meanwhile is handed on as a note, so it is carried out once the loop runs.
-void reassert_reconfig_handlers()
+void reassert_reconfig_handlers(int signo)
 {
   const Disposition* const hup = host_disposition(SIGHUP);
   install(SIGHUP, hup->handler, hup->flags);
-  int const signo = reconfig_signo;
   if (const Disposition* const d = host_disposition(signo))
     install(signo, d->handler, d->flags);
-  else if (extra_reconfig_signal() != 0)
+  else if (extra_reconfig_signal(signo) != 0)
     install(signo, sig_reconfig, SA_RESTART);
   if (ACE_Service_Config::reconfig_occurred() != 0) {
     ACE_Service_Config::reconfig_occurred(0);
@@ -323,40 +319,33 @@ void reassert_reconfig_handlers()
   }
 }
 
-void set_reconfig_signal(int signo)
-{
-  reconfig_signo = signo;
-}
-
-void host_async_signals(sigset_t& set)
+void host_async_signals(sigset_t& set, int reconfig_signo)
 {
   sigemptyset(&set);
   for (const Disposition& d : host_dispositions)
     if (d.flags & SA_RESTART)  // relayed
       sigaddset(&set, d.signo);
   // Never a fault: blocked in the thread that faults, it would kill the host without a word.
-  if (int const r = extra_reconfig_signal())
+  if (int const r = extra_reconfig_signal(reconfig_signo))
     sigaddset(&set, r);
 }
 
-void relay_pending_signals()
+void relay_pending_signals(const sigset_t& blocked)
 {
-  sigset_t set;
-  host_async_signals(set);
   timespec const now = {0, 0};
-  for (int signo; (signo = ::sigtimedwait(&set, 0, &now)) > 0;) {
+  for (int signo; (signo = ::sigtimedwait(&blocked, 0, &now)) > 0;) {
     const Disposition* const d = host_disposition(signo);
-    if (d != 0)
+    if (d != 0 && d->handler != ACE_SignalHandler(SIG_IGN))
       d->handler(signo);
-    else
+    else if (d == 0)
       sig_reconfig(signo);  // the "-s" signal
   }
 }
 
-void hold_relayed_signals(bool stops, sigset_t* old_mask)
+void hold_relayed_signals(bool stops, int reconfig_signo, sigset_t* old_mask)
 {
   sigset_t set;
-  host_async_signals(set);
+  host_async_signals(set, reconfig_signo);
   if (!stops)
     for (int signo : {SIGINT, SIGQUIT, SIGTERM})
       sigdelset(&set, signo);
@@ -379,8 +368,9 @@ void forget_service_signal_handlers()
 
 void close_signal_relay()
 {
-  drain_signals(true);
-  if (signal_relay != 0)
-    ACE_Reactor::instance()->remove_handler(signal_relay,
-                                            ACE_Event_Handler::READ_MASK | ACE_Event_Handler::DONT_CALL);
+  if (signal_relay == 0)
+    return;
+  drain_signals(*signal_relay->events_, true);
+  ACE_Reactor::instance()->remove_handler(signal_relay,
+                                          ACE_Event_Handler::READ_MASK | ACE_Event_Handler::DONT_CALL);
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "starter/conf_grammar.h"
+#include "starter/config/grammar.h"
 
 namespace {
 

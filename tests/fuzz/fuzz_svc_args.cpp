@@ -21,8 +21,8 @@
 
 #include <ace/Log_Msg.h>
 
-#include "starter/open_service_config.h"
-#include "starter/operator_options.h"
+#include "starter/config/assemble.h"
+#include "starter/check_command.h"
 
 namespace {
 

@@ -66,10 +66,11 @@ struct Record_Row
 
 TEST(HostOptions, ReactorAndThreadRecords)
 {
-  const char* const tp_refused = "The number of threads (0) of thread pool reactor is less than 2";
+  const char* const tp_refused = "Failed to get reactor factory by 'tp': the number of threads (0) "
+                                 "of thread pool reactor is less than 2\n";
   const Record_Row rows[] = {
     {{"--reactor", "tp", "--threads", "4"}, {"Created 'tp' reactor with 4 threads\n"}, {"Failed"}},
-    {{"--reactor", "tp"}, {tp_refused, "Failed to get reactor factory by 'tp'\n"}, {"Created '"}},
+    {{"--reactor", "tp"}, {tp_refused}, {"Created '"}},
     {{"--reactor", "epoll"},
      {"Failed to get reactor factory by 'epoll'\n"},
      {"thread pool reactor", "Created '"}},
@@ -123,7 +124,9 @@ TEST(HostOptions, MalformedCountsAndUnusableKindsAreRefused)
       "No reactor of the kind asked for, and --strict is given: stopping\n"},
      {}},
     {{"--strict", "--reactor", "tp", "--threads", "1"},
-     {"Failed to get reactor factory by 'tp'\n", "--strict is given: stopping\n"},
+     {"Failed to get reactor factory by 'tp': the number of threads (1) of thread pool reactor "
+      "is less than 2\n",
+      "--strict is given: stopping\n"},
      {}},
     // "-s" must name a signal the host can take, and not the stop deadline's.
     {{"-s", "0"}, {"Invalid -s '0': not a signal the host can reconfigure on"}, {}},

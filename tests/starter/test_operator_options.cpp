@@ -157,14 +157,14 @@ TEST(OperatorOptions, CheckReportsAnUnreadableFile)
     run(h, {"--check", "-f", secret});
   }
   EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
-  EXPECT_EQ(1u, count_of(h.stderr_text(), "starter: -f " + secret + ": not readable\n")) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "starter: -f " + secret + ": Permission denied\n")) << h.stderr_text();
 
   if (geteuid() == 0) {
     // Root may read it, the user the run switches to may not.
     Host_Process as_user;
     run(as_user, {"--check", "--user", "nobody", "-f", secret});
     EXPECT_EQ(1, as_user.exit_code()) << as_user.stderr_text();
-    EXPECT_EQ(1u, count_of(as_user.stderr_text(), "starter: -f " + secret + ": not readable\n"))
+    EXPECT_EQ(1u, count_of(as_user.stderr_text(), "starter: -f " + secret + ": Permission denied\n"))
         << as_user.stderr_text();
   }
 }

@@ -363,58 +363,83 @@ void stop_with_status_zero(Host_Process& h)
   EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
 }
 
-TEST(Signals, ServicesKeepTheirCallsAndDispositions)
+// Each row: a probe service that relies on a call or a disposition of its own, what is done to
+// the host while it runs, and what must still hold.
+struct Keep_Row
 {
-  {
-    // A relayed signal restarts the call it interrupts; dev_poll logs nothing for it.
-    SCOPED_TRACE("blocking call");
-    Probe_Host p("-t 50 -r 700", {"--reactor", "dev_poll"});
-    ASSERT_TRUE(p.started);
-    ASSERT_TRUE(wait_for_file(p.rec, "reading P"));
-    for (int signo : {SIGUSR2, SIGHUP, SIGUSR2}) {
-      ASSERT_TRUE(p.host.send(signo));
-      std::this_thread::sleep_for(milliseconds(50));
-    }
-    ASSERT_TRUE(wait_for_file(p.rec, "read P"));
-    EXPECT_EQ(1u, lines_starting(p.rec, "read P").size());
-    EXPECT_NE(std::string::npos, lines_starting(p.rec, "read P")[0].find(" ok")) << read_file(p.rec);
-    stop_with_status_zero(p.host);
-    EXPECT_EQ(0u, count_of(p.host.stderr_text(), "Interrupted system call")) << p.host.stderr_text();
+  const char* name;
+  const char* probe_options;
+  std::vector<std::string> host_options;
+  void (*exercise)(Probe_Host& p);
+};
+
+// A relayed signal restarts the call it interrupts; dev_poll logs nothing for it.
+void blocking_call(Probe_Host& p)
+{
+  ASSERT_TRUE(wait_for_file(p.rec, "reading P"));
+  for (int signo : {SIGUSR2, SIGHUP, SIGUSR2}) {
+    ASSERT_TRUE(p.host.send(signo));
+    std::this_thread::sleep_for(milliseconds(50));
   }
-  {
-    // The host puts back only what the Service Configurator took over when it opened.
-    SCOPED_TRACE("a service's own SIGALRM handler");
-    Probe_Host p("-t 50 -A");
-    ASSERT_TRUE(p.started);
-    ASSERT_TRUE(wait_for_file(p.rec, "timeout P"));
-    ASSERT_TRUE(p.host.send(SIGALRM));
-    EXPECT_TRUE(wait_for_file(p.rec, "alarm P")) << p.host.stderr_text();
-    stop_with_status_zero(p.host);
-  }
-  {
-    // A reload finalises a service that took SIGHUP, which puts back what SIGHUP did when that
-    // service opened; the next SIGHUP must still reload.
-    SCOPED_TRACE("a service that takes SIGHUP");
-    Probe_Host p("-H");
-    ASSERT_TRUE(p.started);
-    ASSERT_TRUE(p.host.wait_for_stderr("is started.\n"));
-    for (size_t reloads = 1; reloads <= 3; ++reloads) {
-      ASSERT_TRUE(p.host.send(SIGHUP));
-      EXPECT_TRUE(wait_for_file(p.rec, "init P", seconds(20), reloads + 1)) << p.host.stderr_text();
-    }
-    stop_with_status_zero(p.host);
-  }
-  {
-    // The Service Configurator's own handler takes SIGHUP while the services open.
-    SCOPED_TRACE("reload asked for during start-up");
-    Probe_Host p("-I 1000");
-    ASSERT_TRUE(p.started);
-    ASSERT_TRUE(p.host.send(SIGHUP));
-    EXPECT_TRUE(p.host.wait_for_stderr("Signal 1 (Hangup) caught, and reconfiguring ... \n"))
-        << p.host.stderr_text();
-    stop_with_status_zero(p.host);
-  }
+  ASSERT_TRUE(wait_for_file(p.rec, "read P"));
+  EXPECT_EQ(1u, lines_starting(p.rec, "read P").size());
+  EXPECT_NE(std::string::npos, lines_starting(p.rec, "read P")[0].find(" ok")) << read_file(p.rec);
+  stop_with_status_zero(p.host);
+  EXPECT_EQ(0u, count_of(p.host.stderr_text(), "Interrupted system call")) << p.host.stderr_text();
 }
+
+// The host puts back only what the Service Configurator took over when it opened.
+void own_alarm_handler(Probe_Host& p)
+{
+  ASSERT_TRUE(wait_for_file(p.rec, "timeout P"));
+  ASSERT_TRUE(p.host.send(SIGALRM));
+  EXPECT_TRUE(wait_for_file(p.rec, "alarm P")) << p.host.stderr_text();
+  stop_with_status_zero(p.host);
+}
+
+// A reload finalises a service that took SIGHUP, which puts back what SIGHUP did when that
+// service opened; the next SIGHUP must still reload.
+void takes_sighup(Probe_Host& p)
+{
+  ASSERT_TRUE(p.host.wait_for_stderr("is started.\n"));
+  for (size_t reloads = 1; reloads <= 3; ++reloads) {
+    ASSERT_TRUE(p.host.send(SIGHUP));
+    EXPECT_TRUE(wait_for_file(p.rec, "init P", seconds(20), reloads + 1)) << p.host.stderr_text();
+  }
+  stop_with_status_zero(p.host);
+}
+
+// The Service Configurator's own handler takes SIGHUP while the services open.
+void reload_during_start_up(Probe_Host& p)
+{
+  ASSERT_TRUE(p.host.send(SIGHUP));
+  EXPECT_TRUE(p.host.wait_for_stderr("Signal 1 (Hangup) caught, and reconfiguring ... \n"))
+      << p.host.stderr_text();
+  stop_with_status_zero(p.host);
+}
+
+const Keep_Row keep_rows[] = {
+  {"BlockingCall", "-t 50 -r 700", {"--reactor", "dev_poll"}, blocking_call},
+  {"OwnAlarmHandler", "-t 50 -A", {}, own_alarm_handler},
+  {"TakesSighup", "-H", {}, takes_sighup},
+  {"ReloadDuringStartUp", "-I 1000", {}, reload_during_start_up},
+};
+
+class ServicesKeep : public ::testing::TestWithParam<Keep_Row>
+{
+};
+
+TEST_P(ServicesKeep, TheirCallsAndDispositions)
+{
+  Probe_Host p(GetParam().probe_options, GetParam().host_options);
+  ASSERT_TRUE(p.started) << p.host.stderr_text();
+  GetParam().exercise(p);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ServicesKeep, ::testing::ValuesIn(keep_rows),
+                         [](const ::testing::TestParamInfo<Keep_Row>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(Signals, StormOfReconfigureAndToggleSignals)
 {

@@ -18,7 +18,7 @@
 // other runs of characters are words: a keyword, else an IDENT when it starts with no digit
 // and holds none of "%-./\~", else a PATHNAME. One letter and ":" open a PATHNAME (a drive).
 // A word holding a quote or "#" ends the check, accepting all before it that is sound.
-#include "starter/conf_grammar.h"
+#include "starter/config/grammar.h"
 
 #include <cstring>
 #include <utility>

@@ -1,6 +1,6 @@
 // The configuration check: the files the Service Configurator is to read, their directives
-// (conf_grammar), and the libraries and factories the "dynamic" ones name.
-#include "starter/conf_check.h"
+// (grammar.h), and the libraries and factories the "dynamic" ones name.
+#include "starter/config/check.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,8 +12,6 @@
 #include <utility>
 
 #include <ace/DLL.h>
-#include <ace/Get_Opt.h>
-#include <ace/Service_Config.h>
 
 namespace {
 
@@ -153,27 +151,13 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
   check_file(path, load ? &loaded : 0, problems);
 }
 
-std::vector<std::string> check_service_config_vector(int argc, char** argv, bool directives,
-                                                     std::vector<Conf_Problem>& problems,
-                                                     Conf_Texts* texts)
+void check_files_and_directives(const std::vector<std::string>& files,
+                                const std::vector<std::string>& directives,
+                                std::vector<Conf_Problem>& problems, Conf_Texts* texts)
 {
-  std::vector<std::string> files;
-  std::vector<std::string> commands;
-  ACE_Get_Opt opt(argc, argv, "bdf:k:nyp:s:S:", 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  for (int c; (c = opt()) != -1;) {
-    if (c == 'f')
-      files.push_back(opt.opt_arg());
-    else if (c == 'S')
-      commands.push_back(opt.opt_arg());
-  }
-  // Without "-f" the Configurator reads its default file, when there is one.
-  if (files.empty() && ::access(ACE_DEFAULT_SVC_CONF, F_OK) == 0)
-    files.push_back(ACE_DEFAULT_SVC_CONF);
   Loaded loaded;
   for (const std::string& f : files)
     check_file(f, &loaded, problems, texts);
-  if (directives)
-    for (const std::string& s : commands)
-      check_text(s, "-S '" + s + "'", &loaded, problems);
-  return files;
+  for (const std::string& s : directives)
+    check_text(s, "-S '" + s + "'", &loaded, problems);
 }

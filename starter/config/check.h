@@ -1,8 +1,8 @@
 /**
- * @file conf_check.h
+ * @file check.h
  *
  * A check of Service Configurator files that applies nothing: the directive language as ACE's
- * parser reads it (conf_grammar.h), then, for each "dynamic" directive, the library found as ACE's loader finds
+ * parser reads it (grammar.h), then, for each "dynamic" directive, the library found as ACE's loader finds
  * it and the factory symbol in it. The library is loaded and unloaded again; no service is
  * created. Problems are collected, never logged here; where the language leaves doubt the
  * check accepts, so it never rejects what the Service Configurator would apply.
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "starter/conf_grammar.h"
+#include "starter/config/grammar.h"
 
 /// "WHERE:LINE: message", or "WHERE: message" for line 0.
 std::string format_problem(const Conf_Problem& p);
@@ -31,12 +31,11 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
 /// The text of each file a check read whole, by path.
 typedef std::map<std::string, std::string> Conf_Texts;
 
-/// Checks what the Service Configurator's vector @a argc / @a argv (argv[0] a program name)
-/// names: each "-f" file in order and, with @a directives, each "-S" directive. Without any
-/// "-f", the default file "svc.conf" when it exists. Returns the files to process, in order;
-/// when @a texts is not null, adds to it the text of each file read whole.
-std::vector<std::string> check_service_config_vector(int argc, char** argv, bool directives,
-                                                     std::vector<Conf_Problem>& problems,
-                                                     Conf_Texts* texts = nullptr);
+/// Checks each of @a files in order and each of the "-S" @a directives, the libraries of all of
+/// them held until the whole check ends, as the Configurator holds them. When @a texts is not
+/// null, adds to it the text of each file read whole.
+void check_files_and_directives(const std::vector<std::string>& files,
+                                const std::vector<std::string>& directives,
+                                std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr);
 
 #endif /* STARTER_CONF_CHECK_H */

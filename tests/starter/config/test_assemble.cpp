@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "starter/open_service_config.h"
+#include "starter/config/assemble.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -1,5 +1,5 @@
 /**
- * @file conf_grammar.h
+ * @file grammar.h
  *
  * The Service Configurator's directive language, read as ACE's own lexer and parser read it,
  * quirks included: the check must accept all they accept. Reading applies nothing; problems

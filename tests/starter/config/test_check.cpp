@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "starter/conf_check.h"
+#include "starter/config/check.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 

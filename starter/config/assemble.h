@@ -1,5 +1,5 @@
 /**
- * @file open_service_config.h
+ * @file assemble.h
  *
  * Builds the Service Configurator's argument vector out of the host's command line: keeps the
  * Configurator's own options in command-line order, drops everything else (the host's long
@@ -59,11 +59,11 @@ inline bool fits_substitution(const char* word);
  * The path that the command-line word @a word names: its one element after quoting and
  * environment substitution, or, when that gives no element or several, @a word as written.
  * A relative result is taken against @a base_dir when it is not null or empty. @a elements,
- * when not null, receives the count of elements. A reference too long to substitute is logged
- * (LM_ERROR) and left as written.
+ * when not null, receives the count of elements. A reference too long to substitute is left as
+ * written, and logged (LM_ERROR) when @a log.
  */
 inline std::string path_of_word(const char* word, const char* base_dir,
-                                size_t* elements = nullptr);
+                                size_t* elements = nullptr, bool log = true);
 
 /// @a path when it is absolute or empty or @a base_dir is null or empty, else @a base_dir, '/'
 /// and @a path.
@@ -144,15 +144,17 @@ inline void append_elements(const char* word, bool substitute, std::vector<std::
 
 /// Appends the elements that ACE's vector makes of the one command-line word @a word. ACE
 /// substitutes each element on its own, so each is measured on its own; when one does not fit,
-/// the word's elements are appended as written, with one record.
-inline void append_substituted(const char* word, std::vector<std::string>& out)
+/// the word's elements are appended as written, with one record when @a log.
+inline void append_substituted(const char* word, std::vector<std::string>& out, bool log = true)
 {
   if (fits_substitution(word)) {
     append_elements(word, true, out);
     return;
   }
-  SCRT_LOG(0, (LM_ERROR, "Left '%.64C...' unsubstituted: its environment reference is longer "
-                         "than %d characters\n", word, ACE_DEFAULT_ARGV_BUFSIZ - 1));
+  if (log) {
+    SCRT_LOG(0, (LM_ERROR, "Left '%.64C...' unsubstituted: its environment reference is longer "
+                           "than %d characters\n", word, ACE_DEFAULT_ARGV_BUFSIZ - 1));
+  }
   append_elements(word, false, out);
 }
 
@@ -163,7 +165,6 @@ inline std::vector<std::string> find_service_config_option(int argc, char** argv
   std::vector<std::string> found;
   ACE_Get_Opt opt(argc, argv, starter_detail::SVC_CONF_OPTIONS, 1, 0,
                   ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
   for (int c; (c = opt()) != -1;)
     if (c == option)
       found.push_back(opt.opt_arg() != 0 ? opt.opt_arg() : "");
@@ -190,10 +191,11 @@ inline std::string absolute_path(const std::string& path, const char* base_dir)
   return joined + path;
 }
 
-inline std::string path_of_word(const char* word, const char* base_dir, size_t* elements)
+inline std::string path_of_word(const char* word, const char* base_dir, size_t* elements,
+                                bool log)
 {
   std::vector<std::string> e;
-  starter_detail::append_substituted(word, e);
+  starter_detail::append_substituted(word, e, log);
   if (elements != 0)
     *elements = e.size();
   return absolute_path(e.size() == 1 ? e[0] : std::string(word), base_dir);
@@ -209,7 +211,6 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
 
   ACE_Get_Opt opt(argc, argv, SVC_CONF_OPTIONS, skip_first_arg ? 1 : 0, 0,
                   ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  opt.long_option("thread-pool", ACE_Get_Opt::ARG_REQUIRED);
 
   if (skip_first_arg)
     words.push_back(Svc_Word{argv[0], SVC_WORD});
@@ -249,7 +250,7 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
         }
         break;
       }
-      default:  // "--thread-pool" and its value, the host's options, stray words
+      default:  // the host's options, stray words
         break;
     }
   }

@@ -1,0 +1,158 @@
+// --check: the run's configuration, words and identity checked; each problem printed once.
+#include "starter/check_command.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <string>
+
+#include <ace/OS_NS_sys_wait.h>
+#include <ace/OS_NS_unistd.h>
+
+#include "starter/capabilities.h"
+#include "starter/config/assemble.h"
+#include "starter/config/pipeline.h"
+#include "starter/host_options.h"
+#include "starter/identity.h"
+
+/// Whether every word of @a argv that goes through environment substitution (the program path
+/// and the arguments of the Service Configurator's options) can take it. Logs nothing: the
+/// assembly of the vector logs each word that cannot.
+static bool words_fit_substitution(int argc, char** argv)
+{
+  bool fit = argc < 1 || fits_substitution(argv[0]);
+  for (char option : {'f', 'k', 'p', 's', 'S'})
+    for (const std::string& w : find_service_config_option(argc, argv, option))
+      fit = fits_substitution(w.c_str()) && fit;
+  return fit;
+}
+
+/// Checks the "-f" word @a word of the command line: it must make exactly one path after
+/// quoting and substitution, and must not still hold an environment reference that names
+/// nothing. Sets @a path to the path the Service Configurator's vector holds for it (made
+/// absolute against @a base_dir), or clears it for a word that cannot take substitution.
+/// Returns false, with one line printed, when there is a problem.
+static bool check_conf_word(const std::string& word, const char* base_dir, std::string& path)
+{
+  path.clear();
+  if (!fits_substitution(word.c_str()))
+    return false;
+  size_t elements = 0;
+  std::string const named = path_of_word(word.c_str(), nullptr, &elements);
+  path = absolute_path(named, base_dir);
+  struct stat st;
+  if (elements != 1)
+    std::fprintf(stderr, "starter: -f '%s': %zu words after quoting and substitution, not one "
+                 "path\n", word.c_str(), elements);
+  else if (word.find('$') != std::string::npos && named.find('$') != std::string::npos &&
+           ::stat(path.c_str(), &st) != 0)
+    std::fprintf(stderr, "starter: -f '%s': an environment reference in it names no "
+                 "variable\n", word.c_str());
+  else
+    return true;
+  return false;
+}
+
+/// Runs @a check as @a identity (resolved) would run it: in a child process that takes the
+/// identity on first, when one is asked for and resolved; in this process otherwise. Returns
+/// what @a check returns (0 or 1), or 1 when the child could not take the identity on (logged
+/// there, as the run would refuse) or ended otherwise. Standard output is flushed first, so
+/// that nothing written before is written twice.
+static int run_as_identity(const Identity_Request& identity, const std::function<int()>& check)
+{
+  std::fflush(stdout);
+  if (!identity_asked(identity) || !identity.resolved.complete)
+    return check();
+  pid_t const pid = ACE_OS::fork();
+  if (pid == 0) {
+    // The child ends here, without the parent's clean-up, which is the parent's to run.
+    int status = 1;
+    if (switch_identity(identity))
+      status = check();
+    else
+      log_incomplete_identity();
+    std::fflush(stdout);
+    ACE_OS::_exit(status);
+  }
+  int status = 0;
+  pid_t waited = -1;
+  // A signal that lands meanwhile must not leave the child running on, unwaited for, while
+  // the check reports a failure it did not find.
+  if (pid > 0)
+    do
+      waited = ACE_OS::waitpid(pid, &status, 0);
+    while (waited == -1 && errno == EINTR);
+  if (pid < 0 || waited != pid) {
+    std::perror("starter: cannot check as the identity the run takes on");
+    return 1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+/// Prints @a p on standard error: a file that cannot be read as "starter: -f PATH: why",
+/// anything else as "FILE:LINE: message".
+static void print_problem(const Conf_Problem& p)
+{
+  static const std::string unread = "cannot be read: ";
+  if (p.line == 0 && p.message.compare(0, unread.size(), unread) == 0)
+    std::fprintf(stderr, "starter: -f %s: %s\n", p.where.c_str(),
+                 p.message.c_str() + unread.size());
+  else
+    std::fprintf(stderr, "%s\n", format_problem(p).c_str());
+}
+
+/// Checks the "-f" words, then assembles and checks the configuration as the run does, relative
+/// paths taken against @a base_dir; prints the vector and each problem. True when all is well.
+static bool check_conf_files(int argc, char** argv, const std::string& base_dir)
+{
+  bool ok = true;
+  // A word that makes no single path is reported as written, and not again as a path.
+  std::set<std::string> reported;
+  for (const std::string& w : find_service_config_option(argc, argv, 'f')) {
+    std::string path;
+    if (!check_conf_word(w, base_dir.c_str(), path)) {
+      ok = false;
+      reported.insert(path);
+    }
+  }
+  Config_Source source;
+  source.argc = argc;
+  source.argv = argv;
+  source.base_dir = base_dir;
+  Checked_Config config;
+  assemble_and_check(source, true, config);
+  for (const std::string& w : config.vector)
+    std::printf("%s\n", w.c_str());
+  for (const Conf_Problem& p : config.problems) {
+    if (p.line == 0 && reported.count(p.where) != 0)
+      continue;
+    print_problem(p);
+    ok = false;
+  }
+  return ok;
+}
+
+int check_service_config(int argc, char** argv)
+{
+  // The host's options as the run reads them, each problem logged; a reactor kind that cannot
+  // be made counts, as it does under --strict.
+  Host_Options host = parse_host_options(argc, argv);
+  bool const reactor_asked = host.reactor != 0 && *host.reactor != 0;
+  bool ok = resolve_host_options(host, argc, argv, false);
+  ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(argc, argv) && ok;
+  // What the run reads, it reads as the identity it switches to.
+  int const files = run_as_identity(host.identity, [&] {
+    int const status = check_conf_files(argc, argv, host.start_dir) ? 0 : 1;
+    if (host.pid_file)
+      std::printf("pid file: %s\n", host.pid_file->c_str());
+    return status;
+  });
+  std::fflush(stdout);
+  ok = check_capability_names(host.identity.capabilities.names) && ok;
+  return ok && files == 0 ? 0 : 1;
+}

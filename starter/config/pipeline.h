@@ -1,0 +1,60 @@
+/**
+ * @file pipeline.h
+ *
+ * The one path from the host's command line to a checked configuration: assemble the Service
+ * Configurator's vector (assemble.h), decide which files it reads, check them (check.h) and
+ * leave out a conf-directory file that cannot be read. --check, the start-up and each reload
+ * all come through here; what they do with the result (print, log, apply) is theirs. Nothing
+ * is logged here but a word too long to substitute (assemble.h).
+ */
+#ifndef STARTER_CONFIG_PIPELINE_H
+#define STARTER_CONFIG_PIPELINE_H
+
+#include <string>
+#include <vector>
+
+#include "starter/config/check.h"
+
+/// The words a configuration is assembled from, re-read by each reload.
+struct Config_Source
+{
+  int argc = 0;
+  char** argv = nullptr;  ///< the host's command line; must outlive every use
+  std::string base_dir;   ///< relative paths are taken against it; empty for the working directory
+};
+
+/// The Service Configurator's vector taken apart.
+struct Vector_Parts
+{
+  std::vector<std::string> options;     ///< the program path and the options but "-f" and "-S"
+  std::vector<std::string> files;       ///< the files to read, in order
+  std::vector<std::string> directives;  ///< the "-S" directives, in order
+};
+
+/// A configuration assembled and checked: what the Service Configurator is handed.
+struct Checked_Config
+{
+  std::vector<std::string> vector;     ///< the Configurator's vector, less the files left out
+  Vector_Parts parts;                  ///< @a vector taken apart, the default file decided
+  Conf_Texts texts;                    ///< the text of each file read whole, by path
+  std::vector<Conf_Problem> problems;  ///< every problem, a left-out file's saying so
+  int errors = 0;                      ///< the problems that are not a left-out file
+};
+
+/**
+ * Assembles the vector for @a source (conf directories expanded anew) into @a out and checks
+ * each file it names, in order, and with @a directives each "-S" directive. Without any "-f" the
+ * file read is the Configurator's default one, when it exists; it is handed over only when the
+ * check could read it, as the Configurator passes over a default file it cannot read. A file of
+ * a conf directory that cannot be read is left out of the vector, so that it does not stop the
+ * Configurator before the files after it.
+ */
+void assemble_and_check(const Config_Source& source, bool directives, Checked_Config& out);
+
+/// Takes the assembled vector @a v apart (each option a word of its own, its argument the next).
+Vector_Parts split_vector(const std::vector<std::string>& v);
+
+/// A null-terminated pointer vector over @a v, valid while @a v is unchanged.
+std::vector<char*> pointer_vector(std::vector<std::string>& v);
+
+#endif /* STARTER_CONFIG_PIPELINE_H */

@@ -1,0 +1,153 @@
+// The host's owner: start-up's open of the services, the loop, and what follows each signal
+// event and each reload.
+#include "starter/host.h"
+
+#include <signal.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include <ace/Event_Handler.h>
+#include <ace/OS_NS_errno.h>
+#include <ace/OS_NS_Thread.h>
+#include <ace/OS_NS_time.h>
+#include <ace/Reactor.h>
+
+#include "scrt/log_macros.h"
+#include "scrt/string_sprintf.h"
+#include "starter/config/apply.h"
+#include "starter/config/assemble.h"
+#include "starter/reload.h"
+#include "starter/reports.h"
+#include "starter/systemd_handler.h"
+
+/// Logs each of @a problems at LM_ERROR as "FILE:LINE: message"; returns their count.
+static int log_conf_problems(const std::vector<Conf_Problem>& problems)
+{
+  for (const Conf_Problem& p : problems)
+    SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));
+  return static_cast<int>(problems.size());
+}
+
+Host::Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor)
+  : source_(source), reconfig_signo_(reconfig_signo), stopping_(false),
+    loop_(reactor, [this] { reload(); }, relay_pending_signals)
+{
+}
+
+int Host::check_configuration(Checked_Config& config)
+{
+  assemble_and_check(source_, true, config);
+  return log_conf_problems(config.problems);
+}
+
+bool Host::open_services(const Checked_Config& config)
+{
+  int const errors = open_service_config_vector(config);
+  if (errors != 0) {
+    int const open = open_service_count();
+    if (errors < 0)
+      SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read: %d "
+                    "service%s open\n", open, open == 1 ? "" : "s"));
+    else
+      SCRT_LOG(-1, (LM_ERROR, "The Service Configurator reported %d error%s: %d service%s open\n",
+                    errors, errors == 1 ? "" : "s", open, open == 1 ? "" : "s"));
+  }
+  reassert_reconfig_handlers(reconfig_signo_);
+  return errors == 0;
+}
+
+void Host::start_notifier()
+{
+  Systemd_Handler* const h = new (std::nothrow) Systemd_Handler;
+  if (h == 0) {
+    ACE_OS::last_error(ENOMEM);
+    return;
+  }
+  // The creator's reference goes on return: a notifier that failed to open dies here, a
+  // running one lives while the reactor holds it.
+  h->reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
+  ACE_Event_Handler_var guard(h);
+  (void)h->open(ACE_Reactor::instance());
+}
+
+size_t Host::start_loop_threads(size_t threads)
+{
+  sigset_t pool_blocked;
+  host_async_signals(pool_blocked, reconfig_signo_);
+  return loop_.start_threads(threads, pool_blocked);
+}
+
+void Host::end_loop_threads()
+{
+  loop_.end_threads();
+}
+
+void Host::run(size_t threads)
+{
+  sigset_t pool_blocked;
+  host_async_signals(pool_blocked, reconfig_signo_);
+  loop_.run(threads, pool_blocked);
+}
+
+void Host::on_stop_signal(int)
+{
+  if (stopping_)
+    return;
+  stopping_ = true;
+  loop_.request_stop();
+  Systemd_Handler::notify("STOPPING=1\n");
+}
+
+void Host::on_reconfig_signal(int)
+{
+  loop_.request_reload();
+}
+
+/// Ends the reload for systemd: READY=1, then @a status as STATUS= (the open services when
+/// null).
+static void notify_reloaded(const char* status)
+{
+  Systemd_Handler::notify("READY=1\n");
+  if (status == 0) {
+    notify_service_status();
+    return;
+  }
+  std::string state;
+  string_sprintf(state, "STATUS=%s\n", status);
+  Systemd_Handler::notify(state.c_str());
+}
+
+void Host::reload()
+{
+  // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
+  // for READY=1.
+  timespec now;
+  ACE_OS::clock_gettime(CLOCK_MONOTONIC, &now);
+  std::string state;
+  string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n",
+                 static_cast<unsigned long long>(now.tv_sec) * 1000000ULL +
+                     static_cast<unsigned long long>(now.tv_nsec) / 1000ULL);
+  Systemd_Handler::notify(state.c_str());
+
+  // Until the dispositions are put back below, a reconfiguration signal waits, blocked,
+  // rather than meet the default action a finalised service may have put back.
+  sigset_t old_mask;
+  hold_relayed_signals(false, reconfig_signo_, &old_mask);
+  Reload_Outcome const outcome = reload_services(source_);
+  log_conf_problems(outcome.problems);
+  if (outcome.stopped)
+    SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
+  // A service finalised by the reload may hand back the signal dispositions it saw when it
+  // opened (ACE's Name_Server sets SIGHUP to its default, so the next reload signal would kill).
+  if (outcome.applied)
+    reassert_reconfig_handlers(reconfig_signo_);
+  ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
+  bool const ok = outcome.applied && outcome.errors == 0;
+  if (ok)
+    SCRT_LOG(0, (LM_INFO, "%s\n", outcome.summary.c_str()));
+  else
+    SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
+  notify_reloaded(ok ? 0 : outcome.summary.c_str());
+}

@@ -1,0 +1,76 @@
+/**
+ * @file host.h
+ *
+ * The host's owner: the configuration source the reloads re-read, the stop and reload
+ * requests (through its event loop), the Service Configurator's "-s" signal, and what systemd
+ * is told. The signal relay hands it events; it turns them into requests, runs the loop, and
+ * acts on each reload's outcome: logs it, puts back the signal dispositions, tells systemd.
+ * Everything here runs on the main thread, or on a loop thread while the main thread waits.
+ */
+#ifndef STARTER_HOST_H
+#define STARTER_HOST_H
+
+#include <cstddef>
+
+#include "starter/config/pipeline.h"
+#include "starter/event_loop.h"
+#include "starter/signals.h"
+
+class ACE_Reactor;
+
+/**
+ * @class Host
+ *
+ * @brief One per process, made by main() once the process-wide reactor exists.
+ */
+class Host : public Signal_Events
+{
+public:
+  /// A host reading its configuration from @a source, reconfiguring on SIGHUP and on
+  /// @a reconfig_signo (the Service Configurator's checked "-s", 0 for none), running its loop
+  /// on @a reactor.
+  Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor);
+
+  /// Assembles and checks the configuration, the "-S" directives too, into @a config and logs
+  /// each problem at LM_ERROR. Returns the count of problems.
+  int check_configuration(Checked_Config& config);
+
+  /// Has the Service Configurator open the services of @a config (see config/apply.h) and puts
+  /// back the dispositions the open took over. True when the
+  /// Configurator reports no error; otherwise one LM_ERROR with the count.
+  bool open_services(const Checked_Config& config);
+
+  /// Starts the systemd notifier on the reactor; a host without one runs on, unnotified.
+  void start_notifier();
+
+  /// Starts the pool of @a threads (more than one) event-loop threads, kept until the loop
+  /// ends; returns how many started (see Event_Loop::start_threads). Once the services are open.
+  size_t start_loop_threads(size_t threads);
+
+  /// Ends the pool's threads, for a start that stops before run().
+  void end_loop_threads();
+
+  /// Runs the event loop on the pool, or on the calling thread, until a stop, reloading when
+  /// asked. The stop deadline still runs: it covers the finalisation that follows.
+  void run(size_t threads);
+
+  /// The first stop ends the loop and tells systemd STOPPING=1; later ones do nothing more.
+  void on_stop_signal(int signo) override;
+  /// Asks the loop for a reload.
+  void on_reconfig_signal(int signo) override;
+
+private:
+  /// Tells systemd RELOADING=1, reloads, then logs the outcome, puts back the dispositions
+  /// the finalised services may have taken, and tells systemd READY=1 and a STATUS=. Runs with
+  /// the loop ended on every thread.
+  void reload();
+
+  Config_Source const source_;
+  /// The Service Configurator's "-s" signal, 0 for none.
+  int const reconfig_signo_;
+  /// Set by the first stop signal; read and written by the loop only.
+  bool stopping_;
+  Event_Loop loop_;
+};
+
+#endif /* STARTER_HOST_H */
