@@ -61,23 +61,23 @@ static bool check_conf_word(const std::string& word, const char* base_dir, std::
 /// Runs @a check as @a identity (resolved) would run it: in a child process that takes the
 /// identity on first, when one is asked for and resolved; in this process otherwise. Returns
 /// what @a check returns (0 or 1), or 1 when the child could not take the identity on (logged
-/// there, as the run would refuse) or ended otherwise. Standard output is flushed first, so
-/// that nothing written before is written twice.
-static int run_as_identity(const Identity_Request& identity, const std::function<int()>& check)
+/// there, as the run would refuse) or ended otherwise. The child returns as well, with its own
+/// status and @a child set: it is then to do nothing more but end with that status. Standard
+/// output is flushed first, so that nothing written before is written twice.
+static int run_as_identity(const Identity_Request& identity, const std::function<int()>& check,
+                           bool& child)
 {
+  child = false;
   std::fflush(stdout);
   if (!identity_asked(identity) || !identity.resolved.complete)
     return check();
   pid_t const pid = ACE_OS::fork();
   if (pid == 0) {
-    // The child ends here, without the parent's clean-up, which is the parent's to run.
-    int status = 1;
+    child = true;
     if (switch_identity(identity))
-      status = check();
-    else
-      log_incomplete_identity();
-    std::fflush(stdout);
-    ACE_OS::_exit(status);
+      return check();
+    log_incomplete_identity();
+    return 1;
   }
   int status = 0;
   pid_t waited = -1;
@@ -146,12 +146,15 @@ int check_service_config(int argc, char** argv)
   bool ok = resolve_host_options(host, argc, argv, false);
   ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(argc, argv) && ok;
   // What the run reads, it reads as the identity it switches to.
+  bool child = false;
   int const files = run_as_identity(host.identity, [&] {
     int const status = check_conf_files(argc, argv, host.start_dir) ? 0 : 1;
     if (host.pid_file)
       std::printf("pid file: %s\n", host.pid_file->c_str());
     return status;
-  });
+  }, child);
+  if (child)
+    return files;
   std::fflush(stdout);
   ok = check_capability_names(host.identity.capabilities.names) && ok;
   return ok && files == 0 ? 0 : 1;

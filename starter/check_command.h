@@ -13,7 +13,10 @@
 
 /// Checks the run @a argc / @a argv asks for: the host's options, the words that go through
 /// substitution, the configuration with its libraries and factories, and the capability names.
-/// Returns 0 when all is well, 1 otherwise.
+/// Returns 0 when all is well, 1 otherwise. When the run switches identity, the configuration
+/// is checked in a child process that takes it on, and that child returns from here too, with
+/// its own status: the caller must end the process with the status returned, doing nothing
+/// else first.
 int check_service_config(int argc, char** argv);
 
 #endif /* STARTER_CHECK_COMMAND_H */

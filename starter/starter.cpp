@@ -97,6 +97,7 @@ int main(int argc, ACE_TCHAR** argv)
   install_journal_log();
 
   Operator_Options const operator_options = parse_operator_options(argc, argv);
+  // --check's child process, which checks as the run's identity, ends here too.
   int const answered = run_operator_options(operator_options, argc, argv);
   if (answered >= 0)
     return answered;
