@@ -36,8 +36,8 @@ public:
   int check_configuration(Checked_Config& config);
 
   /// Has the Service Configurator open the services of @a config (see config/apply.h) and puts
-  /// back the dispositions the open took over. True when the
-  /// Configurator reports no error; otherwise one LM_ERROR with the count.
+  /// back the dispositions the open took over. True when the Configurator reports no error;
+  /// otherwise one LM_ERROR with the count.
   bool open_services(const Checked_Config& config);
 
   /// Starts the systemd notifier on the reactor; a host without one runs on, unnotified.
