@@ -1,4 +1,5 @@
-// Writing the pid file safely, holding it while the host runs, and removing it again.
+// Writing the pid file safely, holding it while the host runs, and removing it again with the
+// reload record beside it.
 //
 // The lock is an flock() on the file itself, taken on the fresh file before it is renamed into
 // place and held through the descriptor kept open until the host ends. The check for another
@@ -26,8 +27,10 @@
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
 
-/// The one pid file the process holds, for remove_pid_file_at_death(); null when none.
+/// The one pid file the process holds, its reload record and its descriptor, for
+/// remove_pid_file_at_death(); null when none.
 static const char* volatile held_path = 0;
+static const char* volatile held_record = 0;
 static volatile int held_fd = -1;
 
 /// The text of this process's pid file.
@@ -71,6 +74,41 @@ Pid_File::~Pid_File()
   remove();
 }
 
+const char* replace_file(const std::string& path, const std::string& text)
+{
+  // mkstemp creates exclusively, so nothing planted at the temporary name is followed either.
+  std::string tmp = path + ".XXXXXX";
+  ACE_HANDLE const fd = path.empty() ? ACE_INVALID_HANDLE : ACE_OS::mkstemp(&tmp[0]);
+  if (fd == ACE_INVALID_HANDLE) {
+    if (path.empty())
+      ACE_OS::last_error(ENOENT);
+    return "create";
+  }
+  const char* failed = 0;
+  if (::fchmod(fd, 0644) != 0)
+    failed = "set the mode of";
+  else if (ACE::write_n(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    failed = "write";
+  int err = ACE_OS::last_error();
+  if (ACE_OS::close(fd) != 0 && failed == 0) {
+    failed = "write";
+    err = ACE_OS::last_error();
+  }
+  if (failed == 0 && ACE_OS::rename(tmp.c_str(), path.c_str()) != 0) {
+    failed = "rename into place";
+    err = ACE_OS::last_error();
+  }
+  if (failed != 0)
+    ACE_OS::unlink(tmp.c_str());
+  ACE_OS::last_error(err);
+  return failed;
+}
+
+std::string reload_record_path(const std::string& pid_file)
+{
+  return pid_file + ".reload";
+}
+
 bool Pid_File::write(const std::optional<std::string>& path)
 {
   if (!path)
@@ -110,8 +148,10 @@ bool Pid_File::write(const std::optional<std::string>& path)
     ::close(dir);  // drops the directory's lock
   if (failed == 0) {
     path_ = *path;
+    record_path_ = reload_record_path(path_);
     fd_ = fd;
     held_fd = fd_;
+    held_record = record_path_.c_str();
     held_path = path_.c_str();
     return true;
   }
@@ -133,6 +173,7 @@ bool Pid_File::write(const std::optional<std::string>& path)
 int remove_pid_file_at_death()
 {
   const char* const path = held_path;
+  const char* const record = held_record;
   int const fd = held_fd;
   held_path = 0;
   if (path == 0 || fd < 0)
@@ -142,6 +183,8 @@ int remove_pid_file_at_death()
   if (::fstat(fd, &mine) != 0 || ::lstat(path, &there) != 0 || mine.st_dev != there.st_dev ||
       mine.st_ino != there.st_ino)
     return 0;
+  if (record != 0)
+    (void)::unlink(record);
   return ::unlink(path) == 0 ? 0 : errno;
 }
 
@@ -165,4 +208,5 @@ void Pid_File::remove()
   ::close(fd_);  // the lock goes with it, after the file is gone
   fd_ = -1;
   path_.clear();
+  record_path_.clear();
 }

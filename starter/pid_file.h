@@ -16,6 +16,18 @@
 #include <string>
 
 /**
+ * Puts @a text at @a path: written whole under a fresh name beside it, mode 0644, then renamed
+ * into place. Returns null when it is in place; otherwise the step that failed ("create",
+ * "set the mode of", "write", "rename into place"), with errno telling why and nothing left
+ * behind. Logs nothing.
+ */
+const char* replace_file(const std::string& path, const std::string& text);
+
+/// The reload record's path beside the pid file @a pid_file (see reload_record.h): a file the
+/// pid file's owner removes with it.
+std::string reload_record_path(const std::string& pid_file);
+
+/**
  * @class Pid_File
  *
  * @brief The pid file one process wrote and holds, removed again when the object dies.
@@ -33,13 +45,14 @@ public:
   /// be written, or (EWOULDBLOCK) when another running host holds the file at @a path.
   bool write(const std::optional<std::string>& path);
 
-  /// Removes the file written, when the path still names it: another host may have taken the
-  /// path over since. A removal that fails is logged.
+  /// Removes the file written, when the path still names it (another host may have taken the
+  /// path over since), and the reload record beside it. A removal that fails is logged.
   void remove();
 
 private:
-  std::string path_;  ///< the file written; empty when none is
-  int fd_ = -1;       ///< the file written, open (and locked) while the host runs
+  std::string path_;         ///< the file written; empty when none is
+  std::string record_path_;  ///< the reload record beside it
+  int fd_ = -1;              ///< the file written, open (and locked) while the host runs
 };
 
 /// Async-signal-safe, for the ways the host dies without unwinding (a fatal signal, the stop

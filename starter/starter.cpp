@@ -28,6 +28,7 @@
 #include "starter/journal_log.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
+#include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
 #include "starter/stop_deadline.h"
@@ -141,9 +142,11 @@ int main(int argc, ACE_TCHAR** argv)
   // Only now that the stop and reload signals are taken: a supervisor may signal as soon as
   // the file appears. Another running host's file refuses the start even without --strict.
   Pid_File pid_file;
-  if (!pid_file.write(host_options.pid_file) &&
-      (operator_options.strict || ACE_OS::last_error() == EWOULDBLOCK))
+  bool const pid_written = pid_file.write(host_options.pid_file);
+  if (!pid_written && (operator_options.strict || ACE_OS::last_error() == EWOULDBLOCK))
     return 1;
+  if (pid_written && host_options.pid_file)
+    set_reload_record(*host_options.pid_file);
   Checked_Config config;
   int const errors = host.check_configuration(config);
   if (errors != 0 && operator_options.strict) {
