@@ -8,9 +8,8 @@
 Reload_Outcome reload_services(const Config_Source& source)
 {
   Reload_Outcome outcome;
-  Checked_Config config;
+  Checked_Config& config = outcome.config;
   assemble_and_check(source, false, config);
-  outcome.problems = config.problems;
   if (config.errors != 0) {
     outcome.errors = config.errors;
     string_sprintf(outcome.summary, "Reload refused: %d error%s; the running services are unchanged",

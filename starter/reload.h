@@ -17,7 +17,7 @@
 /// What a reload did.
 struct Reload_Outcome
 {
-  std::vector<Conf_Problem> problems;  ///< what the check found, left-out files' included
+  Checked_Config config;  ///< what the check found
   bool applied = false;   ///< the Configurator applied the configuration (the check passed)
   bool stopped = false;   ///< applied, and the Configurator stopped at a file it could not read
   int errors = 0;         ///< the check's errors when not applied, else the Configurator's

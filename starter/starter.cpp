@@ -136,6 +136,7 @@ int main(int argc, ACE_TCHAR** argv)
   source.argc = argc;
   source.argv = argv;
   source.base_dir = host_options.start_dir;
+  source.strict = operator_options.strict;
   Host host(source, host_options.reconfig_signal, ACE_Reactor::instance());
   if (!init_signal_handlers(host))
     return 1;

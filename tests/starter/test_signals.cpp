@@ -488,8 +488,8 @@ TEST(Signals, StopFinalisesEveryServiceWhateverOneDoes)
     // Exceptions from fini: each logged with its service's name, every service finalised.
     Temp_Dir d;
     std::string const rec = d / "rec";
-    std::string const conf = d.write("x.conf", probe_line("A", rec, "-X std") +
-                                                   probe_line("B", rec, "-X int") +
+    std::string const conf = d.write("x.conf", probe_line("A", rec, "-T std") +
+                                                   probe_line("B", rec, "-T int") +
                                                    probe_line("C", rec));
     Host_Process h;
     ASSERT_TRUE(h.start({"-f", conf}, leaks_by_design()));
