@@ -22,6 +22,8 @@
 
 #include "scrt/inline_util.h"
 
+#include "starter/config/library_symbols.h"
+
 namespace {
 
 /// Libraries the check loaded, held until the whole check ends: a library may need symbols
@@ -49,6 +51,23 @@ std::string factory_symbol(const Conf_Dynamic& d)
   return d.symbol;
 }
 
+/// The problem in ACE's loader's report @a why when it is a symbol the library leaves
+/// unresolved ("FILE: undefined symbol: NAME"), else empty.
+std::string unresolved_symbol(const Conf_Dynamic& d, const std::string& why)
+{
+  static const char marker[] = ": undefined symbol: ";
+  size_t const at = why.find(marker);
+  if (at == std::string::npos)
+    return std::string();
+  size_t const file = why.rfind("; ", at) == std::string::npos ? 0 : why.rfind("; ", at) + 2;
+  size_t const name = at + sizeof marker - 1;
+  std::string const symbol = why.substr(name, why.find_first_of(",;", name) - name);
+  std::string const readable = demangled(symbol);
+  return "service " + d.name + ": library '" + d.path + "' (" + why.substr(file, at - file) +
+         ") leaves symbol '" + symbol + "'" + (readable != symbol ? " (" + readable + ")" : "") +
+         " unresolved: link it with the library that defines it";
+}
+
 /// The ELF type of the symbol at @a address (STT_FUNC, STT_OBJECT...), or -1 when the loader
 /// cannot tell.
 int symbol_type(void* address)
@@ -62,28 +81,33 @@ int symbol_type(void* address)
 }
 
 /// Loads the library of @a d through ACE's loader, into @a loaded, and looks up its factory:
-/// a function for "symbol()", the service object itself otherwise.
+/// a function for "symbol()", the service object itself otherwise. Each symbol the library
+/// needs is bound at once, so one that nothing defines is found here.
 void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
                    std::vector<Conf_Problem>& problems)
 {
   loaded.dlls_.emplace_back(new ACE_DLL);
   ACE_DLL& dll = *loaded.dlls_.back();
-  if (dll.open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
+  int const lazy = ACE_DEFAULT_SHLIB_MODE;
+  if (dll.open(d.path.c_str(), (lazy & ~RTLD_LAZY) | RTLD_NOW, true) == -1) {
     // The loader tells one reason per name it tried, a line each.
     std::string why = dll.error() != 0 ? dll.error() : "not found";
     while (!why.empty() && why.back() == '\n')
       why.pop_back();
     for (size_t nl; (nl = why.find('\n')) != std::string::npos;)
       why.replace(nl, 1, "; ");
-    problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": cannot load library '" +
-                                                       d.path + "': " + why});
+    std::string const unresolved = unresolved_symbol(d, why);
+    problems.push_back(Conf_Problem{where, d.line, !unresolved.empty() ? unresolved :
+        "service " + d.name + ": cannot load library '" + d.path + "': " + why});
     return;
   }
   std::string const symbol = factory_symbol(d);
   void* const address = dll.symbol(symbol.c_str());
   if (address == 0) {
+    std::string const mangled = mangled_function_named(dll.get_handle(), d.symbol);
     problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": library '" + d.path +
-                                                       "' has no symbol '" + symbol + "'"});
+        "' has no symbol '" + symbol + "'" + (mangled.empty() ? std::string() :
+        ", only the C++ function '" + mangled + "': declare it extern \"C\"")});
     return;
   }
   // The Configurator calls a factory and takes an object's address for the service: the
@@ -96,7 +120,7 @@ void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& load
                                   d.path + (d.function ? "' is no function: the Service "
                                   "Configurator would call it and crash" : "' is a function, "
                                   "not an object: the Service Configurator would take its code "
-                                  "for the service and crash"), true});
+                                  "for the service and crash; write '" + symbol + "()'"), true});
 }
 
 /// @a text with each library named by a relative path ("lib/x.so", "./x.so") in @a dynamics

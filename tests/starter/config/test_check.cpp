@@ -146,9 +146,32 @@ TEST(ConfCheck, ReportsEachKindOfErrorWithItsLine)
 TEST(ConfCheck, FindsLibrariesAsTheLoaderDoesAndTheirFactories)
 {
   std::string const probe = PROBE_SERVICE_LIBRARY;
-  EXPECT_EQ("", problems_of("dynamic P Service_Object * " + probe + ":_make_Probe_Service()", true));
-  EXPECT_EQ("f.conf:2: service P: library '" + probe + "' has no symbol '_make_Nothing'\n",
-            problems_of("\ndynamic P Service_Object * " + probe + ":_make_Nothing()", true));
+  std::string const faulty = FAULTY_SERVICE_LIBRARY;
+  std::string const unresolved = FAULTY_UNRESOLVED_LIBRARY;
+  struct Row
+  {
+    std::string text;
+    std::string problem;
+  } const rows[] = {
+      {"dynamic P Service_Object * " + probe + ":_make_Probe_Service()", ""},
+      {"\ndynamic P Service_Object * " + probe + ":_make_Nothing()",
+       "f.conf:2: service P: library '" + probe + "' has no symbol '_make_Nothing'"},
+      // The newcomer's mistakes, each with its remedy.
+      {"dynamic P Service_Object * " + probe + ":_make_Probe_Service",
+       "f.conf:1: service P: '_make_Probe_Service' in '" + probe + "' is a function, not an "
+       "object: the Service Configurator would take its code for the service and crash; write "
+       "'_make_Probe_Service()'"},
+      {"dynamic F Service_Object * " + faulty + ":_make_Faulty_Service()",
+       "f.conf:1: service F: library '" + faulty + "' has no symbol '_make_Faulty_Service', only "
+       "the C++ function '_make_Faulty_Service(void (**)(void*))': declare it extern \"C\""},
+      {"dynamic U Service_Object * " + unresolved + ":_make_Faulty_C()",
+       "f.conf:1: service U: library '" + unresolved + "' (" + unresolved + ") leaves symbol "
+       "'faulty_missing_helper' unresolved: link it with the library that defines it"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    EXPECT_EQ(r.problem.empty() ? "" : r.problem + "\n", problems_of(r.text, true));
+  }
   std::string const missing = problems_of("dynamic M Service_Object * no_such_lib:_make_M()", true);
   EXPECT_EQ(0u, missing.find("f.conf:1: service M: cannot load library 'no_such_lib': ")) << missing;
   EXPECT_NE(std::string::npos, missing.find("libno_such_lib.so")) << "every name tried: " << missing;
@@ -189,6 +212,14 @@ TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
       {"dynamic P Service_Object * " + std::string(PROBE_SERVICE_LIBRARY) + ":_make_Nothing()",
        "bad.conf:1: service P: library"},
       {"dynamic M Service_Object * no_such_lib:_make_M()", "bad.conf:1: service M: cannot load"},
+      // The newcomer's mistakes, with their remedies (a function named without "()" is among
+      // the configurations that would crash the host, in test_config_hazards).
+      {"dynamic F Service_Object * " + std::string(FAULTY_SERVICE_LIBRARY) +
+           ":_make_Faulty_Service()", "bad.conf:1: service F: library '" FAULTY_SERVICE_LIBRARY
+       "' has no symbol '_make_Faulty_Service', only the C++ function"},
+      {"dynamic U Service_Object * " + std::string(FAULTY_UNRESOLVED_LIBRARY) + ":_make_Faulty_C()",
+       "bad.conf:1: service U: library '" FAULTY_UNRESOLVED_LIBRARY "' (" FAULTY_UNRESOLVED_LIBRARY
+       ") leaves symbol 'faulty_missing_helper' unresolved"},
   };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.text);
