@@ -2,24 +2,24 @@
 // event and each reload.
 #include "starter/host.h"
 
+#include <signal.h>
+
 #include <new>
 #include <string>
 #include <vector>
 
 #include <ace/Event_Handler.h>
 #include <ace/OS_NS_errno.h>
-#include <ace/OS_NS_stdlib.h>
+#include <ace/OS_NS_Thread.h>
 #include <ace/Reactor.h>
 
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
 #include "starter/config/assemble.h"
-#include "starter/journal_log.h"
 #include "starter/reload.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
-#include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
 
 /// Logs each problem of @a config as "FILE:LINE: message", at LM_ERROR (a warning at
@@ -38,9 +38,10 @@ static int log_conf_problems(const Checked_Config& config, bool strict)
   return errors;
 }
 
-Host::Host(const Config_Source& source, ACE_Reactor* reactor, const char* reactor_kind,
-           size_t threads)
-  : source_(source), reconfig_signo_(0), stopping_(false), loop_(reactor, [this] { reload(); })
+Host::Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor,
+           const char* reactor_kind, size_t threads)
+  : source_(source), reconfig_signo_(reconfig_signo), stopping_(false),
+    loop_(reactor, [this] { reload(); }, relay_pending_signals)
 {
   record_.reactor = reactor_kind;
   record_.threads = threads;
@@ -68,16 +69,8 @@ void Host::check_now(Checked_Config& config) const
 
 bool Host::open_services(const Checked_Config& config)
 {
-  // The last "-s" counts, read as the Configurator reads it.
-  std::vector<std::string> v = config.vector;
-  std::vector<char*> p = pointer_vector(v);
-  std::vector<std::string> const s =
-      find_service_config_option(static_cast<int>(v.size()), p.data(), 's');
-  reconfig_signo_ = s.empty() ? 0 : ACE_OS::atoi(s.back().c_str());
   record_.configured(config, ACE_OS::time(0));
   int const errors = open_service_config_vector(config);
-  // The Configurator's open turns ACE's plain standard-error output back on.
-  reassert_journal_log();
   if (errors != 0) {
     int const open = open_service_count();
     if (errors < 0)
@@ -105,12 +98,23 @@ void Host::start_notifier()
   (void)h->open(ACE_Reactor::instance());
 }
 
+size_t Host::start_loop_threads(size_t threads)
+{
+  sigset_t pool_blocked;
+  host_async_signals(pool_blocked, reconfig_signo_);
+  return loop_.start_threads(threads, pool_blocked);
+}
+
+void Host::end_loop_threads()
+{
+  loop_.end_threads();
+}
+
 void Host::run(size_t threads)
 {
   sigset_t pool_blocked;
   host_async_signals(pool_blocked, reconfig_signo_);
   loop_.run(threads, pool_blocked);
-  cancel_stop_deadline();
 }
 
 void Host::on_stop_signal(int)
@@ -151,6 +155,10 @@ Reload_Outcome Host::reload()
   string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n", began);
   Systemd_Handler::notify(state.c_str());
 
+  // Until the dispositions are put back below, a reconfiguration signal waits, blocked,
+  // rather than meet the default action a finalised service may have put back.
+  sigset_t old_mask;
+  hold_relayed_signals(false, reconfig_signo_, &old_mask);
   Reload_Outcome outcome = reload_services(source_);
   log_conf_problems(outcome.config, source_.strict);
   if (outcome.stopped)
@@ -159,6 +167,7 @@ Reload_Outcome Host::reload()
   // opened (ACE's Name_Server sets SIGHUP to its default, so the next reload signal would kill).
   if (outcome.applied)
     reassert_reconfig_handlers(reconfig_signo_);
+  ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
   bool const ok = outcome.applied && outcome.errors == 0;
   if (ok)
     SCRT_LOG(0, (LM_INFO, "%s\n", outcome.summary.c_str()));

@@ -28,17 +28,20 @@ class ACE_Reactor;
 class Host : public Signal_Events
 {
 public:
-  /// A host reading its configuration from @a source, running its loop on @a reactor, of the
-  /// kind @a reactor_kind ("--reactor"; null for ACE's default) with @a threads threads.
-  Host(const Config_Source& source, ACE_Reactor* reactor, const char* reactor_kind, size_t threads);
+  /// A host reading its configuration from @a source, reconfiguring on SIGHUP and on
+  /// @a reconfig_signo (the Service Configurator's checked "-s", 0 for none), running its loop
+  /// on @a reactor, of the kind @a reactor_kind ("--reactor"; null for ACE's default) with
+  /// @a threads threads.
+  Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor,
+       const char* reactor_kind, size_t threads);
 
   /// Assembles and checks the configuration, the "-S" directives too, into @a config and logs
   /// each problem at LM_ERROR. Returns the count of problems.
   int check_configuration(Checked_Config& config);
 
-  /// Has the Service Configurator open the services of @a config (see config/apply.h), takes
-  /// the "-s" signal from it and puts back the dispositions the open took over. True when the
-  /// Configurator reports no error; otherwise one LM_ERROR with the count.
+  /// Has the Service Configurator open the services of @a config (see config/apply.h) and puts
+  /// back the dispositions the open took over. True when the Configurator reports no error;
+  /// otherwise one LM_ERROR with the count.
   bool open_services(const Checked_Config& config);
 
   /// Assembles and checks the configuration as a reload would (conf directories read anew, no
@@ -48,8 +51,15 @@ public:
   /// Starts the systemd notifier on the reactor; a host without one runs on, unnotified.
   void start_notifier();
 
-  /// Runs the event loop on @a threads threads until a stop, reloading when asked; then a
-  /// stop can no longer time out.
+  /// Starts the pool of @a threads (more than one) event-loop threads, kept until the loop
+  /// ends; returns how many started (see Event_Loop::start_threads). Once the services are open.
+  size_t start_loop_threads(size_t threads);
+
+  /// Ends the pool's threads, for a start that stops before run().
+  void end_loop_threads();
+
+  /// Runs the event loop on the pool, or on the calling thread, until a stop, reloading when
+  /// asked. The stop deadline still runs: it covers the finalisation that follows.
   void run(size_t threads);
 
   /// The first stop ends the loop and tells systemd STOPPING=1; later ones do nothing more.
@@ -73,8 +83,8 @@ public:
 private:
   Host_Record record_;
   Config_Source const source_;
-  /// The Service Configurator's "-s" signal, 0 for none; set when the services open.
-  int reconfig_signo_;
+  /// The Service Configurator's "-s" signal, 0 for none.
+  int const reconfig_signo_;
   /// Set by the first stop signal; read and written by the loop only.
   bool stopping_;
   Event_Loop loop_;

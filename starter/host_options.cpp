@@ -1,6 +1,8 @@
 // The host's own options, their checks, and the reactor they ask for.
 #include "starter/host_options.h"
 
+#include <signal.h>
+
 #include <ace/ACE.h>
 #include <ace/Get_Opt.h>
 #include <ace/Log_Msg.h>
@@ -78,8 +80,8 @@ static bool resolve_threads(Host_Options& o)
   }
   o.threads = n;
   if (o.threads > max_threads) {
-    SCRT_LOG(0, (LM_WARNING, "Asked for %Q threads, using the maximum of %u\n",
-                 static_cast<ACE_UINT64>(o.threads), static_cast<unsigned>(max_threads)));
+    SCRT_LOG(0, (LM_WARNING, "Asked for %C threads, using the maximum of %u\n",
+                 o.threads_text, static_cast<unsigned>(max_threads)));
     o.threads = max_threads;
   }
   return true;
@@ -118,10 +120,35 @@ static bool resolve_reactor(Host_Options& o, bool strict)
   return true;
 }
 
+/// Reads the last "-s" of @a argc / @a argv into @a o.reconfig_signal; false, logged, when it
+/// names no signal the host could take for reconfiguration.
+static bool resolve_reconfig_signal(Host_Options& o, int argc, char** argv)
+{
+  std::vector<std::string> const s = find_service_config_option(argc, argv, 's');
+  if (s.empty())
+    return true;
+  const char* end = 0;
+  int const signo = natoi<int>(s.back().c_str(), nullptr, &end);
+  // SIGKILL and SIGSTOP cannot be caught, the C library keeps those between the classic and
+  // the real-time signals, and SIGRTMAX is the stop deadline's.
+  bool const valid = ACE_OS::last_error() == 0 && *end == 0 && signo > 0 && signo < SIGRTMAX &&
+                     signo != SIGKILL && signo != SIGSTOP && !(signo >= 32 && signo < SIGRTMIN);
+  if (!valid) {
+    SCRT_LOG(0, (LM_ERROR, "Invalid -s '%C': not a signal the host can reconfigure on (1 to %d, "
+                           "not SIGKILL, SIGSTOP or the C library's own; %d is the stop "
+                           "deadline's)\n",
+                 s.back().c_str(), SIGRTMAX - 1, SIGRTMAX));
+    return false;
+  }
+  o.reconfig_signal = signo;
+  return true;
+}
+
 bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict)
 {
   // The kind is checked against a well-formed count only.
   bool ok = resolve_threads(o) && resolve_reactor(o, strict);
+  ok = resolve_reconfig_signal(o, argc, argv) && ok;
   if (!resolve_identity(o.identity)) {
     log_incomplete_identity();
     ok = false;

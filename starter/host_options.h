@@ -34,6 +34,7 @@ struct Host_Options
   std::string control_path;            ///< control, made absolute against start_dir
   const char* control_group = nullptr; ///< "--control-group": a group also allowed to control
   gid_t control_gid = static_cast<gid_t>(-1);  ///< control_group, once resolved
+  int reconfig_signal = 0;             ///< the last "-s" signal, 0 when none is given
 };
 
 /// Reads the host's options out of @a argc / @a argv (only read).
@@ -44,9 +45,11 @@ Host_Options parse_host_options(int argc, char** argv);
  * must be a plain decimal count (one that overflows is taken as the most there may be, and
  * more than 1024 as 1024, with a warning); a reactor kind that cannot be made is dropped for
  * ACE's default reactor; kinds that let only one thread run their loop (and the default
- * reactor) run one, with one warning when more were asked for. Resolves the identity's names,
- * the starting directory and the pid file's path. Returns false when the host must not start:
- * a malformed count, an identity that does not resolve (with the refusal record), or, when
+ * reactor) run one, with one warning when more were asked for. The Service Configurator's
+ * last "-s" must name a signal the host can reconfigure on: a decimal number of a signal a
+ * process may handle, other than the one the stop deadline uses. Resolves the identity's
+ * names, the starting directory and the pid file's path. Returns false when the host must not start:
+ * a malformed count or "-s", an identity that does not resolve (with the refusal record), or, when
  * @a strict, a reactor kind that cannot be made.
  */
 bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict);

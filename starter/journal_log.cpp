@@ -1,26 +1,49 @@
-// The journal's log backend: ACE's own record text, with "<N>" before each of its lines.
+// The journal's priorities on ACE's own standard-error output.
 //
-// ACE calls the backend under its logging lock, from any thread and from the fatal-signal
-// handler too, so the backend allocates nothing: it formats into stack buffers and writes
-// with write(2).
+// ACE prints a record to standard error through ACE_Log_Record::print (record, FILE*), both
+// for its own logging (while the STDERR flag is set) and where a logging service passes on a
+// record it received. That one function is the only place that still knows the record's
+// priority, so the host defines it (the executable's definition takes precedence over the
+// library's) and, for standard error under the journal, prints the record with "<N>" before
+// each line; everything else goes to ACE's own definition. The flags are left alone: services
+// decide by them whether to print at all (ACE's logging handler passes records on only while
+// STDERR is set).
+//
+// ACE prints under its logging lock, from any thread and from the fatal-signal handler too, so
+// this path allocates nothing: it formats into stack buffers and writes with write(2).
 #include "starter/journal_log.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <new>
 #include <string>
 
+#include <ace/Log_Category.h>
 #include <ace/Log_Msg.h>
-#include <ace/Log_Msg_Backend.h>
 #include <ace/Log_Record.h>
 
 #include "scrt/environ.h"
 #include "scrt/natoi.h"
 
 namespace {
+
+/// ACE's own ACE_Log_Record::print (FILE*), called with the record as its first argument.
+typedef int (*print_t)(ACE_Log_Record*, const ACE_TCHAR*, u_long, FILE*);
+
+/// Set once by install_journal_log(), before any thread but the main one runs.
+bool journal_on = false;
+
+/// The library's definition, looked up at the first print.
+print_t ace_print()
+{
+  static print_t const next = reinterpret_cast<print_t>(
+      ::dlsym(RTLD_NEXT, "_ZN14ACE_Log_Record5printEPKcmP8_IO_FILE"));
+  return next;
+}
 
 /// The syslog priority the journal reads for ACE priority @a p.
 char journal_priority(unsigned long p)
@@ -58,48 +81,32 @@ bool has_priority(const char* p, size_t n)
   return n >= 3 && p[0] == '<' && p[1] >= '0' && p[1] <= '7' && p[2] == '>';
 }
 
-class Journal_Backend : public ACE_Log_Msg_Backend
+/// Writes @a text to standard error with "<@a priority>" before each line that has none.
+void write_prefixed(const char* text, char priority)
 {
-public:
-  int open(const ACE_TCHAR*) override { return 0; }
-  int reset() override { return 0; }
-  int close() override { return 0; }
-
-  ssize_t log(ACE_Log_Record& record) override
-  {
-    ACE_Log_Msg* const msg = ACE_Log_Msg::instance();
-    char text[ACE_Log_Record::MAXVERBOSELOGMSGLEN];
-    text[0] = 0;
-    if (record.format_msg(msg->local_host(), msg->flags(), text, sizeof text) != 0)
-      return -1;
-    char const prefix[3] = {'<', journal_priority(record.type()), '>'};
-    char out[4096];
-    size_t used = 0;
-    size_t const len = std::strlen(text);
-    bool line_start = true;
-    for (size_t i = 0; i < len; ++i) {
-      if (line_start && !has_priority(text + i, len - i)) {
-        if (used + sizeof prefix > sizeof out) {
-          write_all(out, used);
-          used = 0;
-        }
-        std::memcpy(out + used, prefix, sizeof prefix);
-        used += sizeof prefix;
-      }
-      if (used == sizeof out) {
+  char const prefix[3] = {'<', priority, '>'};
+  char out[4096];
+  size_t used = 0;
+  size_t const len = std::strlen(text);
+  bool line_start = true;
+  for (size_t i = 0; i < len; ++i) {
+    if (line_start && !has_priority(text + i, len - i)) {
+      if (used + sizeof prefix > sizeof out) {
         write_all(out, used);
         used = 0;
       }
-      out[used++] = text[i];
-      line_start = text[i] == '\n';
+      std::memcpy(out + used, prefix, sizeof prefix);
+      used += sizeof prefix;
     }
-    write_all(out, used);
-    return static_cast<ssize_t>(len);
+    if (used == sizeof out) {
+      write_all(out, used);
+      used = 0;
+    }
+    out[used++] = text[i];
+    line_start = text[i] == '\n';
   }
-};
-
-/// Lives for the whole process: ACE may log until its very end.
-Journal_Backend* journal_backend = 0;
+  write_all(out, used);
+}
 
 /// Whether JOURNAL_STREAM ("DEVICE:INODE", decimal) names standard error.
 bool stderr_is_journal()
@@ -120,23 +127,35 @@ bool stderr_is_journal()
 
 }  // namespace
 
-bool install_journal_log()
+int ACE_Log_Record::print(const ACE_TCHAR host_name[], u_long verbose_flag, FILE* fp)
 {
-  if (journal_backend != 0 || !stderr_is_journal())
-    return journal_backend != 0;
-  journal_backend = new (std::nothrow) Journal_Backend;
-  if (journal_backend == 0)
-    return false;
-  ACE_Log_Msg::msg_backend(journal_backend);
-  reassert_journal_log();
-  return true;
+  if (!journal_on || fp != stderr || fp == 0) {
+    if (print_t const next = ace_print())
+      return next(this, host_name, verbose_flag, fp);
+  }
+  ACE_Log_Priority const p = static_cast<ACE_Log_Priority>(this->type());
+  ACE_Log_Category_TSS* const c = this->category();
+  if (c != 0 ? c->log_priority_enabled(p) == 0 : ACE_LOG_MSG->log_priority_enabled(p) == 0)
+    return 0;
+  char text[MAXVERBOSELOGMSGLEN];
+  text[0] = 0;
+  if (this->format_msg(host_name, verbose_flag, text, sizeof text) != 0)
+    return -1;
+  if (fp == 0)
+    return 0;
+  if (journal_on && fp == stderr) {
+    write_prefixed(text, journal_priority(p));
+    return 0;
+  }
+  // Only when the library's own definition cannot be found.
+  return std::fputs(text, fp) < 0 || std::fflush(fp) != 0 ? -1 : 0;
 }
 
-void reassert_journal_log()
+bool install_journal_log()
 {
-  if (journal_backend == 0)
-    return;
-  ACE_Log_Msg* const msg = ACE_Log_Msg::instance();
-  msg->set_flags(ACE_Log_Msg::CUSTOM);
-  msg->clr_flags(ACE_Log_Msg::STDERR);
+  if (!journal_on && stderr_is_journal()) {
+    (void)ace_print();
+    journal_on = true;
+  }
+  return journal_on;
 }

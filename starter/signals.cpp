@@ -6,8 +6,8 @@
 // signal on, so logging, the reactor and the Service Configurator are never entered from
 // signal context. A note that does not fit into the pipe is kept in a lock-free counter, so no
 // signal is lost. The state below is file-level because the handlers must reach it. The
-// handlers of the fatal signals are the exception: they log in signal context, since the
-// process is dying anyway.
+// handlers of the fatal signals, and of the signals nobody handles, are the exception: they
+// log and remove the pid file in signal context, since the process is dying anyway.
 #include "starter/signals.h"
 
 #include <dlfcn.h>
@@ -29,9 +29,11 @@
 #include <ace/OS_NS_Thread.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
+#include <ace/Sig_Handler.h>
 #include <ace/Signal.h>
 
 #include "scrt/log_macros.h"
+#include "starter/pid_file.h"
 #include "starter/stop_deadline.h"
 
 
@@ -90,13 +92,35 @@ static void sig_usr2(int signo)
   post_signal(signo);
 }
 
+/// Removes the pid file on the way to a death by a signal, and says so when that fails.
+static void remove_pid_file_dying()
+{
+  if (int const err = remove_pid_file_at_death())
+    SCRT_LOG(0, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d\n", held_pid_file(), err));
+}
+
 static void sig_abnormal_terminate(int signo)
 {
   char thread_name[16];
   get_thread_name(thread_name);
   SCRT_LOG(0, (LM_ALERT, "Signal %d (%s) caught in [%s], the back trace:\n%?.\n", signo,
                strsignal(signo), thread_name));
+  remove_pid_file_dying();
   // Die by the same signal: supervisors then see a crash, and a core can be written.
+  ::signal(signo, SIG_DFL);
+  ::raise(signo);
+}
+
+/// A signal whose default action ends the process and that neither the host nor a service
+/// handles: one record, the pid file removed, then the death by it that the default action
+/// gives, so the exit status still tells supervisors what happened.
+static void sig_unhandled(int signo)
+{
+  char thread_name[16];
+  get_thread_name(thread_name);
+  SCRT_LOG(0, (LM_ERROR, "Signal %d (%s) caught in [%s], which the host does not handle: "
+                         "ending by it\n", signo, strsignal(signo), thread_name));
+  remove_pid_file_dying();
   ::signal(signo, SIG_DFL);
   ::raise(signo);
 }
@@ -202,16 +226,25 @@ static const Disposition host_dispositions[] = {
   {SIGXCPU, sig_abnormal_terminate, 0},
   {SIGBUS, sig_abnormal_terminate, 0},
   {SIGABRT, sig_abnormal_terminate, 0},
+  {SIGTRAP, sig_abnormal_terminate, 0},
+  {SIGSYS, sig_abnormal_terminate, 0},
+  {SIGXFSZ, sig_abnormal_terminate, 0},
+  {SIGUSR1, sig_unhandled, 0},
+  {SIGVTALRM, sig_unhandled, 0},
+  {SIGPROF, sig_unhandled, 0},
+  {SIGPWR, sig_unhandled, 0},
+  {SIGSTKFLT, sig_unhandled, 0},
   {SIGPIPE, ACE_SignalHandler(SIG_IGN), 0},
   {SIGIO, ACE_SignalHandler(SIG_IGN), 0},
   {SIGURG, ACE_SignalHandler(SIG_IGN), 0},
 };
 
-/// The host's disposition of @a signo, or null when the host has none.
+/// The host's disposition of @a signo, or null when the host gives it no meaning of its own
+/// (a signal it handles only to report the death it causes is free for "-s").
 static const Disposition* host_disposition(int signo)
 {
   for (const Disposition& d : host_dispositions)
-    if (d.signo == signo)
+    if (d.signo == signo && d.handler != sig_unhandled)
       return &d;
   return 0;
 }
@@ -250,6 +283,9 @@ bool init_signal_handlers(Signal_Events& events)
   }
   for (const Disposition& d : host_dispositions)
     install(d.signo, d.handler, d.flags);
+  // The real-time signals but the stop deadline's; the C library keeps those below SIGRTMIN.
+  for (int signo = SIGRTMIN; signo < SIGRTMAX; ++signo)
+    install(signo, sig_unhandled, 0);
   return true;
 }
 
@@ -292,6 +328,42 @@ void host_async_signals(sigset_t& set, int reconfig_signo)
   // Never a fault: blocked in the thread that faults, it would kill the host without a word.
   if (int const r = extra_reconfig_signal(reconfig_signo))
     sigaddset(&set, r);
+}
+
+void relay_pending_signals(const sigset_t& blocked)
+{
+  timespec const now = {0, 0};
+  for (int signo; (signo = ::sigtimedwait(&blocked, 0, &now)) > 0;) {
+    const Disposition* const d = host_disposition(signo);
+    if (d != 0 && d->handler != ACE_SignalHandler(SIG_IGN))
+      d->handler(signo);
+    else if (d == 0)
+      sig_reconfig(signo);  // the "-s" signal
+  }
+}
+
+void hold_relayed_signals(bool stops, int reconfig_signo, sigset_t* old_mask)
+{
+  sigset_t set;
+  host_async_signals(set, reconfig_signo);
+  if (!stops)
+    for (int signo : {SIGINT, SIGQUIT, SIGTERM})
+      sigdelset(&set, signo);
+  (void)ACE_OS::pthread_sigmask(SIG_BLOCK, &set, old_mask);
+}
+
+void forget_service_signal_handlers()
+{
+  // ACE keeps one table of signal handlers for every reactor; a local instance reaches it. Its
+  // destructor removes what is still registered, and nothing is by then.
+  ACE_Sig_Handler table;
+  for (int s = 1; s < ACE_NSIG; ++s) {
+    if (table.handler(s) == 0)
+      continue;
+    (void)table.handler(s, 0);
+    const Disposition* const d = host_disposition(s);
+    install(s, d != 0 ? d->handler : ACE_SignalHandler(SIG_IGN), d != 0 ? d->flags : 0);
+  }
 }
 
 void close_signal_relay()

@@ -2,9 +2,9 @@
  * @file signals.h
  *
  * The host's signal handling: the dispositions of the stop, reconfiguration, debug-toggle,
- * fatal and ignored signals, and the relay that carries the deferred ones from signal context
- * to the event loop, where it logs each and hands the stops and reconfigurations on as events
- * (Signal_Events). A stop signal also starts the stop deadline. What follows from an event is
+ * fatal, unhandled and ignored signals, and the relay that carries the deferred ones from
+ * signal context to the event loop, where it logs each and hands the stops and
+ * reconfigurations on as events (Signal_Events). A stop signal also starts the stop deadline. What follows from an event is
  * the owner's to decide: nothing here knows the loop, the reload or systemd.
  */
 #ifndef STARTER_SIGNALS_H
@@ -46,6 +46,23 @@ void reassert_reconfig_handlers(int reconfig_signo);
 /// Fills @a set with the signals the host handles asynchronously (stop, reconfigure, debug
 /// toggle, and the "-s" signal @a reconfig_signo): those the pool threads must not take.
 void host_async_signals(sigset_t& set, int reconfig_signo);
+
+/// On a pool thread, which blocks @a blocked: hands each of those signals pending for it (one a
+/// service raised on it, say) to the relay, as its handler would have.
+void relay_pending_signals(const sigset_t& blocked);
+
+/// On the main thread, while no event-loop thread runs (a reload, the stop): blocks the
+/// reconfiguration and debug-toggle signals (@a reconfig_signo being the "-s" one), and with
+/// @a stops the stop signals too; the mask before is stored in @a old_mask when given. A
+/// service finalised meanwhile, or ACE's teardown, may give them back their default action,
+/// which for SIGHUP would kill the host.
+void hold_relayed_signals(bool stops, int reconfig_signo, sigset_t* old_mask = 0);
+
+/// After the services are finalised: drops every handler that services registered with the
+/// reactor for a signal, without calling it (a finalised service may have freed it, and ACE
+/// would otherwise call into it when it shuts down), and gives each such signal the host's
+/// disposition, or ignores it.
+void forget_service_signal_handlers();
 
 /// After the services are finalised: logs the stop signals noted meanwhile (handing them on),
 /// then takes the relay out of the reactor, which ACE deletes at its own shutdown; no event is

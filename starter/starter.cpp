@@ -34,6 +34,7 @@
 #include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
+#include "starter/stop_deadline.h"
 
 // ---------------------------------------------------------------------------------------------
 // Terminate handler: log what escaped, once, then abort.
@@ -98,6 +99,27 @@ static bool open_control(const Host_Options& o, Host& host, ACE_Event_Handler_va
   return true;
 }
 
+// ---------------------------------------------------------------------------------------------
+// A service's exit(): said, and the pid file removed.
+
+/// Set when main() returns: from then on the process's exit is the host's own.
+static bool main_exits = false;
+
+/// on_exit() hook: an exit before main() returns is a service's call of exit() (or of
+/// std::exit), which ends the host wherever it is (what ACE's own teardown then finalises is
+/// up to ACE). Says so, and removes the pid file that main() would have.
+static void on_exit_without_main(int status, void*)
+{
+  if (main_exits)
+    return;
+  SCRT_LOG(-1, (LM_ERROR, "A service called exit(%d): the host ends\n", status));
+  if (int const err = remove_pid_file_at_death()) {
+    ACE_OS::last_error(err);
+    SCRT_LOG(-1, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d, %m\n",
+                  held_pid_file(), err));
+  }
+}
+
 int main(int argc, ACE_TCHAR** argv)
 {
   open_standard_descriptors();
@@ -121,17 +143,19 @@ int main(int argc, ACE_TCHAR** argv)
     log_incomplete_identity();
     return 1;
   }
-  Pid_File pid_file;
-  bool const pid_written = pid_file.write(host_options.pid_file);
-  if (!pid_written && operator_options.strict)
-    return 1;
-  if (pid_written && host_options.pid_file)
-    set_reload_record(*host_options.pid_file);
 
   size_t threads = 0;
   std::unique_ptr<ACE_Reactor> recycler;
   if (ACE_Reactor* const r = get_reactor(host_options, threads))
     recycler.reset(ACE_Reactor::instance(r, true));
+  if (!ACE_Reactor::instance()->initialized()) {
+    // A reactor creates its notification pipe (and its demultiplexer) when it opens; without
+    // them nothing could be dispatched. errno is not kept that far, the limit is the usual cause.
+    SCRT_LOG(-1, (LM_ERROR, "Failed to initialise the reactor (its notification pipe or "
+                            "demultiplexer), with a limit of %d descriptors: refusing to start\n",
+                  ACE::max_handles()));
+    return 1;
+  }
 
   ACE_TCHAR host_name[64];
   if (ACE_OS::hostname(host_name, sizeof host_name) == 0)
@@ -142,9 +166,18 @@ int main(int argc, ACE_TCHAR** argv)
   source.argv = argv;
   source.base_dir = host_options.start_dir;
   source.strict = operator_options.strict;
-  Host host(source, ACE_Reactor::instance(), host_options.reactor, threads);
+  Host host(source, host_options.reconfig_signal, ACE_Reactor::instance(), host_options.reactor,
+            threads);
   if (!init_signal_handlers(host))
     return 1;
+  // Only now that the stop and reload signals are taken: a supervisor may signal as soon as
+  // the file appears. Another running host's file refuses the start even without --strict.
+  Pid_File pid_file;
+  bool const pid_written = pid_file.write(host_options.pid_file);
+  if (!pid_written && (operator_options.strict || ACE_OS::last_error() == EWOULDBLOCK))
+    return 1;
+  if (pid_written && host_options.pid_file)
+    set_reload_record(*host_options.pid_file);
   Checked_Config config;
   int const errors = host.check_configuration(config);
   if (errors != 0 && operator_options.strict) {
@@ -152,17 +185,29 @@ int main(int argc, ACE_TCHAR** argv)
                   errors, errors == 1 ? "" : "s"));
     return 1;
   }
+  ::on_exit(on_exit_without_main, 0);
   bool const opened = host.open_services(config);
   Conf_Texts().swap(config.texts);  // applied: no need to hold them while the services run
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();
+    main_exits = true;
+    return 1;
+  }
+  if (threads > 1 && host.start_loop_threads(threads) < threads && operator_options.strict) {
+    SCRT_LOG(-1, (LM_ERROR, "Not every event-loop thread asked for started, and --strict is "
+                            "given: stopping\n"));
+    host.end_loop_threads();
+    close_services();
+    main_exits = true;
     return 1;
   }
   ACE_Event_Handler_var control;
   if (!open_control(host_options, host, control) && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "No control socket, and --strict is given: stopping\n"));
+    host.end_loop_threads();
     close_services();
+    main_exits = true;
     return 1;
   }
   log_system_info();
@@ -175,8 +220,21 @@ int main(int argc, ACE_TCHAR** argv)
 
   if (control.handler() != 0)
     static_cast<Control_Server*>(control.handler())->close();
-  close_services();
+  // Until the process ends, a reconfiguration signal waits rather than meet the default
+  // action that a finalised service, or ACE's teardown, may put back.
+  hold_relayed_signals(false, host_options.reconfig_signal);
+  int const threw = close_services();
+  forget_service_signal_handlers();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();
+  hold_relayed_signals(true, host_options.reconfig_signal);
+  // The deadline covered the finalisation too.
+  cancel_stop_deadline();
+  main_exits = true;
+  if (threw != 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Stopped, but %d exception%s escaped the finalisation: exit status 2\n",
+                  threw, threw == 1 ? "" : "s"));
+    return 2;
+  }
   return 0;
 }

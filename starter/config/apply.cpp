@@ -3,11 +3,15 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
+#include <vector>
 
+#include <ace/Log_Msg.h>
 #include <ace/Log_Msg_Callback.h>
 #include <ace/Log_Record.h>
 #include <ace/OS_NS_string.h>
 #include <ace/Service_Config.h>
+#include <ace/Service_Object.h>
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
 
@@ -175,8 +179,42 @@ int open_service_count()
   return open_services;
 }
 
-void close_services()
+/// Logs the exception in flight, which @a what (a service's fini, say) threw.
+static void log_escaped_exception(const char* what)
 {
-  ACE_Service_Config::fini_svcs();
-  ACE_Service_Config::close();
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    SCRT_LOG(-1, (LM_ERROR, "%C threw an exception: %C\n", what, e.what()));
+  } catch (...) {
+    SCRT_LOG(-1, (LM_ERROR, "%C threw an exception of unknown type\n", what));
+  }
+}
+
+int close_services()
+{
+  std::vector<ACE_Service_Type*> services;
+  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
+  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance())
+    services.push_back(const_cast<ACE_Service_Type*>(t));
+  int threw = 0;
+  for (auto s = services.rbegin(); s != services.rend(); ++s) {
+    if ((*s)->type() == 0 || (*s)->fini_called())
+      continue;
+    try {
+      (void)(*s)->fini();
+    } catch (...) {
+      std::string const what = std::string("The fini of service '") + (*s)->name() + "'";
+      log_escaped_exception(what.c_str());
+      ++threw;
+    }
+  }
+  try {
+    ACE_Service_Config::fini_svcs();
+    ACE_Service_Config::close();
+  } catch (...) {
+    log_escaped_exception("Closing the Service Configurator");
+    ++threw;
+  }
+  return threw;
 }

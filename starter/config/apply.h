@@ -33,7 +33,10 @@ int apply_text(const std::string& where, const std::string& text);
 /// The number of services in the Service Repository that are active.
 int open_service_count();
 
-/// Finalises the services and closes the Service Configurator.
-void close_services();
+/// Finalises the services, the last opened first as ACE does, and closes the Service
+/// Configurator. Each service's fini runs on its own: one that throws is logged (LM_ERROR,
+/// with the service's name) and the others are still finalised, where ACE's own loop would
+/// stop at it. Returns the number of exceptions caught.
+int close_services();
 
 #endif /* STARTER_CONFIG_APPLY_H */

@@ -5,7 +5,6 @@
 #include <ace/Service_Object.h>
 #include <ace/Service_Repository.h>
 
-#include "starter/journal_log.h"
 
 int restart_service(const std::string& name, Host_Record& record, time_t now, std::string& outcome)
 {
@@ -25,8 +24,6 @@ int restart_service(const std::string& name, Host_Record& record, time_t now, st
     return -1;
   }
   int const errors = ACE_Service_Config::process_directive(site->second.directive.c_str());
-  // Opening may turn ACE's plain standard-error output back on.
-  reassert_journal_log();
   if (errors != 0 || ACE_Service_Repository::instance()->find(name.c_str(), &type, false) < 0) {
     outcome = "service '" + name + "' was finalised, but its directive at " + where +
               " did not open it again";

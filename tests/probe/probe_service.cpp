@@ -7,7 +7,9 @@
 // sleeps last their whole time, signals or not), -A (install its own SIGALRM handler; the
 // next timer callback records each alarm), -r MS (in the first timer callback, block in a
 // read that a helper thread satisfies after MS, and record how the read ended), -H (take
-// SIGHUP through the reactor while it runs, as some of ACE's own services do).
+// SIGHUP through the reactor while it runs, as some of ACE's own services do), -T std|int
+// (throw from fini), -B MS (block in fini for MS, signals or not), -E STATUS (call exit()
+// with STATUS from the first timer callback).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -87,6 +89,9 @@ private:
   long read_ms_ = 0;
   bool hup_ = false;
   bool fired_ = false;
+  std::string fini_throw_;
+  long fini_block_ms_ = 0;
+  int exit_status_ = -1;
 };
 
 void Probe_Service::record(const std::string& what, const std::string& details)
@@ -106,7 +111,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:H", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -125,6 +130,9 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'A': signal(SIGALRM, on_alarm); break;
       case 'r': read_ms_ = std::atol(opt.opt_arg()); break;
       case 'H': hup_ = reactor()->register_handler(SIGHUP, this) == 0; break;
+      case 'T': fini_throw_ = opt.opt_arg(); break;
+      case 'B': fini_block_ms_ = std::atol(opt.opt_arg()); break;
+      case 'E': exit_status_ = std::atoi(opt.opt_arg()); break;
       default: break;
     }
   }
@@ -159,6 +167,12 @@ int Probe_Service::fini()
   if (hup_)
     reactor()->remove_handler(SIGHUP, static_cast<ACE_Sig_Action*>(0));
   record("fini");
+  if (fini_block_ms_ > 0)
+    sleep_ms(fini_block_ms_);
+  if (fini_throw_ == "std")
+    throw std::runtime_error("fini boom");
+  if (fini_throw_ == "int")
+    throw 7;
   return 0;
 }
 
@@ -182,6 +196,8 @@ int Probe_Service::handle_timeout(const ACE_Time_Value&, const void*)
     throw 42;
   if (raise_signo_ != 0)
     raise(raise_signo_);
+  if (exit_status_ >= 0)
+    std::exit(exit_status_);
   return 0;
 }
 

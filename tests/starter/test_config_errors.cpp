@@ -13,6 +13,13 @@
 #include <string>
 #include <vector>
 
+#include <ace/CDR_Stream.h>
+#include <ace/INET_Addr.h>
+#include <ace/Log_Record.h>
+#include <ace/OS_NS_sys_time.h>
+#include <ace/SOCK_Connector.h>
+#include <ace/SOCK_Stream.h>
+
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 
@@ -262,6 +269,57 @@ TEST(ConfigErrors, JournalStreamGetsPrioritiesOnEveryLine)
   ASSERT_TRUE(other.send(SIGTERM));
   ASSERT_TRUE(other.wait_exit());
   EXPECT_EQ(std::string::npos, other.stderr_text().find('<')) << other.stderr_text();
+}
+
+/// Sends one record of priority @a type with text @a text to ACE's server logging service on
+/// @a port, framed as ACE's logging clients frame it. False when it could not be sent.
+bool forward_record(ACE_SOCK_Stream& peer, ACE_Log_Priority type, const std::string& text)
+{
+  ACE_Log_Record rec(type, ACE_OS::gettimeofday(), 4242);
+  rec.msg_data(text.c_str());
+  ACE_OutputCDR payload(ACE_Log_Record::MAXLOGMSGLEN + 64);
+  payload << rec;
+  ACE_CDR::ULong const length = static_cast<ACE_CDR::ULong>(payload.total_length());
+  ACE_OutputCDR header(ACE_CDR::MAX_ALIGNMENT + 8);
+  header << ACE_OutputCDR::from_boolean(ACE_CDR_BYTE_ORDER);
+  header << length;
+  return peer.send_n(header.begin()->rd_ptr(), 8) == 8 &&
+         peer.send_n(payload.begin()->rd_ptr(), length) == static_cast<ssize_t>(length);
+}
+
+TEST(ConfigErrors, ServerLoggingServicePassesEveryRecordOnUnderTheJournal)
+{
+  if (std::string(NETSVCS_LIBRARY).empty())
+    GTEST_SKIP() << "ACE's network services are not installed";
+  for (bool journal : {true, false}) {
+    SCOPED_TRACE(journal ? "journal" : "plain standard error");
+    Temp_Dir d;
+    std::vector<int> ports;
+    std::string const conf = d.write("log.conf", netsvcs_lines(ports));
+    Host_Process h;
+    if (journal)
+      start_with_journal(h, "", conf);
+    else
+      ASSERT_TRUE(h.start({"-f", conf}, {}, {"JOURNAL_STREAM"}));
+    ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+    ACE_SOCK_Stream peer;
+    ACE_SOCK_Connector connector;
+    ASSERT_EQ(0, connector.connect(peer, ACE_INET_Addr(static_cast<u_short>(ports[1]), "127.0.0.1")));
+    for (int i = 0; i < 5; ++i)
+      ASSERT_TRUE(forward_record(peer, i % 2 == 0 ? LM_ERROR : LM_INFO,
+                                 "forwarded " + std::to_string(i) + "\n"));
+    std::string const last = std::string(journal ? "<6>" : "") + "forwarded 3\n";
+    EXPECT_TRUE(h.wait_for_stderr(last, std::chrono::seconds(10))) << h.stderr_text();
+    peer.close();
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    std::string const err = h.stderr_text();
+    for (int i = 0; i < 5; ++i) {
+      std::string const prefix = !journal ? "" : i % 2 == 0 ? "<3>" : "<6>";
+      EXPECT_EQ(1u, count_of(err, "\n" + prefix + "forwarded " + std::to_string(i) + "\n")) << err;
+    }
+    EXPECT_EQ(journal ? 0u : 5u, count_of(err, "\nforwarded ")) << err;
+  }
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 // hosts the probe service, stops on SIGTERM and removes its pid file.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,5 +154,75 @@ INSTANTIATE_TEST_SUITE_P(DaemonOptions, Daemon,
                                            std::vector<std::string>{"-d", "-nb"},
                                            std::vector<std::string>{"-b", "--background"}),
                          daemon_case_name);
+
+TEST(PidFile, OneHostHoldsItAStaleOneIsReplaced)
+{
+  Temp_Dir d;
+  std::string const pid = d / "starter.pid";
+  std::string const conf = d.write("p.conf", probe_line("P", d / "rec"));
+  // Left by a host that died: it names a process that does not run, and nobody holds it.
+  d.write("starter.pid", "999999999\n");
+  Host_Process first;
+  ASSERT_TRUE(first.start({"-p", pid, "-f", conf}));
+  ASSERT_TRUE(first.wait_for_stderr("is started")) << first.stderr_text();
+  std::string const first_pid = std::to_string(first.pid()) + "\n";
+  EXPECT_EQ(first_pid, read_file(pid));
+
+  // A second host, with and without --strict, refuses and names the first; the file stays.
+  for (bool strict : {false, true}) {
+    SCOPED_TRACE(strict);
+    Host_Process second;
+    std::vector<std::string> args = {"-p", pid, "-f", conf};
+    if (strict)
+      args.insert(args.begin(), "--strict");
+    ASSERT_TRUE(second.start(args));
+    ASSERT_TRUE(second.wait_exit());
+    EXPECT_EQ(1, second.exit_code()) << second.stderr_text();
+    EXPECT_EQ(1u, count_of(second.stderr_text(), "The pid file '" + pid + "' is held by a running "
+                                                 "host (pid " + std::to_string(first.pid()) + ")"))
+        << second.stderr_text();
+    EXPECT_EQ(0u, count_of(second.stderr_text(), "is started")) << second.stderr_text();
+    EXPECT_EQ(first_pid, read_file(pid));
+  }
+  ASSERT_TRUE(first.send(SIGTERM));
+  ASSERT_TRUE(first.wait_exit());
+  EXPECT_EQ(0, first.exit_code()) << first.stderr_text();
+  EXPECT_FALSE(exists(pid));
+}
+
+TEST(PidFile, SignalledAsSoonAsItAppearsTheHostStopsCleanly)
+{
+  // A supervisor that signals the moment the file is renamed into place.
+  Temp_Dir d;
+  std::string const conf = d.write("p.conf", "");
+  int deaths = 0;
+  for (int i = 0; i < 50; ++i) {
+    SCOPED_TRACE(i);
+    std::string const name = "h" + std::to_string(i) + ".pid";
+    int const in = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(in, 0);
+    ASSERT_GE(inotify_add_watch(in, d.path().c_str(), IN_MOVED_TO), 0);
+    Host_Process h;
+    ASSERT_TRUE(h.start({"-p", d / name, "-f", conf}));
+    bool seen = false;
+    char buf[4096] __attribute__((aligned(8)));
+    for (pollfd p{in, POLLIN, 0}; !seen && ::poll(&p, 1, 10000) == 1;) {
+      ssize_t const n = ::read(in, buf, sizeof buf);
+      for (ssize_t at = 0; at < n;) {
+        const inotify_event* const e = reinterpret_cast<const inotify_event*>(buf + at);
+        seen = seen || (e->len > 0 && name == e->name);
+        at += sizeof *e + e->len;
+      }
+    }
+    ::close(in);
+    ASSERT_TRUE(seen) << h.stderr_text();
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    deaths += h.term_signal() == SIGTERM;
+    EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+    EXPECT_FALSE(exists(d / name));
+  }
+  EXPECT_EQ(0, deaths);
+}
 
 }  // namespace

@@ -5,12 +5,16 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "scrt/unprivileged.h"
 #include "starter/signal_storm.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
@@ -81,9 +85,9 @@ TEST(HostOptions, ReactorAndThreadRecords)
     {{"--reactor", "priority", "--reactor", "select"},
      {"Created 'select' reactor\n"},
      {"priority"}},
-    // An overflowing count reads as the largest number, and is capped.
+    // An overflowing count is capped, and said as it was written.
     {{"--threads", "99999999999999999999", "--reactor", "priority"},
-     {"Asked for 18446744073709551615 threads, using the maximum of 1024\n",
+     {"Asked for 99999999999999999999 threads, using the maximum of 1024\n",
       "The 'priority' reactor runs its event loop on one thread only: running one, not 1024\n",
       "Created 'priority' reactor\n"},
      {}},
@@ -125,6 +129,15 @@ TEST(HostOptions, MalformedCountsAndUnusableKindsAreRefused)
       "is less than 2\n",
       "--strict is given: stopping\n"},
      {}},
+    // "-s" must name a signal the host can take, and not the stop deadline's.
+    {{"-s", "0"}, {"Invalid -s '0': not a signal the host can reconfigure on"}, {}},
+    {{"-s", "-1"}, {"Invalid -s '-1'"}, {}},
+    {{"-s", "9"}, {"Invalid -s '9'"}, {}},
+    {{"-s", "19"}, {"Invalid -s '19'"}, {}},
+    {{"-s", "32"}, {"Invalid -s '32'"}, {}},
+    {{"-s", "64"}, {"Invalid -s '64'"}, {}},
+    {{"-s", "65"}, {"Invalid -s '65'"}, {}},
+    {{"-s", "10", "-s", "abc"}, {"Invalid -s 'abc'"}, {}},
   };
   for (const Record_Row& row : rows) {
     SCOPED_TRACE(row.args[0] + " " + row.args.back());
@@ -226,6 +239,74 @@ TEST(HostOptions, WithoutPoolTheMainThreadRunsTheLoop)
     EXPECT_EQ(1u, task_count(h.pid()));
     EXPECT_EQ(std::set<std::string>{std::to_string(h.pid())}, timeout_tids(rec));
     stop_cleanly(h);
+  }
+}
+
+TEST(HostOptions, PoolThatCannotStartEveryThreadRunsWithWhatItHasOrStopsUnderStrict)
+{
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers' runtime needs address space and threads of its own";
+#endif
+  // The process limit binds only a user without root's privileges.
+  struct Row
+  {
+    const char* limit;
+    bool unprivileged;
+  } const rows[] = {{"ulimit -u 4", true}, {"ulimit -v 100000", false}, {"ulimit -v 12000", false}};
+  for (const Row& row : rows) {
+    for (int mode = 0; mode < 3; ++mode) {
+      bool const strict = mode > 0;
+      // Detached, the launcher reports the daemon's status.
+      bool const background = mode == 2;
+      SCOPED_TRACE(std::string(row.limit) + (strict ? " --strict" : "") +
+                   (background ? " --background" : ""));
+      Temp_Dir d;
+      ASSERT_EQ(0, ::chmod(d.path().c_str(), 0755));
+      std::string const conf = d.write("p.conf", std::string("dynamic P Service_Object * ") +
+                                                     PROBE_SERVICE_LIBRARY +
+                                                     ":_make_Probe_Service() \"-t 10\"\n");
+      std::vector<std::string> args = {"-c", std::string(row.limit) + " && exec \"$0\" \"$@\"",
+                                       STARTER_BINARY, "--reactor", "tp", "--threads", "16",
+                                       "-f", conf};
+      if (strict)
+        args.push_back("--strict");
+      if (background)
+        args.push_back("--background");
+      std::string program = "/bin/bash";
+      if (row.unprivileged && ::geteuid() == 0 && !can_drop_root()) {
+        std::printf("skipped: no unprivileged user to run as here\n");
+        continue;
+      }
+      if (row.unprivileged && ::geteuid() == 0) {
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/bash"});
+        program = "/usr/bin/setpriv";
+      }
+      Host_Process h;
+      ASSERT_TRUE(h.start(args, {}, {}, program));
+      std::string const failed = "Failed to start event-loop thread ";
+      if (strict) {
+        ASSERT_TRUE(h.wait_exit());
+        if (count_of(h.stderr_text(), failed) == 0 && h.exit_code() != 1) {
+          std::printf("skipped: the limit did not bind here\n");
+          continue;
+        }
+        EXPECT_EQ(1, h.exit_code()) << h.stderr_text();
+        EXPECT_EQ(1u, count_of(h.stderr_text(), "--strict is given: stopping\n")) << h.stderr_text();
+        EXPECT_EQ(0u, count_of(h.stderr_text(), STARTED)) << h.stderr_text();
+        continue;
+      }
+      ASSERT_TRUE(h.wait_for_stderr(STARTED)) << h.stderr_text();
+      if (count_of(h.stderr_text(), failed) == 0) {
+        stop_cleanly(h);
+        std::printf("skipped: the limit did not bind here\n");
+        continue;
+      }
+      // The pool is kept across a reload: no second attempt, no second failure.
+      ASSERT_TRUE(h.send(SIGHUP));
+      EXPECT_TRUE(h.wait_for_stderr("Reloaded: 1 service open\n")) << h.stderr_text();
+      stop_cleanly(h);
+      EXPECT_EQ(1u, count_of(h.stderr_text(), failed)) << h.stderr_text();
+    }
   }
 }
 

@@ -110,6 +110,8 @@ TEST(OperatorOptions, CheckReportsWhatTheRunWouldTripOver)
      "/bin/bash"},
     {{"--threads", "2x"}, "Malformed --threads '2x'"},
     {{"--reactor", "epoll"}, "Failed to get reactor factory by 'epoll'\n"},
+    {{"-s", "0"}, "Invalid -s '0'"},
+    {{"-s", "64"}, "Invalid -s '64'"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args[0] + " " + row.args[1].substr(0, 40));
