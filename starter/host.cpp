@@ -30,8 +30,8 @@ static int log_conf_problems(const std::vector<Conf_Problem>& problems)
   return static_cast<int>(problems.size());
 }
 
-Host::Host(const Config_Source& source, ACE_Reactor* reactor)
-  : source_(source), reconfig_signo_(0), stopping_(false), loop_(reactor, [this] { reload(); })
+Host::Host(const Config_Source& source, ACE_Reactor* reactor, Reload_Mode mode)
+  : source_(source), mode_(mode), reconfig_signo_(0), stopping_(false), loop_(reactor, [this] { reload(); })
 {
 }
 
@@ -41,7 +41,7 @@ int Host::check_configuration(Checked_Config& config)
   return log_conf_problems(config.problems);
 }
 
-bool Host::open_services(const Checked_Config& config)
+bool Host::open_services(Checked_Config& config)
 {
   // The last "-s" counts, read as the Configurator reads it.
   std::vector<std::string> v = config.vector;
@@ -50,6 +50,7 @@ bool Host::open_services(const Checked_Config& config)
       find_service_config_option(static_cast<int>(v.size()), p.data(), 's');
   reconfig_signo_ = s.empty() ? 0 : ACE_OS::atoi(s.back().c_str());
   int const errors = open_service_config_vector(config);
+  note_running(config, running_);
   // The Configurator's open turns ACE's plain standard-error output back on.
   reassert_journal_log();
   if (errors != 0) {
@@ -127,8 +128,10 @@ void Host::reload()
                      static_cast<unsigned long long>(now.tv_nsec) / 1000ULL);
   Systemd_Handler::notify(state.c_str());
 
-  Reload_Outcome const outcome = reload_services(source_);
+  Reload_Outcome const outcome = reload_services(source_, mode_, running_);
   log_conf_problems(outcome.problems);
+  for (const std::string& r : outcome.records)
+    SCRT_LOG(0, (LM_INFO, "%s\n", r.c_str()));
   if (outcome.stopped)
     SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
   // A service finalised by the reload may hand back the signal dispositions it saw when it
@@ -140,5 +143,5 @@ void Host::reload()
     SCRT_LOG(0, (LM_INFO, "%s\n", outcome.summary.c_str()));
   else
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
-  notify_reloaded(ok ? 0 : outcome.summary.c_str());
+  notify_reloaded(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str());
 }

@@ -14,6 +14,7 @@
 
 #include "starter/config/pipeline.h"
 #include "starter/event_loop.h"
+#include "starter/reload.h"
 #include "starter/signals.h"
 
 class ACE_Reactor;
@@ -26,17 +27,22 @@ class ACE_Reactor;
 class Host : public Signal_Events
 {
 public:
-  /// A host reading its configuration from @a source, running its loop on @a reactor.
-  Host(const Config_Source& source, ACE_Reactor* reactor);
+  /// A host reading its configuration from @a source, running its loop on @a reactor, and
+  /// reloading as @a mode says.
+  Host(const Config_Source& source, ACE_Reactor* reactor, Reload_Mode mode = RELOAD_ALL);
 
   /// Assembles and checks the configuration, the "-S" directives too, into @a config and logs
   /// each problem at LM_ERROR. Returns the count of problems.
   int check_configuration(Checked_Config& config);
 
   /// Has the Service Configurator open the services of @a config (see config/apply.h), takes
-  /// the "-s" signal from it and puts back the dispositions the open took over. True when the
-  /// Configurator reports no error; otherwise one LM_ERROR with the count.
-  bool open_services(const Checked_Config& config);
+  /// the "-s" signal from it and puts back the dispositions the open took over; then @a config
+  /// is the running configuration, and the check's hold on its libraries is let go. True when
+  /// the Configurator reports no error; otherwise one LM_ERROR with the count.
+  bool open_services(Checked_Config& config);
+
+  /// The configuration the running services were opened from (for a restart of one).
+  const Running_Config& running() const { return running_; }
 
   /// Starts the systemd notifier on the reactor; a host without one runs on, unnotified.
   void start_notifier();
@@ -57,6 +63,8 @@ private:
   void reload();
 
   Config_Source const source_;
+  Reload_Mode const mode_;
+  Running_Config running_;
   /// The Service Configurator's "-s" signal, 0 for none; set when the services open.
   int reconfig_signo_;
   /// Set by the first stop signal; read and written by the loop only.

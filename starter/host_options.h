@@ -2,7 +2,7 @@
  * @file host_options.h
  *
  * The host's own options ("--reactor", "--threads", "--background", "--user",
- * "--primary-group", "--group", "--capability", "--no-new-privileges", and the Service Configurator's "-b" and "-p", which the host
+ * "--primary-group", "--group", "--capability", "--no-new-privileges", "--reload", and the Service Configurator's "-b" and "-p", which the host
  * carries out itself), read in place: argv is never reordered, since the Service Configurator
  * reads the same words later. They are checked and resolved before the host does anything
  * with them, so that every refusal reaches the operator before the host detaches; then the
@@ -24,6 +24,8 @@ struct Host_Options
 {
   const char* reactor = nullptr;       ///< "--reactor", null when not given or not usable
   const char* threads_text = nullptr;  ///< "--threads" as written, null when not given
+  const char* reload = nullptr;        ///< "--reload" as written: "changed" or "all"
+  bool reload_changed = false;         ///< "--reload changed", once resolved
   size_t threads = 0;                  ///< the event-loop threads to run, once resolved
   bool background = false;             ///< "--background", or the Service Configurator's "-b"
   Identity_Request identity;
@@ -35,7 +37,8 @@ struct Host_Options
 Host_Options parse_host_options(int argc, char** argv);
 
 /**
- * Checks and completes @a o, read from @a argc / @a argv, logging each problem: "--threads"
+ * Checks and completes @a o, read from @a argc / @a argv, logging each problem: "--reload"
+ * must be "changed" or "all"; "--threads"
  * must be a plain decimal count (one that overflows is taken as the most there may be, and
  * more than 1024 as 1024, with a warning); a reactor kind that cannot be made is dropped for
  * ACE's default reactor; kinds that let only one thread run their loop (and the default

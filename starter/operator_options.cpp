@@ -37,6 +37,8 @@ static const char usage[] =
     "Host options:\n"
     "  --reactor KIND          create a reactor of this kind: select, tp, priority, dev_poll\n"
     "  --threads N             event-loop threads (a pool when N > 1: tp, dev_poll)\n"
+    "  --reload changed|all    what a reload re-opens: the services whose directive or\n"
+    "                          library changed, or all of them (the default)\n"
     "  --background            detach; return once the services are open\n"
     "  --user NAME|UID         switch to this user (and its primary group)\n"
     "  --primary-group NAME|GID  set the process's group\n"

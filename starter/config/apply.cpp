@@ -51,6 +51,22 @@ int process_service_config_files(const Checked_Config& config)
   return process_files(config.parts.files, config.texts);
 }
 
+bool apply_directive(const Conf_Entry& e, const Conf_Texts& texts)
+{
+  Conf_Texts::const_iterator const t = texts.find(e.where);
+  if (t == texts.end() || e.end > t->second.size())
+    return false;
+  // Blank lines ahead, so that what the Configurator logs of it has the file's line number.
+  std::string text(static_cast<size_t>(e.line > 0 ? e.line - 1 : 0), '\n');
+  text.append(t->second, e.begin, e.end - e.begin);
+  return ACE_Service_Config::process_directive(text.c_str()) == 0;
+}
+
+bool remove_service(const std::string& name)
+{
+  return ACE_Service_Config::remove(name.c_str()) == 0;
+}
+
 int open_service_count()
 {
   int open_services = 0;

@@ -25,6 +25,14 @@ int open_service_config_vector(const Checked_Config& config);
 /// the errors it reports, or -1 when it stopped at a file that has no text.
 int process_service_config_files(const Checked_Config& config);
 
+/// Has the Service Configurator carry out the one directive @a e of the file text in @a texts,
+/// its line numbers kept. False when it reports an error or the text is gone.
+bool apply_directive(const Conf_Entry& e, const Conf_Texts& texts);
+
+/// Finalises the service @a name and takes it out of the Service Repository; false when there
+/// is none.
+bool remove_service(const std::string& name);
+
 /// The number of services in the Service Repository that are active.
 int open_service_count();
 

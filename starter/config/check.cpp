@@ -13,20 +13,9 @@
 
 #include <ace/DLL.h>
 
-namespace {
+#include "starter/config/libraries.h"
 
-/// Libraries the check loaded, held until the whole check ends: a library may need symbols
-/// that one loaded before it brings, as when the Configurator loads them in turn.
-class Loaded
-{
-public:
-  ~Loaded()
-  {
-    while (!dlls_.empty())
-      dlls_.pop_back();
-  }
-  std::vector<std::unique_ptr<ACE_DLL>> dlls_;
-};
+namespace {
 
 /// The name ACE's loader looks up for the factory @a symbol.
 std::string factory_symbol(const Conf_Dynamic& d)
@@ -41,11 +30,10 @@ std::string factory_symbol(const Conf_Dynamic& d)
 }
 
 /// Loads the library of @a d through ACE's loader, into @a loaded, and looks up its factory.
-void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
+void check_library(const Conf_Dynamic& d, const std::string& where, Held_Libraries& loaded,
                    std::vector<Conf_Problem>& problems)
 {
-  loaded.dlls_.emplace_back(new ACE_DLL);
-  ACE_DLL& dll = *loaded.dlls_.back();
+  ACE_DLL& dll = loaded.add();
   if (dll.open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
     // The loader tells one reason per name it tried, a line each.
     std::string why = dll.error() != 0 ? dll.error() : "not found";
@@ -64,10 +52,10 @@ void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& load
 }
 
 /// check_directives() with the libraries kept in @a loaded; none are loaded when it is null.
-void check_text(const std::string& text, const std::string& where, Loaded* loaded,
-                std::vector<Conf_Problem>& problems)
+void check_text(const std::string& text, const std::string& where, Held_Libraries* loaded,
+                std::vector<Conf_Problem>& problems, std::vector<Conf_Entry>* entries = nullptr)
 {
-  std::vector<Conf_Dynamic> const dynamics = read_directives(text, where, problems);
+  std::vector<Conf_Dynamic> const dynamics = read_directives(text, where, problems, entries);
   if (loaded != 0)
     for (const Conf_Dynamic& d : dynamics)
       check_library(d, where, *loaded, problems);
@@ -85,7 +73,7 @@ std::string format_problem(const Conf_Problem& p)
 void check_directives(const std::string& text, const std::string& where, bool load,
                       std::vector<Conf_Problem>& problems)
 {
-  Loaded loaded;
+  Held_Libraries loaded;
   check_text(text, where, load ? &loaded : 0, problems);
 }
 
@@ -111,8 +99,9 @@ static int open_conf_file(const std::string& path, std::string& why, size_t* siz
 
 /// check_conf_file() with the libraries kept in @a loaded, as check_text(); the text goes into
 /// @a texts, when not null, if the file was read whole.
-static void check_file(const std::string& path, Loaded* loaded, std::vector<Conf_Problem>& problems,
-                       Conf_Texts* texts = nullptr)
+static void check_file(const std::string& path, Held_Libraries* loaded,
+                       std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr,
+                       std::vector<Conf_Entry>* entries = nullptr)
 {
   std::string why;
   size_t size = 0;
@@ -140,24 +129,26 @@ static void check_file(const std::string& path, Loaded* loaded, std::vector<Conf
       break;
   }
   ::close(fd);
-  check_text(text, path, loaded, problems);
+  check_text(text, path, loaded, problems, entries);
   if (texts != 0 && whole)
     (*texts)[path] = std::move(text);
 }
 
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems)
 {
-  Loaded loaded;
+  Held_Libraries loaded;
   check_file(path, load ? &loaded : 0, problems);
 }
 
 void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::vector<std::string>& directives,
-                                std::vector<Conf_Problem>& problems, Conf_Texts* texts)
+                                std::vector<Conf_Problem>& problems, Conf_Texts* texts,
+                                Held_Libraries* held, std::vector<Conf_Entry>* entries)
 {
-  Loaded loaded;
+  Held_Libraries own;
+  Held_Libraries& loaded = held != 0 ? *held : own;
   for (const std::string& f : files)
-    check_file(f, &loaded, problems, texts);
+    check_file(f, &loaded, problems, texts, entries);
   for (const std::string& s : directives)
     check_text(s, "-S '" + s + "'", &loaded, problems);
 }

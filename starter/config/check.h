@@ -16,6 +16,8 @@
 
 #include "starter/config/grammar.h"
 
+class Held_Libraries;
+
 /// "WHERE:LINE: message", or "WHERE: message" for line 0.
 std::string format_problem(const Conf_Problem& p);
 
@@ -32,10 +34,13 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
 typedef std::map<std::string, std::string> Conf_Texts;
 
 /// Checks each of @a files in order and each of the "-S" @a directives, the libraries of all of
-/// them held until the whole check ends, as the Configurator holds them. When @a texts is not
-/// null, adds to it the text of each file read whole.
+/// them held until the whole check ends, as the Configurator holds them, or, with @a held,
+/// until @a held lets them go. When @a texts is not null, adds to it the text of each file read
+/// whole; when @a entries is not null, appends to it each sound directive of the files.
 void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::vector<std::string>& directives,
-                                std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr);
+                                std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr,
+                                Held_Libraries* held = nullptr,
+                                std::vector<Conf_Entry>* entries = nullptr);
 
 #endif /* STARTER_CONF_CHECK_H */

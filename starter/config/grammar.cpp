@@ -36,6 +36,9 @@ struct Token
   Kind kind;
   std::string text;
   int line;
+  size_t begin = 0;  ///< its first byte in the text
+  size_t end = 0;    ///< one past its last byte
+  char quote = 0;    ///< a STRING's quote
 };
 
 const struct
@@ -91,7 +94,8 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
         ++i;
     } else if (is_single(c)) {
       static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
-      tokens.push_back(Token{singles[std::strchr(":*(){}", c) - ":*(){}"], std::string(1, c), line});
+      tokens.push_back(Token{singles[std::strchr(":*(){}", c) - ":*(){}"], std::string(1, c), line,
+                             i, i + 1});
       ++i;
     } else if (c == '"' || c == '\'') {
       size_t j = i + 1;
@@ -105,7 +109,7 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
           ++i;
         continue;
       }
-      tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line});
+      tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line, i, close + 1, c});
       i = close + 1;
     } else {
       size_t j = i;
@@ -120,11 +124,11 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
         tokens.push_back(Token{UNSURE, w, line});
         break;
       }
-      tokens.push_back(Token{classify(w), w, line});
+      tokens.push_back(Token{classify(w), w, line, i, j});
       i = j;
     }
   }
-  tokens.push_back(Token{END, "", line});
+  tokens.push_back(Token{END, "", line, n, n});
   return tokens;
 }
 
@@ -133,21 +137,45 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
 class Reader
 {
 public:
-  Reader(std::vector<Token> tokens, const std::string& where, std::vector<Conf_Problem>& problems)
-      : t_(std::move(tokens)), where_(where), problems_(problems)
+  Reader(std::vector<Token> tokens, const std::string& where, std::vector<Conf_Problem>& problems,
+         std::vector<Conf_Entry>* entries)
+      : t_(std::move(tokens)), where_(where), problems_(problems), entries_(entries)
   {
   }
 
   void read_file()
   {
-    while (t_[at_].kind != END && t_[at_].kind != UNSURE)
+    while (t_[at_].kind != END && t_[at_].kind != UNSURE) {
+      size_t const first = at_;
+      library_.clear();
       if (!entry(false))
         resync();
+      else if (entries_ != 0)
+        entries_->push_back(make_entry(first));
+    }
   }
 
   std::vector<Conf_Dynamic> dynamics;
 
 private:
+  /// The directive of tokens @a first up to the reader's place.
+  Conf_Entry make_entry(size_t first) const
+  {
+    const Token& k = t_[first];
+    size_t const n = k.kind == STREAM && (t_[first + 1].kind == DYNAMIC || t_[first + 1].kind == STATIC)
+                         ? first + 2 : first + 1;
+    Conf_Entry e{where_, k.line, k.begin, t_[at_ - 1].end, k.text, t_[n].text, library_, ""};
+    for (size_t i = first; i < at_; ++i) {
+      if (i != first)
+        e.normal += ' ';
+      if (t_[i].kind == STRING)
+        e.normal += t_[i].quote + t_[i].text + t_[i].quote;
+      else
+        e.normal += t_[i].text;
+    }
+    return e;
+  }
+
   bool entry(bool module)
   {
     switch (t_[at_].kind) {
@@ -186,6 +214,8 @@ private:
       if (p != PATHNAME && p != IDENT && p != STRING)
         return fail("a library");
       d.path = t_[at_++].text;
+      if (!module_)
+        library_ = d.path;
     }
     if (!expect(COLON, "\":\""))
       return false;
@@ -230,9 +260,13 @@ private:
     }
     if (t_[at_].kind != LBRACE)
       return true;
+    module_ = true;
     for (++at_; t_[at_].kind != RBRACE;)
-      if (!entry(true))
+      if (!entry(true)) {
+        module_ = false;
         return false;
+      }
+    module_ = false;
     ++at_;
     return true;
   }
@@ -276,14 +310,18 @@ private:
   size_t at_ = 0;
   const std::string& where_;
   std::vector<Conf_Problem>& problems_;
+  std::vector<Conf_Entry>* entries_;
+  bool module_ = false;  ///< reading a stream's body
+  std::string library_;  ///< the library of the directive being read, when it names one
 };
 
 }  // namespace
 
 std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
-                                          std::vector<Conf_Problem>& problems)
+                                          std::vector<Conf_Problem>& problems,
+                                          std::vector<Conf_Entry>* entries)
 {
-  Reader r(lex(text, where, problems), where, problems);
+  Reader r(lex(text, where, problems), where, problems, entries);
   r.read_file();
   return r.dynamics;
 }

@@ -65,9 +65,10 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
   bool const by_default = out.parts.files.empty();
   if (by_default && ::access(ACE_DEFAULT_SVC_CONF, F_OK) == 0)
     out.parts.files.push_back(ACE_DEFAULT_SVC_CONF);
+  out.libraries = std::make_shared<Held_Libraries>();
   check_files_and_directives(out.parts.files,
                              directives ? out.parts.directives : std::vector<std::string>(),
-                             out.problems, &out.texts);
+                             out.problems, &out.texts, out.libraries.get(), &out.entries);
   // A conf-directory file the check could not read is left out, so that it does not stop the
   // Configurator from reading the files after it. The check's own read decides: a file is
   // opened once, not once more to ask whether it can be.
