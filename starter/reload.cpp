@@ -5,6 +5,7 @@
 #include <set>
 
 #include <ace/DLL.h>
+#include <ace/DLL_Manager.h>
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
 
@@ -26,14 +27,17 @@ void for_each_loaded(F f)
   }
 }
 
+/// A library file and the names its services' directives load it by.
+typedef std::map<std::string, std::set<std::string>> Library_Names;
+
 /// The services of @a running whose library file holds new code, and those files.
 void find_new_code(const Running_Config& running, std::set<std::string>& names,
-                   std::set<std::string>& files)
+                   Library_Names& files)
 {
-  std::set<std::string> defined;
+  std::map<std::string, std::string> defined;
   for (const Conf_Entry& e : running.entries)
     if (defines_service(e))
-      defined.insert(e.name);
+      defined[e.name] = e.library;
   for_each_loaded([&](const std::string& name, const std::string& file) {
     Library_Stamps::const_iterator const s = running.stamps.find(file);
     Library_Stamp now;
@@ -41,25 +45,37 @@ void find_new_code(const Running_Config& running, std::set<std::string>& names,
         now == s->second)
       return;
     names.insert(name);
-    files.insert(file);
+    files[file].insert(defined[name]);
   });
 }
 
 /// Lets go of the check's hold on each of @a files, whose services are finalised, so that the
 /// old copy is unloaded; one that stays loaded all the same is a problem in @a outcome.
 /// Returns the count of those.
-int unload_old_code(const std::set<std::string>& files, Checked_Config& config,
-                     Running_Config& running, Reload_Outcome& outcome)
+int unload_old_code(const Library_Names& files, Checked_Config& config, Running_Config& running,
+                    Reload_Outcome& outcome)
 {
   int stayed = 0;
-  for (const std::string& f : files) {
+  for (const auto& f : files) {
     if (config.libraries)
-      config.libraries->release(f);
-    running.stamps.erase(f);
-    if (!still_loaded(f))
+      config.libraries->release(f.first);
+    running.stamps.erase(f.first);
+    // ACE's loader keeps a library whose last reference went, as its policy (or the library's
+    // own) may say; with no service left on the file, it is closed now.
+    bool in_use = false;
+    for_each_loaded([&](const std::string&, const std::string& file) { in_use |= file == f.first; });
+    if (!in_use && still_loaded(f.first)) {
+      ACE_DLL_Manager* const m = ACE_DLL_Manager::instance();
+      u_long const policy = m->unload_policy();
+      m->unload_policy(ACE_DLL_UNLOAD_POLICY_PER_PROCESS);
+      for (const std::string& name : f.second)
+        m->close_dll(name.c_str());
+      m->unload_policy(policy);
+    }
+    if (!still_loaded(f.first))
       continue;
     outcome.problems.push_back(Conf_Problem{
-        f, 0, "the old copy of this library stays loaded (another service, or the library "
+        f.first, 0, "the old copy of this library stays loaded (another service, or the library "
               "itself, holds it): its services run the old code until the host restarts"});
     ++stayed;
   }
@@ -72,7 +88,7 @@ std::string plural(int n, const char* one, const char* many)
 }
 
 /// The "changed" mode's apply: finalises and carries out only what @a plan says.
-int apply_plan(const Reload_Plan& plan, const std::set<std::string>& new_code_files,
+int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
                Checked_Config& config, Running_Config& running, Reload_Outcome& outcome)
 {
   for (const std::string& name : plan.finalise)
@@ -132,7 +148,8 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
     return outcome;
   }
 
-  std::set<std::string> new_code, new_code_files;
+  std::set<std::string> new_code;
+  Library_Names new_code_files;
   find_new_code(running, new_code, new_code_files);
   // What is applied is the text that was checked: a file changed or replaced (by a FIFO, say)
   // since cannot slip in, and none is opened again.
