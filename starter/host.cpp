@@ -9,7 +9,6 @@
 #include <ace/Event_Handler.h>
 #include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_stdlib.h>
-#include <ace/OS_NS_time.h>
 #include <ace/Reactor.h>
 
 #include "scrt/log_macros.h"
@@ -18,6 +17,7 @@
 #include "starter/config/assemble.h"
 #include "starter/journal_log.h"
 #include "starter/reload.h"
+#include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
@@ -119,13 +119,11 @@ static void notify_reloaded(const char* status)
 void Host::reload()
 {
   // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
-  // for READY=1.
-  timespec now;
-  ACE_OS::clock_gettime(CLOCK_MONOTONIC, &now);
+  // for READY=1. The same stamp dates the reload record, which --reload-wait compares with the
+  // time of its signal.
+  unsigned long long const began = monotonic_usec();
   std::string state;
-  string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n",
-                 static_cast<unsigned long long>(now.tv_sec) * 1000000ULL +
-                     static_cast<unsigned long long>(now.tv_nsec) / 1000ULL);
+  string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n", began);
   Systemd_Handler::notify(state.c_str());
 
   Reload_Outcome const outcome = reload_services(source_, mode_, running_);
@@ -144,4 +142,5 @@ void Host::reload()
   else
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
   notify_reloaded(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str());
+  write_reload_record(began, ok ? 0 : 1, outcome.summary);
 }

@@ -7,6 +7,7 @@
 #include <ace/Get_Opt.h>
 
 #include "starter/check_command.h"
+#include "starter/reload_record.h"
 #include "starter/version.h"
 
 Operator_Options parse_operator_options(int argc, char** argv)
@@ -17,6 +18,9 @@ Operator_Options parse_operator_options(int argc, char** argv)
   opt.long_option("version", ACE_Get_Opt::NO_ARG);
   opt.long_option("check", ACE_Get_Opt::NO_ARG);
   opt.long_option("strict", ACE_Get_Opt::NO_ARG);
+  opt.long_option("reload-wait", ACE_Get_Opt::ARG_REQUIRED);
+  // The host's "--reload MODE", named here so that it is not read as a short "--reload-wait".
+  opt.long_option("reload", ACE_Get_Opt::ARG_REQUIRED);
   for (int c; (c = opt()) != -1;) {
     if (c != 0)
       continue;
@@ -25,6 +29,8 @@ Operator_Options parse_operator_options(int argc, char** argv)
     o.version = o.version || std::strcmp(name, "version") == 0;
     o.check = o.check || std::strcmp(name, "check") == 0;
     o.strict = o.strict || std::strcmp(name, "strict") == 0;
+    if (std::strcmp(name, "reload-wait") == 0)
+      o.reload_wait = opt.opt_arg();
   }
   return o;
 }
@@ -49,6 +55,8 @@ static const char usage[] =
     "  --strict                stop with a non-zero status when a service fails to open\n"
     "  --check                 print the Service Configurator's arguments, check what the run\n"
     "                          reads (as its --user): files, directives, libraries, factories\n"
+    "  --reload-wait PIDFILE   reload the host whose pid file this is (SIGHUP) and wait for the\n"
+    "                          outcome: exit 0 when it was applied, 1 when refused or failed\n"
     "  --version               print the version and exit\n"
     "  --help                  print this text and exit\n"
     "\n"
@@ -75,6 +83,8 @@ int run_operator_options(const Operator_Options& options, int argc, char** argv)
     std::printf("starter %s (rev %s)\n", STARTER_PACKAGE_VERSION, STARTER_REVISION);
     return 0;
   }
+  if (options.reload_wait)
+    return wait_for_reload(options.reload_wait);
   if (options.check)
     return check_service_config(argc, argv);
   return -1;

@@ -1,9 +1,10 @@
 /**
  * @file operator_options.h
  *
- * The host's options for operators: --help, --version and --check answer and exit without
- * starting anything; --strict makes a failed opening of the services stop the host. They are
- * long options recognised wherever they stand, and never reach the Service Configurator.
+ * The host's options for operators: --help, --version, --reload-wait and --check answer and
+ * exit without starting anything; --strict makes a failed opening of the services stop the
+ * host. They are long options recognised wherever they stand, and never reach the Service
+ * Configurator.
  */
 #ifndef STARTER_OPERATOR_OPTIONS_H
 #define STARTER_OPERATOR_OPTIONS_H
@@ -13,14 +14,16 @@ struct Operator_Options
   bool help = false;
   bool version = false;
   bool check = false;
+  const char* reload_wait = nullptr;  ///< "--reload-wait": the pid file of the host to reload
   bool strict = false;
 };
 
 /// Reads the operator options out of @a argv (only read, never reordered).
 Operator_Options parse_operator_options(int argc, char** argv);
 
-/// Carries out --help, --version or --check, in that order of precedence. Returns the exit
-/// status for main, or -1 when none of them was given and the host is to start.
+/// Carries out --help, --version, --reload-wait or --check, in that order of precedence.
+/// Returns the exit status for main, or -1 when none of them was given and the host is to
+/// start.
 int run_operator_options(const Operator_Options& options, int argc, char** argv);
 
 #endif /* STARTER_OPERATOR_OPTIONS_H */

@@ -30,39 +30,51 @@ Pid_File::~Pid_File()
   remove();
 }
 
+const char* replace_file(const std::string& path, const std::string& text)
+{
+  // mkstemp creates exclusively, so nothing planted at the temporary name is followed either.
+  std::string tmp = path + ".XXXXXX";
+  ACE_HANDLE const fd = path.empty() ? ACE_INVALID_HANDLE : ACE_OS::mkstemp(&tmp[0]);
+  if (fd == ACE_INVALID_HANDLE) {
+    if (path.empty())
+      ACE_OS::last_error(ENOENT);
+    return "create";
+  }
+  const char* failed = 0;
+  if (::fchmod(fd, 0644) != 0)
+    failed = "set the mode of";
+  else if (ACE::write_n(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    failed = "write";
+  int err = ACE_OS::last_error();
+  if (ACE_OS::close(fd) != 0 && failed == 0) {
+    failed = "write";
+    err = ACE_OS::last_error();
+  }
+  if (failed == 0 && ACE_OS::rename(tmp.c_str(), path.c_str()) != 0) {
+    failed = "rename into place";
+    err = ACE_OS::last_error();
+  }
+  if (failed != 0)
+    ACE_OS::unlink(tmp.c_str());
+  ACE_OS::last_error(err);
+  return failed;
+}
+
+std::string reload_record_path(const std::string& pid_file)
+{
+  return pid_file + ".reload";
+}
+
 bool Pid_File::write(const std::optional<std::string>& path)
 {
   if (!path)
     return true;
-  std::string const text = pid_text();
-  // mkstemp creates exclusively, so nothing planted at the temporary name is followed either.
-  std::string tmp = *path + ".XXXXXX";
-  ACE_HANDLE const fd = path->empty() ? ACE_INVALID_HANDLE : ACE_OS::mkstemp(&tmp[0]);
-  const char* failed = 0;
-  if (fd == ACE_INVALID_HANDLE) {
-    failed = "create";
-    if (path->empty())
-      ACE_OS::last_error(ENOENT);
-  } else {
-    if (::fchmod(fd, 0644) != 0)
-      failed = "set the mode of";
-    else if (ACE::write_n(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-      failed = "write";
-    int const err = ACE_OS::last_error();
-    if (ACE_OS::close(fd) != 0 && failed == 0)
-      failed = "write";
-    else
-      ACE_OS::last_error(err);
-    if (failed == 0 && ACE_OS::rename(tmp.c_str(), path->c_str()) != 0)
-      failed = "rename into place";
-  }
+  const char* const failed = replace_file(*path, pid_text());
   if (failed == 0) {
     path_ = *path;
     return true;
   }
   int const err = ACE_OS::last_error();
-  if (fd != ACE_INVALID_HANDLE)
-    ACE_OS::unlink(tmp.c_str());
   SCRT_LOG(-1, (LM_ERROR, "Failed to %C the pid file '%C', errno=%d, %m\n", failed,
                 path->c_str(), err));
   ACE_OS::last_error(err);
@@ -85,6 +97,7 @@ void Pid_File::remove()
   }
   if (text != held)
     return;
+  (void)ACE_OS::unlink(reload_record_path(path).c_str());
   if (ACE_OS::unlink(path.c_str()) != 0) {
     int const err = ACE_OS::last_error();
     SCRT_LOG(-1, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d, %m\n", path.c_str(),

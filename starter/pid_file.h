@@ -14,6 +14,18 @@
 #include <string>
 
 /**
+ * Puts @a text at @a path: written whole under a fresh name beside it, mode 0644, then renamed
+ * into place. Returns null when it is in place; otherwise the step that failed ("create",
+ * "set the mode of", "write", "rename into place"), with errno telling why and nothing left
+ * behind. Logs nothing.
+ */
+const char* replace_file(const std::string& path, const std::string& text);
+
+/// The reload record's path beside the pid file @a pid_file (see reload_record.h): a file the
+/// pid file's owner removes with it.
+std::string reload_record_path(const std::string& pid_file);
+
+/**
  * @class Pid_File
  *
  * @brief The pid file one process wrote, removed again when the object dies.
@@ -31,7 +43,8 @@ public:
   bool write(const std::optional<std::string>& path);
 
   /// Removes the file written, when it is still a regular file holding this process's id:
-  /// another host may have taken the path over since. A failed removal is logged.
+  /// another host may have taken the path over since; the reload record beside it goes with
+  /// it. A failed removal is logged.
   void remove();
 
 private:

@@ -28,6 +28,7 @@
 #include "starter/journal_log.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
+#include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
 
@@ -92,8 +93,11 @@ int main(int argc, ACE_TCHAR** argv)
     return 1;
   }
   Pid_File pid_file;
-  if (!pid_file.write(host_options.pid_file) && operator_options.strict)
+  bool const pid_written = pid_file.write(host_options.pid_file);
+  if (!pid_written && operator_options.strict)
     return 1;
+  if (pid_written && host_options.pid_file)
+    set_reload_record(*host_options.pid_file);
 
   size_t threads = 0;
   std::unique_ptr<ACE_Reactor> recycler;

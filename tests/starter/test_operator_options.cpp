@@ -29,7 +29,8 @@ TEST(OperatorOptions, HelpListsEveryOptionAndStartsNothing)
   EXPECT_EQ(0, h.exit_code());
   std::string const out = h.stdout_text();
   for (const char* o : {"--threads", "--reactor", "--background", "--user", "--primary-group",
-                        "--group", "--capability", "--no-new-privileges", "--check", "--strict", "--version", "--help", "  -b ", "  -d ",
+                        "--group", "--capability", "--no-new-privileges", "--check", "--strict",
+                        "--reload-wait", "--version", "--help", "  -b ", "  -d ",
                         "  -f ", "  -k ", "  -n ", "  -p ", "  -s ", "  -S ", "  -y "})
     EXPECT_NE(std::string::npos, out.find(o)) << o;
   EXPECT_EQ(std::string::npos, h.stderr_text().find("is started")) << "nothing may start";
@@ -188,6 +189,62 @@ TEST(OperatorOptions, StrictStopsWhenAServiceFailsToOpen)
   ASSERT_TRUE(lax.send(SIGTERM));
   ASSERT_TRUE(lax.wait_exit());
   EXPECT_EQ(0, lax.exit_code());
+}
+
+TEST(OperatorOptions, ReloadWaitReturnsTheOutcomeOfTheReloadItAsked)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const pid = d / "pid";
+  d.write("a.conf", probe_line("A", rec));
+  Host_Process host;
+  ASSERT_TRUE(host.start({"-p", pid, "-f", d / "a.conf"}));
+  ASSERT_TRUE(host.wait_for_stderr("is started"));
+
+  struct Row
+  {
+    std::string conf;     ///< a.conf before the reload; empty: unchanged
+    int status;
+    const char* outcome;  ///< in the waiter's standard error
+  } const rows[] = {
+      {"", 0, "Reloaded: 1 service open\n"},
+      {"no directive here\n", 1, "Reload refused: 1 error; the running services are unchanged\n"},
+      {probe_line("A", rec) + probe_line("B", rec, "-F"), 1, "Reloaded with 1 error: 1 service open\n"},
+      {probe_line("A", rec), 0, "Reloaded: 1 service open\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.outcome);
+    if (!row.conf.empty())
+      d.write("a.conf", row.conf);
+    Host_Process wait;
+    run(wait, {"--reload-wait", pid});
+    EXPECT_EQ(row.status, wait.exit_code()) << wait.stderr_text();
+    EXPECT_EQ(1u, count_of(wait.stderr_text(), row.outcome)) << wait.stderr_text();
+  }
+
+  ASSERT_TRUE(host.send(SIGTERM));
+  ASSERT_TRUE(host.wait_exit());
+  EXPECT_EQ("", read_file(pid + ".reload")) << "the record goes with the pid file";
+
+  // No host to ask: each says why, at once.
+  struct Bad
+  {
+    std::string pid_text;  ///< empty: no pid file
+    const char* why;
+  } const bad[] = {
+      {"", "Failed to read the pid file"},
+      {"12x\n", "holds no process id"},
+      {"2147483647\n", "Failed to signal the host 2147483647"},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.why);
+    if (!b.pid_text.empty())
+      d.write("pid", b.pid_text);
+    Host_Process wait;
+    run(wait, {"--reload-wait", pid});
+    EXPECT_EQ(1, wait.exit_code());
+    EXPECT_NE(std::string::npos, wait.stderr_text().find(b.why)) << wait.stderr_text();
+  }
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+# Writes the manual page starter(8): TEMPLATE with its @OPTIONS@ made from what STARTER --help
+# prints, so that the page lists exactly the options the host describes. Run with
+# cmake -DSTARTER=... -DTEMPLATE=... -DOUTPUT=... [-DVARS=name=value;...] -P manpage.cmake;
+# writes OUTPUT and OUTPUT.gz (gzip -9n, as Debian installs manual pages).
+
+execute_process(COMMAND ${STARTER} --help OUTPUT_VARIABLE help RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR help STREQUAL "")
+  message(FATAL_ERROR "${STARTER} --help failed (${rc})")
+endif()
+
+# roff: a backslash is written \e, a minus sign \-.
+function(roff_text out text)
+  string(REPLACE "\\" "\\e" text "${text}")
+  string(REPLACE "-" "\\-" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Sections are the lines that end with a colon and start in the first column; an option is a
+# line starting with two spaces and a dash, its words up to the first run of two spaces; a
+# line indented further continues the description above it.
+set(options "")
+set(item "")
+string(REPLACE ";" "\\;" help "${help}")
+string(REPLACE "\n" ";" lines "${help}")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^  (-[^ ]*( [^ ]+)?) +(.*)$")
+    set(name "${CMAKE_MATCH_1}")
+    set(text "${CMAKE_MATCH_3}")
+    set(flag "${name}")
+    set(arg "")
+    if(name MATCHES "^([^ ]+) (.+)$")
+      set(flag "${CMAKE_MATCH_1}")
+      set(arg "${CMAKE_MATCH_2}")
+    endif()
+    roff_text(flag "${flag}")
+    roff_text(text "${text}")
+    string(APPEND options ".TP\n\\fB${flag}\\fR")
+    if(NOT arg STREQUAL "")
+      roff_text(arg "${arg}")
+      string(APPEND options " \\fI${arg}\\fR")
+    endif()
+    string(APPEND options "\n${text}\n")
+  elseif(line MATCHES "^      +([^ ].*)$")
+    roff_text(text "${CMAKE_MATCH_1}")
+    string(APPEND options "${text}\n")
+  elseif(line MATCHES "^([A-Z][^:]*):$")
+    roff_text(title "${CMAKE_MATCH_1}")
+    string(APPEND options ".SS ${title}\n")
+  endif()
+endforeach()
+if(options STREQUAL "")
+  message(FATAL_ERROR "${STARTER} --help lists no option")
+endif()
+
+foreach(v IN LISTS VARS)
+  string(REGEX REPLACE "^([^=]*)=(.*)$" "\\1;\\2" kv "${v}")
+  list(GET kv 0 k)
+  list(GET kv 1 value)
+  set(${k} "${value}")
+endforeach()
+set(OPTIONS "${options}")
+string(REGEX REPLACE "\n$" "" OPTIONS "${OPTIONS}")
+configure_file(${TEMPLATE} ${OUTPUT} @ONLY)
+execute_process(COMMAND gzip -9nc ${OUTPUT} OUTPUT_FILE ${OUTPUT}.gz RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "gzip ${OUTPUT} failed (${rc})")
+endif()

@@ -1,0 +1,249 @@
+#!/bin/sh
+# The Debian package under a real systemd: a fresh Debian 12 root (made with debootstrap once
+# and cached), booted with systemd-nspawn on a network of its own, the package installed with
+# apt and its declared dependencies, and the unit driven as an operator drives it.
+#
+# Usage (as root): tests/system/run_real_systemd.sh PATH/starter_VERSION_ARCH.deb
+# Exit status 0 when every step passed, or when nspawn cannot boot a container here (said on
+# standard output as "SKIPPED: ..."); 1 with "FAIL: ..." when a step failed. Every wait is
+# bounded, and the container is always torn down.
+set -eu
+
+[ $# -eq 1 ] && [ -f "$1" ] || { echo "usage: $0 starter_VERSION_ARCH.deb" >&2; exit 2; }
+DEB=$(readlink -f "$1")
+CACHE=${STARTER_CI_CACHE:-/var/cache/starter-ci}
+INCLUDE=systemd,systemd-sysv,dbus,man-db
+ROOT_CACHE=$CACHE/bookworm-$(printf %s "$INCLUDE" | md5sum | cut -c1-8)
+ARCHIVES=$CACHE/archives
+WORK=""
+NSPAWN_PID=""
+INIT=""
+
+say() { printf '== %s\n' "$*"; }
+fail() { printf 'FAIL: %s\n' "$*"; exit 1; }
+skip() { printf 'SKIPPED: %s\n' "$*"; exit 0; }
+
+teardown() {
+  status=$?
+  if [ -n "$NSPAWN_PID" ] && kill -0 "$NSPAWN_PID" 2>/dev/null; then
+    if [ -n "$INIT" ]; then
+      if [ $status -ne 0 ]; then
+        echo "-- journalctl -u starter, last lines:"
+        timeout 10 nsenter -t "$INIT" -a journalctl -q -u starter -n 30 --no-pager || true
+      fi
+      timeout 10 nsenter -t "$INIT" -a systemctl poweroff --no-block >/dev/null 2>&1 || true
+    fi
+    n=0
+    while kill -0 "$NSPAWN_PID" 2>/dev/null && [ $n -lt 30 ]; do sleep 1; n=$((n + 1)); done
+    kill -KILL "$NSPAWN_PID" 2>/dev/null || true
+    wait "$NSPAWN_PID" 2>/dev/null || true
+  fi
+  if [ -n "$WORK" ]; then
+    if [ $status -ne 0 ] && [ -f "$WORK/console.log" ]; then
+      echo "-- the container's console, last lines:"
+      tail -n 30 "$WORK/console.log"
+    fi
+    umount "$WORK/root" 2>/dev/null || true
+    rm -rf "$WORK"
+  fi
+  exit $status
+}
+trap teardown EXIT
+trap 'exit 1' INT TERM HUP
+
+[ "$(id -u)" -eq 0 ] || skip "needs root to make and boot a container"
+command -v systemd-nspawn >/dev/null || skip "systemd-nspawn is not installed (package systemd-container)"
+
+# The mirror of the machine's own apt sources for bookworm, one-line or deb822 style.
+mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+  awk '$1 == "deb" { i = 2; if ($2 ~ /^\[/) while ($i !~ /\]$/) i++; if ($2 ~ /^\[/) i++;
+                     if ($(i + 1) == "bookworm") { print $i; exit } }')
+[ -n "$mirror" ] || mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+  awk 'BEGIN { RS = "" } /Suites:[^\n]*[ \t]bookworm([ \t\n]|$)/ {
+         if (match($0, /URIs:[ \t]*[^ \t\n]+/)) { s = substr($0, RSTART, RLENGTH);
+           sub(/URIs:[ \t]*/, "", s); print s; exit } }')
+[ -n "$mirror" ] || mirror=http://deb.debian.org/debian
+
+# One run at a time on a machine: they share the cached root and the package archive.
+mkdir -p "$CACHE"
+exec 9>"$CACHE/lock"
+flock -w 1800 9 || fail "another run holds $CACHE/lock"
+
+# The root, made once per machine: several minutes the first time.
+if [ ! -x "$ROOT_CACHE/usr/lib/systemd/systemd" ]; then
+  command -v debootstrap >/dev/null || fail "debootstrap is not installed"
+  say "making the Debian 12 root in $ROOT_CACHE from $mirror"
+  rm -rf "$ROOT_CACHE.tmp"
+  timeout 1500 debootstrap --variant=minbase --include="$INCLUDE" bookworm "$ROOT_CACHE.tmp" \
+    "$mirror" >"$CACHE/debootstrap.log" 2>&1 || { tail -n 20 "$CACHE/debootstrap.log"; fail "debootstrap"; }
+  chroot "$ROOT_CACHE.tmp" apt-get clean
+  mv "$ROOT_CACHE.tmp" "$ROOT_CACHE"
+fi
+mkdir -p "$ARCHIVES/partial"
+
+# This run's root: the cached one under a writable layer, or a copy of it.
+WORK=$(mktemp -d /var/tmp/starter-systemd.XXXXXX)
+mkdir -p "$WORK/upper" "$WORK/work" "$WORK/root"
+mount -t overlay overlay -o "lowerdir=$ROOT_CACHE,upperdir=$WORK/upper,workdir=$WORK/work" \
+  "$WORK/root" 2>/dev/null || cp -a "$ROOT_CACHE/." "$WORK/root/"
+cp "$DEB" "$WORK/root/srv/starter.deb"
+chmod 644 "$WORK/root/srv/starter.deb"
+BIND="--bind=$ARCHIVES:/var/cache/apt/archives"
+
+# The package's dependencies are fetched on the machine's network; the booted container has
+# only its own loopback, so the ports it opens meet nobody else's.
+say "fetching the dependencies of $(basename "$DEB")"
+fetch() {
+  timeout 300 systemd-nspawn -q --register=no --keep-unit -D "$WORK/root" "$BIND" \
+    env DEBIAN_FRONTEND=noninteractive "$@" </dev/null >"$WORK/fetch.log" 2>&1
+}
+fetch apt-get install -y -q --download-only /srv/starter.deb ||
+  { fetch apt-get update -q && fetch apt-get install -y -q --download-only /srv/starter.deb; } ||
+  { cat "$WORK/fetch.log"; fail "apt-get could not fetch the dependencies"; }
+
+say "booting the container"
+systemd-nspawn -q --keep-unit --register=no --private-network -b -D "$WORK/root" "$BIND" \
+  --console=read-only </dev/null >"$WORK/console.log" 2>&1 &
+NSPAWN_PID=$!
+n=0
+while [ -z "$INIT" ] && [ $n -lt 300 ]; do
+  kill -0 "$NSPAWN_PID" 2>/dev/null || { tail -n 20 "$WORK/console.log"; skip "systemd-nspawn cannot boot a container here"; }
+  for c in $(cat /proc/"$NSPAWN_PID"/task/*/children 2>/dev/null); do
+    [ "$(cat /proc/"$c"/comm 2>/dev/null)" = systemd ] && INIT=$c
+  done
+  [ -n "$INIT" ] || { sleep 0.1; n=$((n + 1)); }
+done
+[ -n "$INIT" ] || { tail -n 20 "$WORK/console.log"; skip "no systemd came up in the container in 30 s"; }
+
+# C COMMAND...: runs COMMAND in the container, bounded, with a plain environment.
+C() {
+  timeout 120 nsenter -t "$INIT" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"
+}
+# Until its manager listens, systemctl cannot connect: try again, boundedly.
+n=0
+while state=$(C systemctl is-system-running --wait 2>&1); [ $n -lt 60 ]; do
+  case "$state" in *"connect to bus"*) sleep 0.5; n=$((n + 1)) ;; *) break ;; esac
+done
+case "$state" in
+  running | degraded) say "the container's systemd is $state" ;;
+  *) skip "the container's systemd did not come up: '$state'" ;;
+esac
+
+# show PROPERTY: the unit's property, as systemctl shows it.
+show() { C systemctl show -p "$1" --value starter.service; }
+# answers PORT: a TCP connection to the container's loopback PORT is accepted.
+answers() { C bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null; }
+# wait_for WHAT TEST...: up to 30 s for TEST to pass.
+wait_for() {
+  what=$1
+  shift
+  n=0
+  until "$@"; do
+    [ $n -lt 150 ] || fail "$what: not within 30 s"
+    sleep 0.2
+    n=$((n + 1))
+  done
+}
+expect_status() {
+  text=$(show StatusText)
+  echo "   StatusText=$text"
+  case "$text" in *"$1"*) ;; *) fail "StatusText is not '$1'" ;; esac
+}
+active() { [ "$(show ActiveState)" = active ]; }
+
+say "apt-get install /srv/starter.deb"
+C env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /srv/starter.deb \
+  >"$WORK/install.log" 2>&1 || { cat "$WORK/install.log"; fail "apt-get install"; }
+grep -E "^(Setting up|Unpacking) " "$WORK/install.log" | sed 's/^/   /'
+user=$(C id starter) || fail "no user starter"
+echo "   $user"
+echo "   after the install: $(C systemctl is-enabled starter), $(show ActiveState)"
+C man -P cat starter 2>/dev/null | grep -q -- "--reload-wait" || fail "man starter"
+echo "   man starter: $(C man -P cat starter 2>/dev/null | grep -c .) lines"
+
+say "systemctl stop starter, systemctl start starter (fresh install: nothing configured)"
+C systemctl stop starter || fail "systemctl stop on a fresh install"
+C systemctl start starter || fail "systemctl start on a fresh install"
+active || fail "not active"
+expect_status "0 services open"
+pid=$(show MainPID)
+echo "   MainPID=$pid runs as $(C stat -c %U "/proc/$pid") with CapEff=$(C grep CapEff "/proc/$pid/status" | cut -f2)"
+[ "$(C stat -c %U "/proc/$pid")" = starter ] || fail "the host does not run as starter"
+echo "   $(C systemd-analyze security starter.service | tail -n 1)"
+
+say "the time and name services dropped in, systemctl reload starter"
+C cp /usr/share/doc/starter/examples/conf.d/10-time.conf \
+  /usr/share/doc/starter/examples/conf.d/20-name.conf /etc/starter/conf.d/
+C systemctl reload starter || fail "systemctl reload on a good configuration"
+answers 20222 || fail "the time service does not answer on 20222"
+answers 20006 || fail "the name service does not answer on 20006"
+echo "   ports 20222 and 20006 answer"
+expect_status "2 services open"
+
+say "a configuration with an error, systemctl reload starter"
+C sh -c 'echo "dynamic Broken Service_Object * libnetsvcs-no-such.so:_make_Broken() \"\"" \
+  >/etc/starter/conf.d/20-broken.conf'
+if C systemctl reload starter >"$WORK/reload.log" 2>&1; then fail "the reload of a broken configuration succeeded"; fi
+sed 's/^/   /' "$WORK/reload.log"
+active || fail "not active after a refused reload"
+answers 20222 || fail "the time service stopped answering after a refused reload"
+echo "   port 20222 still answers"
+expect_status "Reload refused: 1 error"
+
+say "journalctl -u starter -p err, and the same records at their priorities"
+C journalctl -q -u starter -p err -o cat --no-pager | sed 's/^/   /'
+errs=$(C journalctl -q -u starter -p err..err -o cat --no-pager)
+case "$errs" in *"20-broken.conf:1:"*"Reload refused"*) ;; *) fail "the errors are not at error priority" ;; esac
+infos=$(C journalctl -q -u starter -p info..info -o cat --no-pager)
+case "$infos" in *"is started"*"Reloaded: 2 services open"*) ;; *) fail "the banner and reload are not at info" ;; esac
+case "$infos" in *"Reload refused"*) fail "an error record at info priority" ;; esac
+C journalctl -q -u starter -o verbose --no-pager | grep -c "PRIORITY=3" | sed 's/^/   records with PRIORITY=3: /'
+C rm /etc/starter/conf.d/20-broken.conf
+C systemctl reload starter || fail "systemctl reload after the fix"
+
+say "a port below 1024 with the capability handed over (drop-in)"
+C mkdir -p /etc/systemd/system/starter.service.d
+C sh -c 'cat >/etc/systemd/system/starter.service.d/low-port.conf' <<'EOF'
+[Service]
+AmbientCapabilities=CAP_NET_BIND_SERVICE
+CapabilityBoundingSet=CAP_NET_BIND_SERVICE
+ExecStart=
+ExecStart=/usr/bin/starter --strict --capability net_bind_service -p /run/starter/starter.pid -f /etc/starter/conf.d
+# Short, so that the watchdog step below takes seconds.
+WatchdogSec=3s
+TimeoutAbortSec=5s
+EOF
+C sh -c 'sed "s/-p 20222/-p 37/; s/Time_Service/Low_Time_Service/" /etc/starter/conf.d/10-time.conf \
+  >/etc/starter/conf.d/30-low.conf'
+C systemctl daemon-reload
+C systemctl restart starter || fail "restart with the low-port drop-in"
+answers 37 || fail "no service on port 37"
+pid=$(show MainPID)
+caps=$(C grep -E "^Cap(Eff|Amb)" "/proc/$pid/status" | tr '\t\n' '= ')
+echo "   port 37 answers; $caps"
+case "$caps" in *"CapEff:=0000000000000400"*"CapAmb:=0000000000000000"*) ;; *) fail "capabilities: $caps" ;; esac
+
+say "the watchdog: the host stopped with SIGSTOP"
+restarts=$(show NRestarts)
+C systemctl kill --kill-who=main -s SIGSTOP starter
+restarted() { [ "$(show NRestarts)" -gt "$restarts" ]; }
+wait_for "a restart by the watchdog" restarted
+wait_for "active again" active
+echo "   NRestarts $restarts -> $(show NRestarts), MainPID $pid -> $(show MainPID)"
+C journalctl -q -u starter -o cat --no-pager | grep -m1 -i "watchdog timeout" | sed 's/^/   /' ||
+  fail "no watchdog timeout in the journal"
+answers 20222 || fail "the restarted host does not answer on 20222"
+
+say "systemctl stop starter"
+C systemctl stop starter || fail "systemctl stop"
+result=$(show Result)
+echo "   Result=$result ActiveState=$(show ActiveState)"
+[ "$result" = success ] || fail "Result=$result"
+
+say "apt-get purge starter"
+C env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q starter >"$WORK/purge.log" 2>&1 ||
+  { cat "$WORK/purge.log"; fail "apt-get purge"; }
+C test ! -e /usr/lib/systemd/system/starter.service || fail "the unit is still there"
+C test ! -e /etc/starter/conf.d/00-example.conf || fail "the conffile is still there"
+echo "   unit: $(C systemctl show -p LoadState --value starter)"
+say "passed"
