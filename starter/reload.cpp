@@ -38,11 +38,18 @@ void find_new_code(const Running_Config& running, std::set<std::string>& names,
   for (const Conf_Entry& e : running.entries)
     if (defines_service(e))
       defined[e.name] = e.library;
+  std::map<std::string, bool> changed;  // by file: one stat each, however many services
   for_each_loaded([&](const std::string& name, const std::string& file) {
-    Library_Stamps::const_iterator const s = running.stamps.find(file);
-    Library_Stamp now;
-    if (defined.count(name) == 0 || s == running.stamps.end() || !stamp_file(file, now) ||
-        now == s->second)
+    if (defined.count(name) == 0)
+      return;
+    std::map<std::string, bool>::iterator c = changed.find(file);
+    if (c == changed.end()) {
+      Library_Stamps::const_iterator const s = running.stamps.find(file);
+      Library_Stamp now;
+      c = changed.emplace(file, s != running.stamps.end() && stamp_file(file, now) &&
+                                    now != s->second).first;
+    }
+    if (!c->second)
       return;
     names.insert(name);
     files[file].insert(defined[name]);
