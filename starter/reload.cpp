@@ -89,6 +89,26 @@ int unload_old_code(const Library_Names& files, Checked_Config& config, Running_
   return stayed;
 }
 
+/// A conf-directory file left out of @a config because it could not be read keeps the
+/// directives it had in @a running: a file that cannot be read for a moment must not remove
+/// its services.
+void keep_left_out(const Running_Config& running, Checked_Config& config)
+{
+  static const std::string mark = "; left out";
+  for (const Conf_Problem& p : config.problems) {
+    if (p.line != 0 || p.message.size() < mark.size() ||
+        p.message.compare(p.message.size() - mark.size(), mark.size(), mark) != 0)
+      continue;
+    Conf_Texts::const_iterator const t = running.texts.find(p.where);
+    if (t == running.texts.end())
+      continue;
+    config.texts[p.where] = t->second;
+    for (const Conf_Entry& e : running.entries)
+      if (e.where == p.where)
+        config.entries.push_back(e);
+  }
+}
+
 std::string plural(int n, const char* one, const char* many)
 {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -164,6 +184,7 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
   int errors = 0;
   Reload_Plan plan;
   if (mode == RELOAD_CHANGED) {
+    keep_left_out(running, config);
     plan = plan_reload(running.entries, config.entries, new_code);
     errors = apply_plan(plan, new_code_files, config, running, outcome);
   } else {
