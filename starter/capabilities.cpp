@@ -68,7 +68,7 @@ bool check_capability_names(const std::vector<const char*>& names)
   bool ok = true;
   for (const char* name : names)
     if (!is_capability_name(name)) {
-      std::fprintf(stderr, "starter: --capability %s: unknown capability name\n", name);
+      SCRT_LOG(-1, (LM_ERROR, "starter: --capability %s: unknown capability name\n", name));
       ok = false;
     }
   return ok;

@@ -14,6 +14,7 @@
 #include <ace/OS_NS_sys_wait.h>
 #include <ace/OS_NS_unistd.h>
 
+#include "scrt/log_macros.h"
 #include "starter/capabilities.h"
 #include "starter/config/assemble.h"
 #include "starter/config/pipeline.h"
@@ -47,12 +48,12 @@ static bool check_conf_word(const std::string& word, const char* base_dir, std::
   path = absolute_path(named, base_dir);
   struct stat st;
   if (elements != 1)
-    std::fprintf(stderr, "starter: -f '%s': %zu words after quoting and substitution, not one "
-                 "path\n", word.c_str(), elements);
+    SCRT_LOG(-1, (LM_ERROR, "starter: -f '%s': %d words after quoting and substitution, not one "
+                  "path\n", word.c_str(), static_cast<int>(elements)));
   else if (word.find('$') != std::string::npos && named.find('$') != std::string::npos &&
            ::stat(path.c_str(), &st) != 0)
-    std::fprintf(stderr, "starter: -f '%s': an environment reference in it names no "
-                 "variable\n", word.c_str());
+    SCRT_LOG(-1, (LM_ERROR, "starter: -f '%s': an environment reference in it names no "
+                  "variable\n", word.c_str()));
   else
     return true;
   return false;
@@ -88,27 +89,33 @@ static int run_as_identity(const Identity_Request& identity, const std::function
       waited = ACE_OS::waitpid(pid, &status, 0);
     while (waited == -1 && errno == EINTR);
   if (pid < 0 || waited != pid) {
-    std::perror("starter: cannot check as the identity the run takes on");
+    SCRT_LOG(-1, (LM_ERROR, "starter: cannot check as the identity the run takes on: %m\n"));
     return 1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-/// Prints @a p on standard error: a file that cannot be read as "starter: -f PATH: why",
-/// anything else as "FILE:LINE: message".
-static void print_problem(const Conf_Problem& p)
+/// Logs @a p: a file that cannot be read as "starter: -f PATH: why", anything else as
+/// "FILE:LINE: message"; a warning at LM_WARNING unless @a strict. Returns whether it is an
+/// error.
+static bool log_problem(const Conf_Problem& p, bool strict)
 {
   static const std::string unread = "cannot be read: ";
+  bool const error = !p.warning || strict;
+  ACE_Log_Priority const priority = error ? LM_ERROR : LM_WARNING;
   if (p.line == 0 && p.message.compare(0, unread.size(), unread) == 0)
-    std::fprintf(stderr, "starter: -f %s: %s\n", p.where.c_str(),
-                 p.message.c_str() + unread.size());
+    SCRT_LOG(-1, (priority, "starter: -f %s: %s\n", p.where.c_str(),
+                  p.message.c_str() + unread.size()));
   else
-    std::fprintf(stderr, "%s\n", format_problem(p).c_str());
+    SCRT_LOG(-1, (priority, "%s\n", format_problem(p).c_str()));
+  return error;
 }
 
 /// Checks the "-f" words, then assembles and checks the configuration as the run does, relative
-/// paths taken against @a base_dir; prints the vector and each problem. True when all is well.
-static bool check_conf_files(int argc, char** argv, const std::string& base_dir)
+/// paths taken against @a base_dir; prints the vector (unless @a quiet) and logs each problem.
+/// True when all is well.
+static bool check_conf_files(int argc, char** argv, const std::string& base_dir, bool strict,
+                             bool quiet)
 {
   bool ok = true;
   // A word that makes no single path is reported as written, and not again as a path.
@@ -126,19 +133,23 @@ static bool check_conf_files(int argc, char** argv, const std::string& base_dir)
   source.base_dir = base_dir;
   Checked_Config config;
   assemble_and_check(source, true, config);
-  for (const std::string& w : config.vector)
-    std::printf("%s\n", w.c_str());
+  if (!quiet)
+    for (const std::string& w : config.vector)
+      std::printf("%s\n", w.c_str());
   for (const Conf_Problem& p : config.problems) {
     if (p.line == 0 && reported.count(p.where) != 0)
       continue;
-    print_problem(p);
-    ok = false;
+    ok = !log_problem(p, strict) && ok;
   }
   return ok;
 }
 
-int check_service_config(int argc, char** argv)
+int check_service_config(int argc, char** argv, bool strict, bool quiet)
 {
+  // Errors only: ExecStartPre= and ExecReload= log each line at its priority.
+  if (quiet)
+    ACE_Log_Msg::instance()->priority_mask(LM_ERROR | LM_CRITICAL | LM_ALERT | LM_EMERGENCY,
+                                           ACE_Log_Msg::PROCESS);
   // The host's options as the run reads them, each problem logged; a reactor kind that cannot
   // be made counts, as it does under --strict.
   Host_Options host = parse_host_options(argc, argv);
@@ -148,8 +159,8 @@ int check_service_config(int argc, char** argv)
   // What the run reads, it reads as the identity it switches to.
   bool child = false;
   int const files = run_as_identity(host.identity, [&] {
-    int const status = check_conf_files(argc, argv, host.start_dir) ? 0 : 1;
-    if (host.pid_file)
+    int const status = check_conf_files(argc, argv, host.start_dir, strict, quiet) ? 0 : 1;
+    if (host.pid_file && !quiet)
       std::printf("pid file: %s\n", host.pid_file->c_str());
     return status;
   }, child);

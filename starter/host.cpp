@@ -22,12 +22,20 @@
 #include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
 
-/// Logs each of @a problems at LM_ERROR as "FILE:LINE: message"; returns their count.
-static int log_conf_problems(const std::vector<Conf_Problem>& problems)
+/// Logs each problem of @a config as "FILE:LINE: message", at LM_ERROR (a warning at
+/// LM_WARNING unless @a strict), and each conf directory that holds no file at LM_NOTICE.
+/// Returns the count that logged as errors.
+static int log_conf_problems(const Checked_Config& config, bool strict)
 {
-  for (const Conf_Problem& p : problems)
-    SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));
-  return static_cast<int>(problems.size());
+  for (const std::string& dir : config.empty_dirs)
+    SCRT_LOG(0, (LM_NOTICE, "%s holds no *.conf file: no services from it\n", dir.c_str()));
+  int errors = 0;
+  for (const Conf_Problem& p : config.problems) {
+    bool const error = !p.warning || strict;
+    SCRT_LOG(-1, (error ? LM_ERROR : LM_WARNING, "%s\n", format_problem(p).c_str()));
+    errors += error ? 1 : 0;
+  }
+  return errors;
 }
 
 Host::Host(const Config_Source& source, ACE_Reactor* reactor, Reload_Mode mode)
@@ -38,7 +46,7 @@ Host::Host(const Config_Source& source, ACE_Reactor* reactor, Reload_Mode mode)
 int Host::check_configuration(Checked_Config& config)
 {
   assemble_and_check(source_, true, config);
-  return log_conf_problems(config.problems);
+  return log_conf_problems(config, source_.strict);
 }
 
 bool Host::open_services(Checked_Config& config)
@@ -127,7 +135,9 @@ void Host::reload()
   Systemd_Handler::notify(state.c_str());
 
   Reload_Outcome const outcome = reload_services(source_, mode_, running_);
-  log_conf_problems(outcome.problems);
+  log_conf_problems(outcome.config, source_.strict);
+  for (const Conf_Problem& p : outcome.problems)
+    SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));
   for (const std::string& r : outcome.records)
     SCRT_LOG(0, (LM_INFO, "%s\n", r.c_str()));
   if (outcome.stopped)

@@ -18,6 +18,7 @@ Operator_Options parse_operator_options(int argc, char** argv)
   opt.long_option("version", ACE_Get_Opt::NO_ARG);
   opt.long_option("check", ACE_Get_Opt::NO_ARG);
   opt.long_option("strict", ACE_Get_Opt::NO_ARG);
+  opt.long_option("quiet", ACE_Get_Opt::NO_ARG);
   opt.long_option("reload-wait", ACE_Get_Opt::ARG_REQUIRED);
   // The host's "--reload MODE", named here so that it is not read as a short "--reload-wait".
   opt.long_option("reload", ACE_Get_Opt::ARG_REQUIRED);
@@ -29,6 +30,7 @@ Operator_Options parse_operator_options(int argc, char** argv)
     o.version = o.version || std::strcmp(name, "version") == 0;
     o.check = o.check || std::strcmp(name, "check") == 0;
     o.strict = o.strict || std::strcmp(name, "strict") == 0;
+    o.quiet = o.quiet || std::strcmp(name, "quiet") == 0;
     if (std::strcmp(name, "reload-wait") == 0)
       o.reload_wait = opt.opt_arg();
   }
@@ -52,9 +54,11 @@ static const char usage[] =
     "  --capability NAME       keep this capability (net_bind_service, CAP_NET_RAW) and no\n"
     "                          other across the switch; may be repeated\n"
     "  --no-new-privileges     nothing the services run may gain privileges\n"
-    "  --strict                stop with a non-zero status when a service fails to open\n"
+    "  --strict                stop with a non-zero status when a service fails to open or\n"
+    "                          the configuration has a problem, warnings included\n"
     "  --check                 print the Service Configurator's arguments, check what the run\n"
     "                          reads (as its --user): files, directives, libraries, factories\n"
+    "  --quiet                 with --check: write errors only (for ExecStartPre=, ExecReload=)\n"
     "  --reload-wait PIDFILE   reload the host whose pid file this is (SIGHUP) and wait for the\n"
     "                          outcome: exit 0 when it was applied, 1 when refused or failed\n"
     "  --version               print the version and exit\n"
@@ -86,6 +90,6 @@ int run_operator_options(const Operator_Options& options, int argc, char** argv)
   if (options.reload_wait)
     return wait_for_reload(options.reload_wait);
   if (options.check)
-    return check_service_config(argc, argv);
+    return check_service_config(argc, argv, options.strict, options.quiet);
   return -1;
 }

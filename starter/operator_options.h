@@ -3,8 +3,8 @@
  *
  * The host's options for operators: --help, --version, --reload-wait and --check answer and
  * exit without starting anything; --strict makes a failed opening of the services stop the
- * host. They are long options recognised wherever they stand, and never reach the Service
- * Configurator.
+ * host; --quiet makes --check write its errors only. They are long options recognised wherever
+ * they stand, and never reach the Service Configurator.
  */
 #ifndef STARTER_OPERATOR_OPTIONS_H
 #define STARTER_OPERATOR_OPTIONS_H
@@ -16,6 +16,7 @@ struct Operator_Options
   bool check = false;
   const char* reload_wait = nullptr;  ///< "--reload-wait": the pid file of the host to reload
   bool strict = false;
+  bool quiet = false;  ///< --check writes errors only
 };
 
 /// Reads the operator options out of @a argv (only read, never reordered).

@@ -89,26 +89,6 @@ int unload_old_code(const Library_Names& files, Checked_Config& config, Running_
   return stayed;
 }
 
-/// A conf-directory file left out of @a config because it could not be read keeps the
-/// directives it had in @a running: a file that cannot be read for a moment must not remove
-/// its services.
-void keep_left_out(const Running_Config& running, Checked_Config& config)
-{
-  static const std::string mark = "; left out";
-  for (const Conf_Problem& p : config.problems) {
-    if (p.line != 0 || p.message.size() < mark.size() ||
-        p.message.compare(p.message.size() - mark.size(), mark.size(), mark) != 0)
-      continue;
-    Conf_Texts::const_iterator const t = running.texts.find(p.where);
-    if (t == running.texts.end())
-      continue;
-    config.texts[p.where] = t->second;
-    for (const Conf_Entry& e : running.entries)
-      if (e.where == p.where)
-        config.entries.push_back(e);
-  }
-}
-
 std::string plural(int n, const char* one, const char* many)
 {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -121,12 +101,9 @@ int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
   for (const std::string& name : plan.finalise)
     remove_service(name);
   int errors = unload_old_code(new_code_files, config, running, outcome);
+  // Each failure is logged as it happens, with its file, line and reason.
   for (const Conf_Entry* e : plan.apply)
-    if (!apply_directive(*e, config.texts)) {
-      outcome.problems.push_back(Conf_Problem{e->where, e->line, e->keyword + " " + e->name +
-                                              ": the Service Configurator failed to carry it out"});
-      ++errors;
-    }
+    errors += apply_directive(*e, config.texts);
   for (const Service_Step& s : plan.services) {
     if (s.change == SERVICE_OPENED)
       outcome.records.push_back("Reload: opened " + s.name + " from " + s.entry->where + ":" +
@@ -165,9 +142,8 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
                                Running_Config& running)
 {
   Reload_Outcome outcome;
-  Checked_Config config;
+  Checked_Config& config = outcome.config;
   assemble_and_check(source, false, config);
-  outcome.problems = config.problems;
   if (config.errors != 0) {
     outcome.errors = config.errors;
     string_sprintf(outcome.summary, "Reload refused: %d error%s; the running services are unchanged",
@@ -184,7 +160,6 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
   int errors = 0;
   Reload_Plan plan;
   if (mode == RELOAD_CHANGED) {
-    keep_left_out(running, config);
     plan = plan_reload(running.entries, config.entries, new_code);
     errors = apply_plan(plan, new_code_files, config, running, outcome);
   } else {

@@ -31,14 +31,15 @@ struct Running_Config
   Library_Stamps stamps;            ///< each loaded library file as it was loaded
 };
 
-/// Takes @a config, just applied, as the running configuration in @a running, and stamps the
-/// library files loaded anew.
+/// Takes @a config, just applied, as the running configuration in @a running (its entries and
+/// texts move there), stamps the library files loaded anew and lets go of the check's loads.
 void note_running(Checked_Config& config, Running_Config& running);
 
 /// What a reload did.
 struct Reload_Outcome
 {
-  std::vector<Conf_Problem> problems;  ///< what the check found, and each directive that failed
+  Checked_Config config;  ///< what the check found
+  std::vector<Conf_Problem> problems;  ///< what the apply found: a library that stayed loaded
   std::vector<std::string> records;    ///< one line per service touched, no newline
   bool applied = false;   ///< the Configurator applied the configuration (the check passed)
   bool stopped = false;   ///< applied, and the Configurator stopped at a file it could not read
@@ -52,9 +53,8 @@ struct Reload_Outcome
 
 /// Checks the configuration @a source names now (conf directories read anew; the "-S"
 /// directives are neither checked nor applied again, as the Configurator's own reload does
-/// not), then, only when the check finds nothing, applies the text that was checked as
-/// @a mode says and updates @a running. The outcome is a success exactly when it is applied
-/// with no errors.
+/// not), then, only when the check finds nothing, has the Service Configurator apply the text
+/// that was checked. The outcome is a success exactly when it is applied with no errors.
 Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
                                Running_Config& running);
 

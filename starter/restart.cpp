@@ -26,7 +26,7 @@ Restart_Outcome restart_service(const std::string& name, const Running_Config& r
   if (ACE_Service_Repository::instance()->find(name.c_str(), &type, false) >= 0 && type != 0)
     hold = type->dll();
   remove_service(name);
-  outcome.ok = apply_directive(*entry, running.texts) &&
+  outcome.ok = apply_directive(*entry, running.texts) == 0 &&
                ACE_Service_Repository::instance()->find(name.c_str(), &type, false) >= 0;
   // A service the configuration suspends is suspended again.
   for (const Conf_Entry& e : running.entries)

@@ -112,6 +112,7 @@ int main(int argc, ACE_TCHAR** argv)
   source.argc = argc;
   source.argv = argv;
   source.base_dir = host_options.start_dir;
+  source.strict = operator_options.strict;
   Host host(source, ACE_Reactor::instance(), host_options.reload_changed ? RELOAD_CHANGED : RELOAD_ALL);
   if (!init_signal_handlers(host))
     return 1;

@@ -1,9 +1,110 @@
 // The Service Configurator applying a checked configuration, at start-up and on each reload.
 #include "starter/config/apply.h"
 
+#include <algorithm>
+#include <exception>
+
+#include <ace/Log_Msg_Callback.h>
+#include <ace/Log_Record.h>
+#include <ace/OS_NS_string.h>
 #include <ace/Service_Config.h>
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
+
+#include "scrt/log_macros.h"
+
+namespace {
+
+/// Counts the records ACE's parser logs for what it could not read ("[error N] on line N"),
+/// which it leaves out of its own count, while the object lives in this thread.
+class Parse_Error_Count : public ACE_Log_Msg_Callback
+{
+public:
+  Parse_Error_Count() : msg_(ACE_Log_Msg::instance())
+  {
+    had_flag_ = msg_->flags() & ACE_Log_Msg::MSG_CALLBACK;
+    old_ = msg_->msg_callback(this);
+    msg_->set_flags(ACE_Log_Msg::MSG_CALLBACK);
+  }
+  ~Parse_Error_Count() override
+  {
+    msg_->msg_callback(old_);
+    if (!had_flag_)
+      msg_->clr_flags(ACE_Log_Msg::MSG_CALLBACK);
+  }
+  void log(ACE_Log_Record& record) override
+  {
+    if (record.type() == LM_ERROR && ACE_OS::strstr(record.msg_data(), "] on line ") != 0)
+      ++count;
+    if (old_ != 0)
+      old_->log(record);
+  }
+  int count = 0;
+
+private:
+  ACE_Log_Msg* msg_;
+  ACE_Log_Msg_Callback* old_;
+  unsigned long had_flag_;
+};
+
+bool is_loaded(const std::string& name)
+{
+  return ACE_Service_Repository::instance()->find(name.c_str(), 0, false) >= 0;
+}
+
+/// Has the Configurator carry out @a e of @a text, from @a where; returns its errors, each
+/// logged with the file, line, service and reason.
+int apply_entry(const std::string& where, const std::string& text, const Conf_Entry& e)
+{
+  std::string const directive = text.substr(e.begin, e.end - e.begin);
+  std::string why;
+  int errors = 0;
+  {
+    Parse_Error_Count parse_errors;
+    // A service's init may throw: that is its own failure, not the host's.
+    try {
+      int const r = ACE_Service_Config::process_directive(directive.c_str());
+      errors = std::max(r < 0 ? 1 : r, parse_errors.count);
+      if (parse_errors.count > r)
+        why = "the Service Configurator could not read the directive";
+    } catch (const std::exception& x) {
+      errors = 1;
+      why = std::string("an exception was thrown while it opened: ") + x.what();
+    } catch (...) {
+      errors = 1;
+      why = "an exception was thrown while it opened";
+    }
+  }
+  if (errors == 0)
+    return 0;
+  bool const loaded = is_loaded(e.name);
+  if (why.empty() && e.keyword == "dynamic")
+    why = loaded ? "it did not open in full" : "it did not open: its factory made no object, or "
+                                                "its init failed";
+  else if (why.empty() && e.keyword == "static")
+    why = loaded ? "its init failed" : "no static service of that name is registered, or its "
+                                       "init failed";
+  else if (why.empty() && e.keyword == "stream")
+    why = "the stream could not be made or changed in full";
+  else if (why.empty())
+    why = loaded ? "the service refused to " + e.keyword : "no service of that name is loaded";
+  SCRT_LOG(-1, (LM_ERROR, "%s:%d: %s %s: %s\n", where.c_str(), e.line, e.keyword.c_str(),
+                e.name.c_str(), why.c_str()));
+  return errors;
+}
+
+}  // namespace
+
+int apply_text(const std::string& where, const std::string& text)
+{
+  std::vector<Conf_Problem> problems;
+  std::vector<Conf_Entry> entries;
+  read_directives(text, where, problems, nullptr, &entries);
+  int errors = 0;
+  for (const Conf_Entry& e : entries)
+    errors += apply_entry(where, text, e);
+  return errors;
+}
 
 /// Has the Configurator process @a files in order, each as its text in @a texts.
 static int process_files(const std::vector<std::string>& files, const Conf_Texts& texts)
@@ -14,13 +115,7 @@ static int process_files(const std::vector<std::string>& files, const Conf_Texts
     // A file the check could not read stops the Configurator, the directives after it too.
     if (t == texts.end())
       return -1;
-    // A text with a NUL in it is left to the Configurator's own reading of the file.
-    int const r = t->second.find('\0') == std::string::npos
-                      ? ACE_Service_Config::process_directive(t->second.c_str())
-                      : ACE_Service_Config::process_file(f.c_str());
-    if (r < 0)
-      return -1;
-    errors += r;
+    errors += apply_text(f, t->second);
   }
   return errors;
 }
@@ -39,10 +134,8 @@ int open_service_config_vector(const Checked_Config& config)
   if (r < 0)
     return -1;
   errors += r;
-  for (const std::string& d : config.parts.directives) {
-    int const rd = ACE_Service_Config::process_directive(d.c_str());
-    errors += rd < 0 ? 1 : rd;
-  }
+  for (const std::string& d : config.parts.directives)
+    errors += apply_text("-S '" + d + "'", d);
   return errors;
 }
 
@@ -51,15 +144,12 @@ int process_service_config_files(const Checked_Config& config)
   return process_files(config.parts.files, config.texts);
 }
 
-bool apply_directive(const Conf_Entry& e, const Conf_Texts& texts)
+int apply_directive(const Conf_Entry& e, const Conf_Texts& texts)
 {
   Conf_Texts::const_iterator const t = texts.find(e.where);
   if (t == texts.end() || e.end > t->second.size())
-    return false;
-  // Blank lines ahead, so that what the Configurator logs of it has the file's line number.
-  std::string text(static_cast<size_t>(e.line > 0 ? e.line - 1 : 0), '\n');
-  text.append(t->second, e.begin, e.end - e.begin);
-  return ACE_Service_Config::process_directive(text.c_str()) == 0;
+    return 1;
+  return apply_entry(e.where, t->second, e);
 }
 
 bool remove_service(const std::string& name)

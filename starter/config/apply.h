@@ -3,9 +3,9 @@
  *
  * The Service Configurator applying a checked configuration (pipeline.h), at start-up and on
  * each reload: each file handed over as the text the check read, so that what is applied is
- * what was checked, and the Configurator's own rules kept: the files in order, then the "-S"
- * directives, and a file that could not be read stops both. Nothing is logged here; the
- * Configurator logs what it finds in the services.
+ * what was checked, directive by directive, and the Configurator's own rules kept: the files
+ * in order, then the "-S" directives, and a file that could not be read stops both. Each
+ * directive that fails is logged here with its file, line, service and reason.
  */
 #ifndef STARTER_CONFIG_APPLY_H
 #define STARTER_CONFIG_APPLY_H
@@ -25,9 +25,14 @@ int open_service_config_vector(const Checked_Config& config);
 /// the errors it reports, or -1 when it stopped at a file that has no text.
 int process_service_config_files(const Checked_Config& config);
 
-/// Has the Service Configurator carry out the one directive @a e of the file text in @a texts,
-/// its line numbers kept. False when it reports an error or the text is gone.
-bool apply_directive(const Conf_Entry& e, const Conf_Texts& texts);
+/// Has the Service Configurator carry out the directives of @a text, which came from @a where,
+/// one at a time, so that each error is logged (LM_ERROR) with its line, service and reason,
+/// an exception a service throws as it opens among them. Returns the count of errors.
+int apply_text(const std::string& where, const std::string& text);
+
+/// Has the Service Configurator carry out the one directive @a e of the file text in
+/// @a texts, as apply_text() does each. Returns the count of errors (1 when the text is gone).
+int apply_directive(const Conf_Entry& e, const Conf_Texts& texts);
 
 /// Finalises the service @a name and takes it out of the Service Repository; false when there
 /// is none.

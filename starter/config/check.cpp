@@ -2,20 +2,32 @@
 // (grammar.h), and the libraries and factories the "dynamic" ones name.
 #include "starter/config/check.h"
 
+#include <dlfcn.h>
+#include <elf.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
 
 #include <ace/DLL.h>
+#include <ace/Dirent.h>
+#include <ace/Service_Repository.h>
+#include <ace/Service_Types.h>
 
+#include "scrt/inline_util.h"
 #include "starter/config/libraries.h"
 
 namespace {
+
+/// Libraries the check loaded, held until the whole check ends (a library may need symbols
+/// that one loaded before it brings, as when the Configurator loads them in turn), or longer.
+typedef Held_Libraries Loaded;
 
 /// The name ACE's loader looks up for the factory @a symbol.
 std::string factory_symbol(const Conf_Dynamic& d)
@@ -29,8 +41,21 @@ std::string factory_symbol(const Conf_Dynamic& d)
   return d.symbol;
 }
 
-/// Loads the library of @a d through ACE's loader, into @a loaded, and looks up its factory.
-void check_library(const Conf_Dynamic& d, const std::string& where, Held_Libraries& loaded,
+/// The ELF type of the symbol at @a address (STT_FUNC, STT_OBJECT...), or -1 when the loader
+/// cannot tell.
+int symbol_type(void* address)
+{
+  Dl_info info;
+  void* entry = 0;
+  if (dladdr1(address, &info, &entry, RTLD_DL_SYMENT) == 0 || entry == 0)
+    return -1;
+  // The symbol type is the low nibble of st_info, for 32- and 64-bit objects alike.
+  return static_cast<const ElfW(Sym)*>(entry)->st_info & 0xf;
+}
+
+/// Loads the library of @a d through ACE's loader, into @a loaded, and looks up its factory:
+/// a function for "symbol()", the service object itself otherwise.
+void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
                    std::vector<Conf_Problem>& problems)
 {
   ACE_DLL& dll = loaded.add();
@@ -46,19 +71,117 @@ void check_library(const Conf_Dynamic& d, const std::string& where, Held_Librari
     return;
   }
   std::string const symbol = factory_symbol(d);
-  if (dll.symbol(symbol.c_str()) == 0)
+  void* const address = dll.symbol(symbol.c_str());
+  if (address == 0) {
     problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": library '" + d.path +
                                                        "' has no symbol '" + symbol + "'"});
+    return;
+  }
+  // The Configurator calls a factory and takes an object's address for the service: the
+  // other kind of symbol crashes it.
+  int const type = symbol_type(address);
+  bool const function = type == STT_FUNC || type == STT_GNU_IFUNC;
+  if (type < 0 || type == STT_NOTYPE || function == d.function)
+    return;
+  problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": '" + symbol + "' in '" +
+                                  d.path + (d.function ? "' is no function: the Service "
+                                  "Configurator would call it and crash" : "' is a function, "
+                                  "not an object: the Service Configurator would take its code "
+                                  "for the service and crash"), true});
 }
 
-/// check_directives() with the libraries kept in @a loaded; none are loaded when it is null.
-void check_text(const std::string& text, const std::string& where, Held_Libraries* loaded,
-                std::vector<Conf_Problem>& problems, std::vector<Conf_Entry>* entries = nullptr)
+/// @a text with each library named by a relative path ("lib/x.so", "./x.so") in @a dynamics
+/// made absolute against @a base_dir, as a word, or quoted with a quote its line does not hold
+/// after it. Empty when nothing changes; a path that cannot be written so is a problem.
+std::string absolute_libraries(const std::string& text, const std::vector<Conf_Dynamic>& dynamics,
+                               const std::string& base_dir, const std::string& where,
+                               std::vector<Conf_Problem>& problems)
 {
-  std::vector<Conf_Dynamic> const dynamics = read_directives(text, where, problems, entries);
-  if (loaded != 0)
+  std::string out;
+  size_t copied = 0;
+  for (const Conf_Dynamic& d : dynamics) {
+    if (d.path.empty() || d.path[0] == '/' || d.path.find('/') == std::string::npos)
+      continue;
+    std::string const path = base_dir + (base_dir.back() == '/' ? "" : "/") + d.path;
+    std::string token;
+    size_t const eol = text.find('\n', d.path_end);
+    std::string const rest = text.substr(d.path_end, eol == std::string::npos ? eol : eol - d.path_end);
+    bool printable = true;
+    for (char c : path)
+      printable = printable && c >= ' ' && c <= '~';
+    if (path.find_first_of(" \t\r\n\f\v:*(){}#\"'") == std::string::npos && printable)
+      token = path;
+    else if (printable && path.find('"') == std::string::npos && rest.find('"') == std::string::npos)
+      token = '"' + path + '"';
+    else if (printable && path.find('\'') == std::string::npos && rest.find('\'') == std::string::npos)
+      token = '\'' + path + '\'';
+    else {
+      problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": the library '" +
+                                      d.path + "' cannot be named against the starting directory "
+                                      "'" + base_dir + "' in this line"});
+      continue;
+    }
+    out.append(text, copied, d.path_begin - copied);
+    out += token;
+    copied = d.path_end;
+  }
+  if (copied == 0)
+    return std::string();
+  out.append(text, copied, std::string::npos);
+  return out;
+}
+
+/// The kind of the service @a name that runs in this process.
+Conf_Kind running_kind(const std::string& name)
+{
+  const ACE_Service_Type* t = 0;
+  if (ACE_Service_Repository::instance()->find(name.c_str(), &t, false) < 0 || t == 0 ||
+      t->type() == 0)
+    return CONF_NONE;
+  switch (t->type()->service_type()) {
+    case ACE_Service_Type::MODULE: return CONF_MODULE;
+    case ACE_Service_Type::STREAM: return CONF_STREAM;
+    default: return CONF_SERVICE;
+  }
+}
+
+bool running_module(const std::string& stream, const std::string& module)
+{
+  const ACE_Service_Type* t = 0;
+  if (ACE_Service_Repository::instance()->find(stream.c_str(), &t, false) < 0 || t == 0)
+    return false;
+  const ACE_Stream_Type* const s = dynamic_cast<const ACE_Stream_Type*>(t->type());
+  return s != 0 && s->find(module.c_str()) != 0;
+}
+
+/// What a whole check shares: the libraries it loaded, what is in place, the starting directory.
+struct Check_State
+{
+  Loaded* loaded = nullptr;
+  Conf_Known known;
+  std::string base_dir;
+  std::vector<Conf_Entry>* entries = nullptr;  ///< the files' directives, when wanted
+};
+
+/// check_directives() within @a state; the libraries are loaded when state.loaded is set.
+/// Returns the text to apply: @a text, its relative libraries made absolute.
+std::string check_text(const std::string& text, const std::string& where, Check_State& state,
+                       std::vector<Conf_Problem>& problems,
+                       std::vector<Conf_Entry>* entries = nullptr)
+{
+  // The libraries' places first, on their own: the text is then read, once, as it is applied.
+  std::string rewritten;
+  if (!state.base_dir.empty()) {
+    std::vector<Conf_Problem> ignored;
+    rewritten = absolute_libraries(text, read_directives(text, where, ignored), state.base_dir,
+                                   where, problems);
+  }
+  std::vector<Conf_Dynamic> const dynamics =
+      read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known, entries);
+  if (state.loaded != 0)
     for (const Conf_Dynamic& d : dynamics)
-      check_library(d, where, *loaded, problems);
+      check_library(d, where, *state.loaded, problems);
+  return rewritten.empty() ? text : rewritten;
 }
 
 }  // namespace
@@ -73,13 +196,43 @@ std::string format_problem(const Conf_Problem& p)
 void check_directives(const std::string& text, const std::string& where, bool load,
                       std::vector<Conf_Problem>& problems)
 {
-  Held_Libraries loaded;
-  check_text(text, where, load ? &loaded : 0, problems);
+  Loaded loaded;
+  Check_State state;
+  state.loaded = load ? &loaded : 0;
+  check_text(text, where, state, problems);
+}
+
+size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problems)
+{
+  ACE_Dirent d;
+  if (d.open(dir.c_str()) == -1)
+    return 0;
+  size_t files = 0;
+  for (ACE_DIRENT* e = d.read(); e != 0; e = d.read()) {
+    if (ACE::isdotdir(e->d_name) || !is_file_extension(e->d_name, "conf"))
+      continue;
+    std::string const path = dir + '/' + e->d_name;
+    struct stat st;
+    const char* why = 0;
+    if (::stat(path.c_str(), &st) != 0)
+      why = errno == ENOENT ? "a dangling link" : errno == ELOOP ? "a link loop"
+                                                                 : std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+      why = "a directory";
+    else if (S_ISFIFO(st.st_mode))
+      why = "a FIFO";
+    else if (!S_ISREG(st.st_mode))
+      why = "not a regular file";
+    if (why == 0)
+      ++files;
+    else
+      problems.push_back(Conf_Problem{path, 0, std::string("skipped: ") + why, false, true});
+  }
+  return files;
 }
 
 /// Opens @a path without blocking on a FIFO; -1 with @a why when it is no readable regular file.
-/// Sets @a size, when not null, to the file's size as it opened.
-static int open_conf_file(const std::string& path, std::string& why, size_t* size = nullptr)
+static int open_conf_file(const std::string& path, std::string& why)
 {
   int const fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
@@ -92,30 +245,27 @@ static int open_conf_file(const std::string& path, std::string& why, size_t* siz
     ::close(fd);
     return -1;
   }
-  if (size != 0)
-    *size = static_cast<size_t>(st.st_size);
   return fd;
 }
 
-/// check_conf_file() with the libraries kept in @a loaded, as check_text(); the text goes into
-/// @a texts, when not null, if the file was read whole.
-static void check_file(const std::string& path, Held_Libraries* loaded,
-                       std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr,
-                       std::vector<Conf_Entry>* entries = nullptr)
+/// check_conf_file() within @a state; the text to apply goes into @a texts, when not null, if
+/// the file was read whole.
+static void check_file(const std::string& path, Check_State& state,
+                       std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr)
 {
   std::string why;
-  size_t size = 0;
-  int const fd = open_conf_file(path, why, &size);
+  int const fd = open_conf_file(path, why);
   if (fd < 0) {
     problems.push_back(Conf_Problem{path, 0, "cannot be read: " + why});
     return;
   }
-  // One read takes the whole file as it opened, and one byte more to see that it ended: a
-  // regular file reads short only at its end.
+  // Read in pieces up to the limit and one byte more: the size the file had when it opened
+  // says nothing of what a read finds, and a huge (or sparse) one must not be taken whole.
   std::string text;
   bool whole = true;
-  for (size_t want = size + 1;; want = 8192) {
+  for (;;) {
     size_t const at = text.size();
+    size_t const want = std::min<size_t>(65536, CONF_MAX_FILE_SIZE + 1 - at);
     text.resize(at + want);
     ssize_t const got = ::read(fd, &text[at], want);
     text.resize(at + (got > 0 ? static_cast<size_t>(got) : 0));
@@ -125,30 +275,44 @@ static void check_file(const std::string& path, Held_Libraries* loaded,
       problems.push_back(Conf_Problem{path, 0, std::string("cannot be read: ") + std::strerror(errno)});
       whole = false;
     }
-    if (got < 0 || static_cast<size_t>(got) < want)
+    if (got <= 0 || text.size() > CONF_MAX_FILE_SIZE)
       break;
   }
   ::close(fd);
-  check_text(text, path, loaded, problems, entries);
+  if (text.size() > CONF_MAX_FILE_SIZE) {
+    problems.push_back(Conf_Problem{path, 0, "larger than " +
+                                    std::to_string(CONF_MAX_FILE_SIZE >> 20) + " MiB: not read",
+                                    true});
+    return;
+  }
+  std::string applied = check_text(text, path, state, problems, state.entries);
   if (texts != 0 && whole)
-    (*texts)[path] = std::move(text);
+    (*texts)[path] = std::move(applied);
 }
 
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems)
 {
-  Held_Libraries loaded;
-  check_file(path, load ? &loaded : 0, problems);
+  Loaded loaded;
+  Check_State state;
+  state.loaded = load ? &loaded : 0;
+  check_file(path, state, problems);
 }
 
 void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::vector<std::string>& directives,
                                 std::vector<Conf_Problem>& problems, Conf_Texts* texts,
-                                Held_Libraries* held, std::vector<Conf_Entry>* entries)
+                                const std::string& base_dir, Held_Libraries* held,
+                                std::vector<Conf_Entry>* entries)
 {
-  Held_Libraries own;
-  Held_Libraries& loaded = held != 0 ? *held : own;
+  Loaded own;
+  Check_State state;
+  state.loaded = held != 0 ? held : &own;
+  state.entries = entries;
+  state.base_dir = base_dir;
+  state.known.running = running_kind;
+  state.known.running_module = running_module;
   for (const std::string& f : files)
-    check_file(f, &loaded, problems, texts, entries);
+    check_file(f, state, problems, texts);
   for (const std::string& s : directives)
-    check_text(s, "-S '" + s + "'", &loaded, problems);
+    check_text(s, "-S '" + s + "'", state, problems);
 }

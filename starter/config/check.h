@@ -18,6 +18,13 @@
 
 class Held_Libraries;
 
+/// The largest configuration file the check reads; a larger one is refused unread.
+static const size_t CONF_MAX_FILE_SIZE = 16 * 1024 * 1024;
+
+/// The Service Configurator's default file, read from the starting directory when no "-f" is
+/// given at all.
+static const char CONF_DEFAULT_FILE[] = "svc.conf";
+
 /// "WHERE:LINE: message", or "WHERE: message" for line 0.
 std::string format_problem(const Conf_Problem& p);
 
@@ -26,6 +33,11 @@ std::string format_problem(const Conf_Problem& p);
 void check_directives(const std::string& text, const std::string& where, bool load,
                       std::vector<Conf_Problem>& problems);
 
+/// Notes each entry of the conf directory @a dir named "*.conf" that is skipped, as it is no
+/// regular file (a dangling link, a link loop, a directory, a FIFO...): one warning each.
+/// Returns the count of "*.conf" files it holds.
+size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problems);
+
 /// Checks the configuration file @a path: a regular, readable file (never opened in a way that
 /// could block, so FIFOs and devices are reported, not read), then its directives.
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems);
@@ -33,13 +45,17 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
 /// The text of each file a check read whole, by path.
 typedef std::map<std::string, std::string> Conf_Texts;
 
-/// Checks each of @a files in order and each of the "-S" @a directives, the libraries of all of
-/// them held until the whole check ends, as the Configurator holds them, or, with @a held,
-/// until @a held lets them go. When @a texts is not null, adds to it the text of each file read
-/// whole; when @a entries is not null, appends to it each sound directive of the files.
+/// Checks each of @a files in order and each of the "-S" @a directives against what runs in
+/// this process, the libraries of all of them held until the whole check ends, as the
+/// Configurator holds them. A library named by a relative path is taken against @a base_dir
+/// (when not empty): the text is rewritten to name it absolutely, and that text is what is
+/// checked. When @a texts is not null, adds to it the text of each file read whole. With
+/// @a held, the libraries stay loaded until @a held lets them go; with @a entries, each sound
+/// directive of the files is appended there (its place in the text in @a texts).
 void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::vector<std::string>& directives,
                                 std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr,
+                                const std::string& base_dir = std::string(),
                                 Held_Libraries* held = nullptr,
                                 std::vector<Conf_Entry>* entries = nullptr);
 

@@ -12,21 +12,30 @@
 //   suspend  := "suspend" IDENT      (resume, remove alike)
 //   stream   := "stream" ( dynamic | static | IDENT ) [ "{" module* "}" ]
 //   module   := dynamic | static | suspend | resume | remove
-// Tokens: blanks are space, tab, CR and LF; "#" before a token starts a comment to the end of
-// the line; ":*(){}" stand alone; a quote starts a string that runs to the LAST quote of the
+// Tokens: blanks before a token are those of isspace(); "#" there starts a comment to the end
+// of the line; ":*(){}" stand alone; a quote starts a string that runs to the LAST quote of the
 // same kind before the first character outside printable ASCII (so "a" "b" is one string);
-// other runs of characters are words: a keyword, else an IDENT when it starts with no digit
-// and holds none of "%-./\~", else a PATHNAME. One letter and ":" open a PATHNAME (a drive).
-// A word holding a quote or "#" ends the check, accepting all before it that is sound.
+// other runs of characters up to a space, tab, CR, LF or one of ":*(){}" are words: a keyword,
+// else an IDENT when it starts with no digit and holds none of "%-./\~", else a PATHNAME. One
+// letter (or "%") and ":" open a PATHNAME (a drive).
+//
+// What ACE misreads is an error here: a NUL byte (its end of input), "#" or a quote inside a
+// word (the word is dropped, or read as a string from its second character), a form feed or
+// vertical tab inside a word (part of the word), and a word or a string's line longer than its
+// buffer (its end of input). So is what its parser would act on unsafely: the "Module" and
+// "STREAM" types (it takes any factory's object for one), "static" in a stream's body, and a
+// body that names a stream or module not in place before the directive.
 #include "starter/config/grammar.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <utility>
 
 namespace {
 
 enum Kind {
-  END, UNSURE, IDENT, PATHNAME, STRING, COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE,
+  END, BAD, IDENT, PATHNAME, STRING, COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE,
   DYNAMIC, STATIC, SUSPEND, RESUME, REMOVE, STREAM, MODULE_T, SVC_OBJ_T, STREAM_T, ACTIVE,
   INACTIVE
 };
@@ -36,9 +45,8 @@ struct Token
   Kind kind;
   std::string text;
   int line;
-  size_t begin = 0;  ///< its first byte in the text
-  size_t end = 0;    ///< one past its last byte
-  char quote = 0;    ///< a STRING's quote
+  size_t begin;
+  size_t end;
 };
 
 const struct
@@ -52,12 +60,18 @@ const struct
 
 bool is_blank(char c)
 {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
 bool is_single(char c)
 {
   return c != 0 && std::strchr(":*(){}", c) != 0;
+}
+
+/// What ends a word in ACE's reader: a separator, or a character that changes its state.
+bool ends_word(char c)
+{
+  return c == 0 || std::strchr(" \t\r\n:*(){}#\"'", c) != 0;
 }
 
 bool is_alpha(char c)
@@ -75,8 +89,13 @@ Kind classify(const std::string& w)
   return IDENT;
 }
 
-/// Splits @a text into tokens; an unterminated string is a problem, and the rest of its line
-/// is skipped.
+std::string shown(const std::string& w)
+{
+  return w.size() <= 40 ? w : w.substr(0, 40) + "...";
+}
+
+/// Splits @a text into tokens. What ACE's reader would take otherwise is a problem and a BAD
+/// token, after which the rest of the line is skipped; a NUL byte ends the text.
 std::vector<Token> lex(const std::string& text, const std::string& where,
                        std::vector<Conf_Problem>& problems)
 {
@@ -84,13 +103,25 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
   int line = 1;
   size_t i = 0;
   size_t const n = text.size();
+  auto bad = [&](size_t at, const std::string& why, bool unsafe) {
+    problems.push_back(Conf_Problem{where, line, why, unsafe});
+    tokens.push_back(Token{BAD, "", line, at, at});
+    while (i < n && text[i] != '\n' && text[i] != 0)
+      ++i;
+  };
   while (i < n) {
     char const c = text[i];
+    if (c == 0) {
+      problems.push_back(Conf_Problem{where, line, "a NUL byte: the Service Configurator ends "
+                                                   "its input there", true});
+      tokens.push_back(Token{BAD, "", line, i, i});
+      break;
+    }
     if (is_blank(c)) {
       line += c == '\n';
       ++i;
     } else if (c == '#') {
-      while (i < n && text[i] != '\n')
+      while (i < n && text[i] != '\n' && text[i] != 0)
         ++i;
     } else if (is_single(c)) {
       static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
@@ -103,33 +134,49 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
       for (; j < n && text[j] >= ' ' && text[j] <= '~'; ++j)
         if (text[j] == c)
           close = j;
-      if (close == std::string::npos) {
-        problems.push_back(Conf_Problem{where, line, "quoted text without its closing quote"});
-        while (i < n && text[i] != '\n')
-          ++i;
-        continue;
+      if (j - i > CONF_MAX_TOKEN)
+        bad(i, "quoted text runs " + std::to_string(j - i) + " bytes to the end of its line: "
+               "the Service Configurator reads at most " + std::to_string(CONF_MAX_TOKEN) +
+               " at once and ends its input there", false);
+      else if (close == std::string::npos)
+        bad(i, "quoted text without its closing quote", false);
+      else {
+        tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line, i, close + 1});
+        i = close + 1;
       }
-      tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line, i, close + 1, c});
-      i = close + 1;
     } else {
       size_t j = i;
-      if (is_alpha(c) && i + 1 < n && text[i + 1] == ':')
-        j = i + 2;  // a drive letter
-      while (j < n && !is_blank(text[j]) && !is_single(text[j]))
+      if ((is_alpha(c) || c == '%') && i + 1 < n && text[i + 1] == ':')
+        j = i + 2;  // a drive
+      while (j < n && !ends_word(text[j]))
         ++j;
-      std::string w = text.substr(i, j - i);
-      // ACE's reader behaves unevenly on such a word, at times ending the input there without
-      // a word, at times reading on: from here on everything is accepted.
-      if (w.find_first_of("\"'#") != std::string::npos) {
-        tokens.push_back(Token{UNSURE, w, line});
-        break;
-      }
-      tokens.push_back(Token{classify(w), w, line, i, j});
+      std::string const w = text.substr(i, j - i);
+      size_t const at = i;
       i = j;
+      if (j < n && text[j] == '#')
+        bad(at, "'#' inside the word '" + shown(w + "#") + "': the Service Configurator drops the "
+                "word and reads the rest of the line as a comment", false);
+      else if (j < n && (text[j] == '"' || text[j] == '\''))
+        bad(at, "a quote inside the word '" + shown(w + text[j]) + "': the Service Configurator "
+                "reads a quoted text from its second character", false);
+      else if (w.find_first_of("\f\v") != std::string::npos)
+        bad(at, "a form feed or vertical tab inside the word '" + shown(w) + "': the Service "
+                "Configurator takes it as part of the word", false);
+      else if (w.size() > CONF_MAX_TOKEN)
+        bad(at, "a word of " + std::to_string(w.size()) + " bytes: the Service Configurator "
+                "reads at most " + std::to_string(CONF_MAX_TOKEN) + " at once and ends its input "
+                "there", false);
+      else
+        tokens.push_back(Token{classify(w), w, line, at, j});
     }
   }
   tokens.push_back(Token{END, "", line, n, n});
   return tokens;
+}
+
+const char* kind_name(Conf_Kind k)
+{
+  return k == CONF_STREAM ? "a stream" : k == CONF_MODULE ? "a module" : "a service object";
 }
 
 /// A recursive-descent reader of the tokens: the first error of a directive is a problem,
@@ -138,52 +185,95 @@ class Reader
 {
 public:
   Reader(std::vector<Token> tokens, const std::string& where, std::vector<Conf_Problem>& problems,
-         std::vector<Conf_Entry>* entries)
-      : t_(std::move(tokens)), where_(where), problems_(problems), entries_(entries)
+         Conf_Known& known)
+      : t_(std::move(tokens)), where_(where), problems_(problems), known_(known)
   {
   }
 
-  void read_file()
+  void read_file(std::vector<Conf_Entry>* entries)
   {
-    while (t_[at_].kind != END && t_[at_].kind != UNSURE) {
+    while (t_[at_].kind != END) {
       size_t const first = at_;
-      library_.clear();
-      if (!entry(false))
+      size_t const dynamics_before = dynamics.size();
+      stream_ = std::string();
+      defined_.clear();
+      removed_.clear();
+      bool const ok = entry(false);
+      if (!ok) {
         resync();
-      else if (entries_ != 0)
-        entries_->push_back(make_entry(first));
+        continue;
+      }
+      // What the directive defines is in place for the directives after it.
+      for (const auto& d : defined_) {
+        known_.defined[d.first] = Conf_Known::Defined{where_, d.second.first, d.second.second};
+        if (d.second.second == CONF_STREAM)
+          known_.modules[d.first].clear();
+      }
+      for (const auto& m : modules_)
+        for (const auto& module : m.second) {
+          known_.modules[m.first].insert(module.first);
+          known_.defined[module.first] = Conf_Known::Defined{where_, module.second, CONF_MODULE};
+        }
+      modules_.clear();
+      for (const std::string& r : removed_)
+        known_.defined.erase(r);
+      // A token the lexer refused right after may have belonged to the directive: it is not
+      // applied short of it.
+      if (entries != 0 && t_[at_].kind != BAD)
+        entries->push_back(make_entry(first, dynamics_before));
     }
   }
 
   std::vector<Conf_Dynamic> dynamics;
 
 private:
-  /// The directive of tokens @a first up to the reader's place.
-  Conf_Entry make_entry(size_t first) const
+  /// The directive of tokens @a first up to the reader's place; the dynamics after
+  /// @a dynamics_before are its own.
+  Conf_Entry make_entry(size_t first, size_t dynamics_before) const
   {
-    const Token& k = t_[first];
-    size_t const n = k.kind == STREAM && (t_[first + 1].kind == DYNAMIC || t_[first + 1].kind == STATIC)
-                         ? first + 2 : first + 1;
-    Conf_Entry e{where_, k.line, k.begin, t_[at_ - 1].end, k.text, t_[n].text, library_, ""};
+    Conf_Entry e{t_[first].line, t_[first].begin, t_[at_ - 1].end, t_[first].text, name_};
+    bool const defines = t_[first].kind == DYNAMIC ||
+                         (t_[first].kind == STREAM && t_[first + 1].kind == DYNAMIC);
+    if (defines && dynamics.size() > dynamics_before)
+      e.library = dynamics[dynamics_before].path;
     for (size_t i = first; i < at_; ++i) {
       if (i != first)
         e.normal += ' ';
-      if (t_[i].kind == STRING)
-        e.normal += t_[i].quote + t_[i].text + t_[i].quote;
-      else
-        e.normal += t_[i].text;
+      e.normal += t_[i].kind == STRING ? '"' + t_[i].text + '"' : t_[i].text;
     }
     return e;
   }
 
+  /// Where in a directive a "dynamic" stands, which decides the types it may have.
+  enum Place { TOP, STREAM_HEAD, STREAM_BODY };
+
   bool entry(bool module)
   {
+    int const line = t_[at_].line;
     switch (t_[at_].kind) {
-      case DYNAMIC: return dynamic();
-      case STATIC: return static_();
+      case DYNAMIC: return dynamic(module ? STREAM_BODY : TOP);
+      case STATIC:
+        if (module)
+          unsafe(line, "static inside a stream's body: the Service Configurator cannot carry it "
+                       "out (it pushes a module it does not check)");
+        return static_(module);
       case SUSPEND:
       case RESUME:
-      case REMOVE: ++at_; return expect(IDENT, "a service name");
+      case REMOVE: {
+        bool const removal = t_[at_].kind == REMOVE;
+        ++at_;
+        std::string const name = t_[at_].text;
+        if (!expect(IDENT, "a service name"))
+          return false;
+        if (module)
+          body_names_module(line, name, removal);
+        else {
+          name_ = name;
+          if (removal)
+            removed_.push_back(name);
+        }
+        return true;
+      }
       case STREAM:
         if (!module)
           return stream();
@@ -194,7 +284,7 @@ private:
     }
   }
 
-  bool dynamic()
+  bool dynamic(Place place)
   {
     ++at_;
     Conf_Dynamic d;
@@ -205,6 +295,12 @@ private:
     Kind const k = t_[at_].kind;
     if (k != MODULE_T && k != SVC_OBJ_T && k != STREAM_T)
       return fail("Module, Service_Object or STREAM");
+    // ACE takes the factory's object for the type the text names, unchecked, and a wrong
+    // guess crashes it; only a Service_Object's factory can be told from its symbol.
+    if (k != SVC_OBJ_T)
+      unsafe(d.line, "service " + d.name + ": type " + t_[at_].text + ": the host opens "
+             "Service_Object services only, as the Service Configurator cannot tell what a "
+             "factory makes and crashes when it is not a " + t_[at_].text);
     ++at_;
     if (!expect(STAR, "\"*\""))
       return false;
@@ -213,9 +309,9 @@ private:
       Kind const p = t_[at_].kind;
       if (p != PATHNAME && p != IDENT && p != STRING)
         return fail("a library");
+      d.path_begin = t_[at_].begin;
+      d.path_end = t_[at_].end;
       d.path = t_[at_++].text;
-      if (!module_)
-        library_ = d.path;
     }
     if (!expect(COLON, "\":\""))
       return false;
@@ -233,42 +329,115 @@ private:
       ++at_;
     if (with_path)
       dynamics.push_back(d);
+    define(d.line, d.name, place == TOP ? CONF_SERVICE : place == STREAM_HEAD ? CONF_STREAM
+                                                                                : CONF_MODULE);
     return true;
   }
 
-  bool static_()
+  bool static_(bool module)
   {
     ++at_;
+    int const line = t_[at_].line;
+    std::string const name = t_[at_].text;
     if (!expect(IDENT, "a service name"))
       return false;
     if (t_[at_].kind == STRING)
       ++at_;
+    if (!module)
+      define(line, name, CONF_NONE);
     return true;
   }
 
   bool stream()
   {
     ++at_;
-    if (t_[at_].kind == DYNAMIC) {
-      if (!dynamic())
+    int const line = t_[at_].line;
+    // Only "stream dynamic" makes a stream; the others name one to work on.
+    bool const makes = t_[at_].kind == DYNAMIC;
+    if (makes) {
+      if (!dynamic(STREAM_HEAD))
         return false;
-    } else if (t_[at_].kind == STATIC) {
-      if (!static_())
+    } else {
+      if (t_[at_].kind == STATIC)
+        ++at_;
+      name_ = t_[at_].text;
+      if (!expect(IDENT, "dynamic, static or a stream's name"))
         return false;
-    } else if (!expect(IDENT, "dynamic, static or a stream's name")) {
-      return false;
+      if (t_[at_ - 2].kind == STATIC && t_[at_].kind == STRING)
+        ++at_;
     }
+    stream_ = name_;
     if (t_[at_].kind != LBRACE)
       return true;
-    module_ = true;
-    for (++at_; t_[at_].kind != RBRACE;)
-      if (!entry(true)) {
-        module_ = false;
+    int const body_line = t_[at_].line;
+    bool modules_defined = false;
+    for (++at_; t_[at_].kind != RBRACE;) {
+      modules_defined = modules_defined || t_[at_].kind == DYNAMIC;
+      if (!entry(true))
         return false;
-      }
-    module_ = false;
+    }
     ++at_;
+    if (!makes && modules_defined)
+      problems_.push_back(Conf_Problem{where_, body_line, "stream " + stream_ + ": a module "
+                                       "defined in the body of a stream that this directive does "
+                                       "not make is never applied"});
+    else if (makes && modules_defined && known_.running != 0 &&
+             known_.running(stream_) != CONF_NONE)
+      unsafe(line, "stream " + stream_ + " runs: the Service Configurator would push its modules "
+                   "onto it a second time");
+    name_ = stream_;
     return true;
+  }
+
+  /// A suspend, resume or remove of module @a name in the body of stream_. ACE acts on it while
+  /// it reads it, before the directive's own stream is made: it finds the stream and its
+  /// modules among what was in place before.
+  void body_names_module(int line, const std::string& name, bool removal)
+  {
+    // A removal follows the stream's record unchecked; the rest only fail.
+    Conf_Kind const k = known_.kind(stream_);
+    if (k == CONF_NONE)
+      problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
+                                       " is not defined before this directive: the Service "
+                                       "Configurator " + (removal ? "crashes on it"
+                                                                  : "cannot carry it out"),
+                                       removal});
+    else if (k != CONF_STREAM)
+      problems_.push_back(Conf_Problem{where_, line, "module " + name + ": " + stream_ + " is " +
+                                       kind_name(k) + ", not a stream: the Service Configurator "
+                                       "cannot carry it out"});
+    else if (!known_.has_module(stream_, name))
+      problems_.push_back(Conf_Problem{where_, line, "module " + name + ": stream " + stream_ +
+                                       " holds no such module before this directive"});
+  }
+
+  /// Notes that the directive defines @a name as @a kind (CONF_NONE: a static service).
+  void define(int line, const std::string& name, Conf_Kind kind)
+  {
+    if (kind == CONF_MODULE) {
+      Conf_Kind const k = known_.kind(name);
+      if (k != CONF_NONE && !known_.has_module(stream_, name))
+        unsafe(line, "module " + name + ": the name is taken by " + kind_name(k) + ": the "
+                     "Service Configurator would take that for the module and crash");
+      if (defined_.count(name) != 0 || modules_[stream_].count(name) != 0)
+        problems_.push_back(Conf_Problem{where_, line, "module " + name + " is defined twice in "
+                                                       "this stream"});
+      modules_[stream_][name] = line;
+      return;
+    }
+    name_ = name;
+    auto const d = known_.defined.find(name);
+    if (d != known_.defined.end())
+      problems_.push_back(Conf_Problem{where_, line, "service " + name + " is defined again: "
+                                       "first at " + d->second.where + ":" +
+                                       std::to_string(d->second.line) + "; the last one wins and "
+                                       "each reload opens the first again"});
+    defined_[name] = std::make_pair(line, kind == CONF_NONE ? CONF_SERVICE : kind);
+  }
+
+  void unsafe(int line, const std::string& why)
+  {
+    problems_.push_back(Conf_Problem{where_, line, why, true});
   }
 
   bool expect(Kind k, const char* what)
@@ -282,7 +451,7 @@ private:
   bool fail(const char* expected)
   {
     const Token& t = t_[at_];
-    if (t.kind == UNSURE)
+    if (t.kind == BAD)
       return false;
     std::string m;
     if (t.kind == END)
@@ -297,11 +466,9 @@ private:
 
   void resync()
   {
-    if (t_[at_].kind == UNSURE)
-      return;
     if (t_[at_].kind != END)
       ++at_;
-    for (; t_[at_].kind != END && t_[at_].kind != UNSURE; ++at_)
+    for (; t_[at_].kind != END; ++at_)
       if (t_[at_].kind >= DYNAMIC && t_[at_].kind <= STREAM)
         return;
   }
@@ -310,18 +477,45 @@ private:
   size_t at_ = 0;
   const std::string& where_;
   std::vector<Conf_Problem>& problems_;
-  std::vector<Conf_Entry>* entries_;
-  bool module_ = false;  ///< reading a stream's body
-  std::string library_;  ///< the library of the directive being read, when it names one
+  Conf_Known& known_;
+  std::string name_;    ///< the service the directive names
+  std::string stream_;  ///< the stream whose body is read
+  std::map<std::string, std::pair<int, Conf_Kind>> defined_;  ///< by the directive, with line
+  std::map<std::string, std::map<std::string, int>> modules_;  ///< by the directive, per stream
+  std::vector<std::string> removed_;
 };
 
 }  // namespace
 
+Conf_Kind Conf_Known::kind(const std::string& name) const
+{
+  auto const d = defined.find(name);
+  if (d != defined.end())
+    return d->second.kind;
+  return running != 0 ? running(name) : CONF_NONE;
+}
+
+bool Conf_Known::has_module(const std::string& stream, const std::string& module) const
+{
+  auto const m = modules.find(stream);
+  if (m != modules.end())
+    return m->second.count(module) != 0;
+  return running_module != 0 && running_module(stream, module);
+}
+
 std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
-                                          std::vector<Conf_Problem>& problems,
+                                          std::vector<Conf_Problem>& problems, Conf_Known* known,
                                           std::vector<Conf_Entry>* entries)
 {
-  Reader r(lex(text, where, problems), where, problems, entries);
-  r.read_file();
+  Conf_Known none;
+  size_t const first = problems.size();
+  Reader r(lex(text, where, problems), where, problems, known != 0 ? *known : none);
+  size_t const had = entries != 0 ? entries->size() : 0;
+  r.read_file(entries);
+  for (size_t i = had; entries != 0 && i < entries->size(); ++i)
+    (*entries)[i].where = where;
+  // The lexer's problems come first: put them in line order with the parser's.
+  std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end(),
+                   [](const Conf_Problem& a, const Conf_Problem& b) { return a.line < b.line; });
   return r.dynamics;
 }

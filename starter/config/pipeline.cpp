@@ -2,11 +2,10 @@
 // each reload.
 #include "starter/config/pipeline.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-
-#include <ace/Service_Config.h>
 
 #include "starter/config/assemble.h"
 
@@ -60,37 +59,54 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
     out.vector.assign(a, a + n);
     return true;
   }, source.base_dir.c_str());
+  std::vector<std::string> const named = named_targets(source);
+  // The Configurator's default file only when no "-f" is given at all, named like any other,
+  // in the starting directory: a conf directory with no files means no services.
+  if (named.empty()) {
+    std::string const svc_conf = absolute_path(CONF_DEFAULT_FILE, source.base_dir.c_str());
+    if (::access(svc_conf.c_str(), F_OK) == 0) {
+      out.vector.push_back("-f");
+      out.vector.push_back(svc_conf);
+    }
+  }
+  for (const std::string& target : named) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        check_conf_dir(target, out.problems) == 0)
+      out.empty_dirs.push_back(target);
+  }
   out.parts = split_vector(out.vector);
-  // Without "-f" the Configurator reads its default file, when there is one.
-  bool const by_default = out.parts.files.empty();
-  if (by_default && ::access(ACE_DEFAULT_SVC_CONF, F_OK) == 0)
-    out.parts.files.push_back(ACE_DEFAULT_SVC_CONF);
   out.libraries = std::make_shared<Held_Libraries>();
   check_files_and_directives(out.parts.files,
                              directives ? out.parts.directives : std::vector<std::string>(),
-                             out.problems, &out.texts, out.libraries.get(), &out.entries);
+                             out.problems, &out.texts, source.base_dir, out.libraries.get(),
+                             &out.entries);
   // A conf-directory file the check could not read is left out, so that it does not stop the
-  // Configurator from reading the files after it. The check's own read decides: a file is
-  // opened once, not once more to ask whether it can be.
-  std::vector<std::string> const named = named_targets(source);
-  int left_out = 0;
+  // Configurator from reading the files after it, and so is anything the Configurator would
+  // crash or hang on. The check's own read decides: a file is opened once, not once more to
+  // ask whether it can be. A reload applies nothing when there are errors: it leaves nothing
+  // out.
   for (Conf_Problem& problem : out.problems) {
-    if (problem.line != 0 || std::find(named.begin(), named.end(), problem.where) != named.end())
+    out.errors += !problem.warning || source.strict ? 1 : 0;
+    bool const unreadable = problem.line == 0 && !problem.warning && !problem.unsafe &&
+                            std::find(named.begin(), named.end(), problem.where) == named.end();
+    if (!directives || (!unreadable && !problem.unsafe))
       continue;
+    // A "-S" directive's problems name it as "-S 'DIRECTIVE'".
     std::vector<std::string>& v = out.vector;
     for (size_t i = 1; i < v.size(); ++i)
-      if (v[i] == problem.where && v[i - 1] == "-f") {
+      if ((v[i - 1] == "-f" && v[i] == problem.where) ||
+          (v[i - 1] == "-S" && "-S '" + v[i] + "'" == problem.where)) {
         v.erase(v.begin() + static_cast<std::ptrdiff_t>(i - 1),
                 v.begin() + static_cast<std::ptrdiff_t>(i + 1));
+        out.texts.erase(problem.where);
         problem.message += "; left out";
-        ++left_out;
         break;
       }
   }
-  out.errors = static_cast<int>(out.problems.size()) - left_out;
-  std::vector<std::string> files = split_vector(out.vector).files;
-  // A default file the check could not read is passed over, as the Configurator passes it over.
-  if (by_default && out.texts.count(ACE_DEFAULT_SVC_CONF) != 0)
-    files.push_back(ACE_DEFAULT_SVC_CONF);
-  out.parts.files = files;
+  out.parts = split_vector(out.vector);
+  // What is left out is not applied, so it does not run.
+  out.entries.erase(std::remove_if(out.entries.begin(), out.entries.end(),
+                                   [&out](const Conf_Entry& e) { return out.texts.count(e.where) == 0; }),
+                    out.entries.end());
 }

@@ -3,7 +3,7 @@
  *
  * The one path from the host's command line to a checked configuration: assemble the Service
  * Configurator's vector (assemble.h), decide which files it reads, check them (check.h) and
- * leave out a conf-directory file that cannot be read. --check, the start-up and each reload
+ * leave out a conf-directory file that cannot be read, or any the Configurator would crash on. --check, the start-up and each reload
  * all come through here; what they do with the result (print, log, apply) is theirs. Nothing
  * is logged here but a word too long to substitute (assemble.h).
  */
@@ -23,6 +23,7 @@ struct Config_Source
   int argc = 0;
   char** argv = nullptr;  ///< the host's command line; must outlive every use
   std::string base_dir;   ///< relative paths are taken against it; empty for the working directory
+  bool strict = false;    ///< warnings count as errors (--strict)
 };
 
 /// The Service Configurator's vector taken apart.
@@ -40,7 +41,8 @@ struct Checked_Config
   Vector_Parts parts;                  ///< @a vector taken apart, the default file decided
   Conf_Texts texts;                    ///< the text of each file read whole, by path
   std::vector<Conf_Problem> problems;  ///< every problem, a left-out file's saying so
-  int errors = 0;                      ///< the problems that are not a left-out file
+  int errors = 0;                      ///< the problems that count: warnings only when strict
+  std::vector<std::string> empty_dirs; ///< conf directories named that hold no file
   std::vector<Conf_Entry> entries;     ///< the files' directives, in the order they are applied
   /// The libraries the check loaded, held until the apply has opened the services using them.
   std::shared_ptr<Held_Libraries> libraries;
@@ -48,11 +50,13 @@ struct Checked_Config
 
 /**
  * Assembles the vector for @a source (conf directories expanded anew) into @a out and checks
- * each file it names, in order, and with @a directives each "-S" directive. Without any "-f" the
- * file read is the Configurator's default one, when it exists; it is handed over only when the
- * check could read it, as the Configurator passes over a default file it cannot read. A file of
- * a conf directory that cannot be read is left out of the vector, so that it does not stop the
- * Configurator before the files after it.
+ * each file it names, in order, and with @a directives (at start-up) each "-S" directive.
+ * Without any "-f" the Configurator's default file in the starting directory is named, when it
+ * exists, like any other; a conf directory with no files means no services. Each entry of a
+ * conf directory that is no regular file is a warning. A library named by a relative path is
+ * taken against the starting directory. At start-up, a file of a conf directory that cannot be
+ * read is left out of the vector, so that it does not stop the Configurator before the files
+ * after it, and so is any file or "-S" directive the Configurator would crash or hang on.
  */
 void assemble_and_check(const Config_Source& source, bool directives, Checked_Config& out);
 

@@ -3,7 +3,7 @@
 //
 // Arguments: -o FILE (record file, required), -n NAME, -t MS (repeating timer), -x std|int
 // (throw from the first timer callback), -k SIGNO (raise from the first timer callback),
-// -F (fail init), -s MS (sleep inside each timer callback), -I MS (sleep inside init; both
+// -F (fail init), -X std|int (throw from init), -s MS (sleep inside each timer callback), -I MS (sleep inside init; both
 // sleeps last their whole time, signals or not), -A (install its own SIGALRM handler; the
 // next timer callback records each alarm), -r MS (in the first timer callback, block in a
 // read that a helper thread satisfies after MS, and record how the read ended), -H (take
@@ -129,10 +129,11 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:k:Fs:I:Ar:H", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:H", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
+  std::string init_throw;
   for (int c; (c = opt()) != -1;) {
     switch (c) {
       case 'o': file_ = opt.opt_arg(); break;
@@ -141,6 +142,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'x': throw_kind_ = opt.opt_arg(); break;
       case 'k': raise_signo_ = std::atoi(opt.opt_arg()); break;
       case 'F': fail = true; break;
+      case 'X': init_throw = opt.opt_arg(); break;
       case 's': sleep_ms_ = std::atol(opt.opt_arg()); break;
       case 'I': init_sleep_ms = std::atol(opt.opt_arg()); break;
       case 'A': signal(SIGALRM, on_alarm); break;
@@ -162,6 +164,10 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
     sleep_ms(init_sleep_ms);
   if (fail)
     return -1;
+  if (init_throw == "std")
+    throw std::runtime_error("init failed");
+  if (init_throw == "int")
+    throw 42;
   if (timer_ms > 0) {
     ACE_Time_Value const tv(timer_ms / 1000, (timer_ms % 1000) * 1000);
     timer_ = reactor()->schedule_timer(this, 0, tv, tv);

@@ -237,6 +237,8 @@ TEST_F(Capabilities, ReloadOpensAnotherLowPort)
                            time_service_line("Time2", second));
   ASSERT_TRUE(h.send(SIGHUP));
   ASSERT_TRUE(wait_for_file(rec_, "init P", std::chrono::seconds(20), 2)) << h.stderr_text();
+  // The probe opens first: the time services after it are open once the reload says so.
+  ASSERT_TRUE(h.wait_for_stderr("Reloaded: ")) << h.stderr_text();
   EXPECT_TRUE(answers_the_time(second)) << h.stderr_text();
   EXPECT_TRUE(answers_the_time(port_)) << h.stderr_text();
   stop(h);

@@ -130,6 +130,11 @@ TEST(ConfigErrors, AnUnreadableFileDoesNotDisableTheRestOfItsDirectory)
   EXPECT_EQ(1u, lines_starting(rec, "init C").size()) << h.stderr_text();
   EXPECT_EQ(1u, count_of(h.stderr_text(), d / "conf.d/b.conf: cannot be read: Permission denied; "
                                               "left out\n")) << h.stderr_text();
+  // A reload refuses it, as a strict start-up would.
+  ASSERT_TRUE(h.send(SIGHUP));
+  ASSERT_TRUE(h.wait_for_stderr("Reload refused: 1 error; the running services are unchanged\n"))
+      << h.stderr_text();
+  EXPECT_EQ(1u, lines_starting(rec, "init A").size());
   ASSERT_TRUE(h.send(SIGTERM));
   ASSERT_TRUE(h.wait_exit());
 }
@@ -224,6 +229,23 @@ TEST(ConfigErrors, JournalStreamGetsPrioritiesOnEveryLine)
       break;
   }
   EXPECT_GT(lines, 6u) << "the stack trace's lines: " << err;
+
+  // --check logs at the same priorities; --quiet leaves out all but the errors.
+  ASSERT_EQ(0, ::symlink((d / "gone").c_str(), (d.mkdir("conf.d") + "/dangling.conf").c_str()));
+  for (const char* quiet : {"", "--quiet"}) {
+    Host_Process check;
+    ASSERT_TRUE(check.start({"-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec " +
+                                       std::string(STARTER_BINARY) + " --check " + quiet + " -f " +
+                                       d / "conf.d -f " + conf},
+                            {}, {"JOURNAL_STREAM"}, "/bin/sh"));
+    ASSERT_TRUE(check.wait_exit());
+    EXPECT_EQ(1, check.exit_code());
+    std::string const e = check.stderr_text();
+    EXPECT_EQ(1u, count_of(e, "<3>" + conf + ":1: service M: cannot load library")) << e;
+    EXPECT_EQ(*quiet ? 0u : 1u, count_of(e, "<4>" + d / "conf.d/dangling.conf: skipped: a "
+                                                        "dangling link\n")) << e;
+    EXPECT_EQ(*quiet ? 0u : 1u, count_of(check.stdout_text(), "-f\n" + conf + "\n"));
+  }
 
   // Another stream than standard error's: ACE's output as it is.
   Host_Process other;

@@ -29,7 +29,7 @@ TEST(OperatorOptions, HelpListsEveryOptionAndStartsNothing)
   EXPECT_EQ(0, h.exit_code());
   std::string const out = h.stdout_text();
   for (const char* o : {"--threads", "--reactor", "--background", "--user", "--primary-group",
-                        "--group", "--capability", "--no-new-privileges", "--check", "--strict",
+                        "--group", "--capability", "--no-new-privileges", "--check", "--strict", "--quiet",
                         "--reload-wait", "--version", "--help", "  -b ", "  -d ",
                         "  -f ", "  -k ", "  -n ", "  -p ", "  -s ", "  -S ", "  -y "})
     EXPECT_NE(std::string::npos, out.find(o)) << o;

@@ -26,13 +26,13 @@ TEST(Restart, OneServiceFromItsDirectiveWithItsLibraryKept)
   std::string const text = probe_line("A", rec) + probe_line("B", rec) + "suspend B\n";
   running.texts["f.conf"] = text;
   std::vector<Conf_Problem> problems;
-  read_directives(text, "f.conf", problems, &running.entries);
+  read_directives(text, "f.conf", problems, nullptr, &running.entries);
   ASSERT_TRUE(problems.empty());
   char name[] = "test";
   char* argv[] = {name, nullptr};
   ASSERT_EQ(0, ACE_Service_Config::open(1, argv, ACE_DEFAULT_LOGGER_KEY, true, true, true));
   for (const Conf_Entry& e : running.entries)
-    ASSERT_TRUE(apply_directive(e, running.texts)) << e.normal;
+    ASSERT_EQ(0, apply_directive(e, running.texts)) << e.normal;
 
   const struct
   {

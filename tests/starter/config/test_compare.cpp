@@ -14,7 +14,7 @@ std::vector<Conf_Entry> entries(const std::string& text)
 {
   std::vector<Conf_Problem> problems;
   std::vector<Conf_Entry> e;
-  read_directives(text, "f.conf", problems, &e);
+  read_directives(text, "f.conf", problems, nullptr, &e);
   EXPECT_TRUE(problems.empty()) << text;
   return e;
 }
@@ -72,9 +72,6 @@ TEST(ReloadPlan, EachRuleKeepsOpensReopensAndRemovesWhatItSays)
        "", ""},
       {"a changed static is carried out", "static S \"-x\"\n", "static S \"-y\"\n", {}, "", "", "",
        "", "static S"},
-      {"a stream definition is a service", "stream dynamic S STREAM * lib:s() { dynamic M Module * lib:m() }\n",
-       "stream dynamic S STREAM * lib:s() { dynamic M Module * lib:m() \"-v\" }\n", {}, "", "", "S",
-       "", "stream S"},
   };
   for (const Row& r : rows) {
     std::vector<Conf_Entry> const before = entries(r.before);
@@ -104,7 +101,7 @@ TEST(ReloadPlan, SaysWhyAServiceIsReopened)
   } rows[] = {
       {"dynamic A Service_Object * lib:make() \"-p 2\"\n", {}, "arguments changed"},
       {"dynamic A Service_Object * other:make() \"-p 1\"\n", {}, "library changed"},
-      {"dynamic A Module * lib:make() \"-p 1\"\n", {}, "directive changed"},
+      {"dynamic A Service_Object * lib:make() active \"-p 1\"\n", {}, "directive changed"},
       {A, {"A"}, "its library changed"},
   };
   for (const auto& r : rows) {
