@@ -43,7 +43,7 @@ def add_arguments(parser):
 class Host:
     """One host process; use as a context manager so that it is always stopped."""
 
-    def __init__(self, args, services, slots_library=None):
+    def __init__(self, args, services, slots_library=None, extra=()):
         self.dir = tempfile.mkdtemp(prefix="starter-bench.")
         self.ports = {name: free_port() for name in services}
         conf = os.path.join(self.dir, "conf.d")
@@ -60,7 +60,7 @@ class Host:
             cmd += ["--reactor", args.reactor, "--threads", str(threads)]
         if getattr(args, "reload", None):
             cmd += ["--reload", args.reload]
-        cmd += ["-f", conf]
+        cmd += list(extra) + ["-f", conf]
         self.conf = conf
         self.log = os.path.join(self.dir, "stderr")
         with open(self.log, "wb") as err:

@@ -1,10 +1,13 @@
 // The host side by side with ACE's own host (ace_netsvcs) on the same netsvcs services: the
-// time service and the logging service on free loopback ports. Runs alternate between the two
-// sides, and every figure prints min/median/max per side and the ratio of the medians
-// (host / peer). Traffic goes to loopback only; every wait is bounded in count and in time.
+// time service and the logging service on free loopback ports, 1 to 1,000 time services, a
+// configuration file of up to 48 MB, and the host's reload. Runs alternate between the sides
+// (the host, the peer and, when given, a baseline build of the host), and every figure prints
+// min/median/max per side and the ratio of the medians to the peer's. Traffic goes to loopback
+// only; every wait is bounded in count and in time.
 //
-//   peer_compare [--quick] [--runs N] [--conf-files N] [--host PATH] [--peer PATH]
-//                [--only start|conf|traffic]
+//   peer_compare [--quick] [--runs N] [--large-runs N] [--services N,N,..] [--large-mb N,N,..]
+//                [--conf-files N] [--host PATH] [--peer PATH] [--baseline PATH]
+//                [--only start|conf|traffic|services|large|reload]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -50,12 +53,17 @@ double ms_between(Clock::time_point a, Clock::time_point b)
 struct Options
 {
   int runs = 31;
+  int large_runs = 9;  ///< for the large configuration files, whose runs take seconds
   int conf_files = 10000;
+  std::vector<int> services = {1, 100, 1000};
+  /// Files of this many MiB in all; the host refuses a file over 16 MiB.
+  std::vector<int> large_mb = {1, 16};
   int round_trips = 20000;  ///< per measurement, shared among its connections
   int records = 40000;      ///< per measurement, shared among its connections
   std::string host = STARTER_BINARY;
   std::string peer = "/usr/bin/ace_netsvcs";
-  std::string only;  ///< one group of figures: start, conf or traffic; empty for all
+  std::string baseline;  ///< another build of the host, run as a third side; empty for none
+  std::string only;  ///< one group of figures (see the usage); empty for all
 
   bool wants(const char* group) const { return only.empty() || only == group; }
 };
@@ -130,7 +138,7 @@ Child spawn(const std::vector<std::string>& argv, const char* libsystemd, bool c
   return c;
 }
 
-/// Sends @a sig and waits for the exit; false when it does not come within 10 s. The wait
+/// Sends @a sig and waits for the exit; false when it does not come within 30 s. The wait
 /// sleeps on a process descriptor: polling would take a core from the process that is stopping.
 /// @a cpu_ms, when given, receives the processor time the child used in all, user and system.
 bool stop_child(Child& c, int sig, double* cpu_ms = nullptr)
@@ -139,7 +147,7 @@ bool stop_child(Child& c, int sig, double* cpu_ms = nullptr)
   ::kill(c.pid, sig);
   pollfd p = {pidfd, POLLIN, 0};
   if (pidfd != -1)
-    ::poll(&p, 1, 10000);
+    ::poll(&p, 1, 30000);
   rusage ru = {};
   bool const exited = ::wait4(c.pid, nullptr, pidfd != -1 ? WNOHANG : 0, &ru) == c.pid;
   if (cpu_ms != nullptr)
@@ -206,10 +214,11 @@ int connect_to(unsigned short port)
   return fd;
 }
 
-/// Polls until @a c accepts on @a port; the connection, or -1 when @a c died or 10 s passed.
-int wait_accepting(const Child& c, unsigned short port)
+/// Polls until @a c accepts on @a port; the connection, or -1 when @a c died or @a seconds
+/// passed.
+int wait_accepting(const Child& c, unsigned short port, int seconds = 10)
 {
-  Clock::time_point const deadline = Clock::now() + std::chrono::seconds(10);
+  Clock::time_point const deadline = Clock::now() + std::chrono::seconds(seconds);
   while (Clock::now() < deadline) {
     int const fd = connect_to(port);
     if (fd != -1)
@@ -279,11 +288,12 @@ std::string encoded_records(int n)
   return all;
 }
 
-/// Counts the records a logging service printed on its standard error.
+/// Counts the times @a mark appears in what a server prints on its standard error (the records
+/// a logging service printed, the host's reload records).
 class Record_Counter
 {
 public:
-  explicit Record_Counter(int fd) : fd_(fd), thread_([this] { run(); }) {}
+  Record_Counter(int fd, const char* mark) : fd_(fd), mark_(mark), thread_([this] { run(); }) {}
   ~Record_Counter() { thread_.join(); }  // ends when the writer's end closes
   long count() const { return count_.load(); }
 
@@ -296,26 +306,45 @@ private:
       carry.append(buf, static_cast<size_t>(n));
       long found = 0;
       size_t pos = 0;
-      for (size_t at; (at = carry.find(RECORD_MARK, pos)) != std::string::npos;)
-        ++found, pos = at + sizeof RECORD_MARK - 1;
-      size_t const keep = sizeof RECORD_MARK - 2;
+      for (size_t at; (at = carry.find(mark_, pos)) != std::string::npos;)
+        ++found, pos = at + mark_.size();
+      size_t const keep = mark_.size() - 1;
       carry.erase(0, std::max(pos, carry.size() > keep ? carry.size() - keep : 0));
       count_ += found;
     }
   }
   int fd_;
+  std::string const mark_;
   std::atomic<long> count_{0};
   std::thread thread_;
 };
 
 // ---- Figures.
 
+/// The programs compared: the host, the peer and, optionally, a baseline build of the host.
+struct Side
+{
+  std::string label;
+  std::string binary;
+  bool is_host;        ///< takes the host's options and reloads on SIGHUP
+  bool reload_option;  ///< knows --reload all|changed
+};
+
+std::vector<Side> g_sides;
+
+enum { HOST = 0, PEER = 1, BASELINE = 2 };
+
 struct Figure
 {
   std::string name;
   std::string unit;
   bool higher_is_better;
-  std::vector<double> host, peer;
+  std::vector<std::vector<double>> v;  ///< per side, as g_sides
+
+  Figure(std::string n, std::string u, bool higher = false)
+      : name(std::move(n)), unit(std::move(u)), higher_is_better(higher), v(g_sides.size())
+  {
+  }
 };
 
 double median(std::vector<double> v)
@@ -335,46 +364,101 @@ std::string number(double v)
   return b;
 }
 
-void print_figures(const std::vector<Figure>& figures, const Options& o)
+std::string span(const std::vector<double>& v)
 {
-  std::printf("host: %s\npeer: %s\nruns per figure: %d, interleaved; ratio = host median / peer "
-              "median\n\n", o.host.c_str(), o.peer.c_str(), o.runs);
-  std::printf("%-50s %-5s %26s %26s %6s\n", "figure", "unit", "host min/median/max",
-              "peer min/median/max", "ratio");
+  if (v.empty())
+    return "-";
+  return number(*std::min_element(v.begin(), v.end())) + "/" + number(median(v)) + "/" +
+         number(*std::max_element(v.begin(), v.end()));
+}
+
+std::string ratio(const std::vector<double>& a, const std::vector<double>& b)
+{
+  if (a.empty() || b.empty() || median(b) == 0)
+    return "-";
+  char r[32];
+  std::snprintf(r, sizeof r, "%.3f", median(a) / median(b));
+  return r;
+}
+
+/// One table: each side's min/median/max and, per side other than the peer, the ratio of its
+/// median to the peer's ("-" where the peer has no such figure).
+void print_table(const char* title, const std::vector<Figure>& figures)
+{
+  bool any = false;
+  for (const Figure& f : figures)
+    for (const std::vector<double>& v : f.v)
+      any = any || !v.empty();
+  if (!any)
+    return;
+  std::printf("\n%s\n%-54s %-5s", title, "figure", "unit");
+  for (const Side& s : g_sides)
+    std::printf(" %28s", (s.label + " min/median/max").c_str());
+  for (size_t i = 0; i < g_sides.size(); ++i)
+    if (i != PEER)
+      std::printf(" %9s", (g_sides[i].label + "/peer").c_str());
+  std::printf("\n");
   for (const Figure& f : figures) {
-    if (f.host.empty() || f.peer.empty())
+    bool measured = false;
+    for (const std::vector<double>& v : f.v)
+      measured = measured || !v.empty();
+    if (!measured)
       continue;
-    auto span = [](const std::vector<double>& v) {
-      return number(*std::min_element(v.begin(), v.end())) + "/" + number(median(v)) + "/" +
-             number(*std::max_element(v.begin(), v.end()));
-    };
-    std::printf("%-50s %-5s %26s %26s %6.3f\n",
-                (f.name + (f.higher_is_better ? " (more is better)" : "")).c_str(),
-                f.unit.c_str(), span(f.host).c_str(), span(f.peer).c_str(),
-                median(f.host) / median(f.peer));
+    std::printf("%-54s %-5s", (f.name + (f.higher_is_better ? " (more is better)" : "")).c_str(),
+                f.unit.c_str());
+    for (const std::vector<double>& v : f.v)
+      std::printf(" %28s", span(v).c_str());
+    for (size_t i = 0; i < g_sides.size(); ++i)
+      if (i != PEER)
+        std::printf(" %9s", ratio(f.v[i], f.v[PEER]).c_str());
+    std::printf("\n");
   }
 }
 
-// ---- The runs.
-
-struct Side
+/// The order in which run @a run visits the sides: each side goes first in turn.
+std::vector<size_t> side_order(int run)
 {
-  bool is_host;
-  const std::string& binary;
-};
+  std::vector<size_t> order;
+  for (size_t k = 0; k < g_sides.size(); ++k)
+    order.push_back((static_cast<size_t>(run) + k) % g_sides.size());
+  return order;
+}
+
+// ---- Configurations.
 
 std::string g_work_dir;
 
-std::string service_line_time(unsigned short port)
+std::string service_line_time(unsigned short port, int index = 0)
 {
-  return "dynamic Time_Service Service_Object * netsvcs:_make_ACE_TS_Server_Acceptor() \"-p " +
-         std::to_string(port) + "\"\n";
+  return "dynamic Time_Service" + (index > 0 ? "_" + std::to_string(index) : std::string()) +
+         " Service_Object * netsvcs:_make_ACE_TS_Server_Acceptor() \"-p " + std::to_string(port) +
+         "\"\n";
 }
 
 std::string service_line_logger(unsigned short port)
 {
   return "dynamic Logger Service_Object * netsvcs:_make_ACE_Server_Logging_Acceptor() \"-p " +
          std::to_string(port) + "\"\n";
+}
+
+/// @a comment_bytes of comment lines, then one time service per port of @a ports.
+std::string time_services_conf(const std::vector<unsigned short>& ports, size_t comment_bytes = 0)
+{
+  static const std::string comment =
+      "# a comment line of the size operators write, kept for the record of a change\n";
+  std::string text;
+  text.reserve(comment_bytes + ports.size() * 100);
+  while (text.size() + comment.size() <= comment_bytes)
+    text += comment;
+  for (size_t i = 0; i < ports.size(); ++i)
+    text += service_line_time(ports[i], static_cast<int>(i));
+  return text;
+}
+
+/// The comments of a file of @a mb MiB in all with one service line after them.
+size_t comment_bytes_of(int mb)
+{
+  return (static_cast<size_t>(mb) << 20) - 200;
 }
 
 void write_file(const std::string& path, const std::string& text)
@@ -385,21 +469,46 @@ void write_file(const std::string& path, const std::string& text)
     fail("cannot write " + path);
 }
 
+/// @a n distinct loopback ports nobody listens on: all are held until all are chosen.
+std::vector<unsigned short> free_ports(size_t n)
+{
+  std::vector<int> fds;
+  std::vector<unsigned short> ports;
+  for (size_t i = 0; i < n; ++i) {
+    int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd == -1 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      fail("no free port");
+    fds.push_back(fd);
+    ports.push_back(ntohs(a.sin_port));
+  }
+  for (int fd : fds)
+    ::close(fd);
+  return ports;
+}
+
+// ---- Start-up and stop.
+
 /// The figures one start of a server gives: spawn to accepting, to the first reply, idle RSS,
-/// stop signal to exit.
+/// stop signal to exit, processor time.
 struct Start_Figures
 {
   double accepting, reply, rss, stop, cpu;
 };
 
-/// Starts @a args (time service on @a port), takes its start-up figures and stops it.
+/// Starts @a args and takes its start-up figures once the time service on @a port (the last
+/// the configuration opens) accepts and replies, then stops it.
 Start_Figures start_and_stop(const std::vector<std::string>& args, unsigned short port,
-                             const char* libsystemd)
+                             const char* libsystemd, int wait_seconds = 10)
 {
   Start_Figures f = {};
   Clock::time_point const t0 = Clock::now();
   Child c = spawn(args, libsystemd, false);
-  int const fd = wait_accepting(c, port);
+  int const fd = wait_accepting(c, port, wait_seconds);
   if (fd == -1)
     fail(args[0] + " did not accept on port " + std::to_string(port));
   Clock::time_point const t1 = Clock::now();
@@ -413,34 +522,62 @@ Start_Figures start_and_stop(const std::vector<std::string>& args, unsigned shor
   Clock::time_point const t3 = Clock::now();
   // The peer stops on SIGINT only; the host takes it as a stop as well.
   if (!stop_child(c, SIGINT, &f.cpu))
-    fail(args[0] + " did not stop within 10 s of SIGINT");
+    fail(args[0] + " did not stop within 30 s of SIGINT");
   f.stop = ms_between(t3, Clock::now());
   return f;
 }
 
 /// Start-up, stop and idle RSS with both services configured; the host also once with systemd's
 /// client library loaded (as it runs by default).
-void run_startup(const Options& o, int run, std::vector<Figure>& figs)
+void run_startup(int run, std::vector<Figure>& figs)
 {
-  for (int k = 0; k < 2; ++k) {
-    bool const host_side = (k == 0) == (run % 2 == 0);
+  for (size_t side : side_order(run)) {
+    const Side& s = g_sides[side];
     unsigned short const tport = free_port(), lport = free_port();
     std::string const conf = g_work_dir + "/services.conf";
     write_file(conf, service_line_logger(lport) + service_line_time(tport));
-    std::vector<std::string> const args = {host_side ? o.host : o.peer, "-f", conf};
+    std::vector<std::string> const args = {s.binary, "-f", conf};
     Start_Figures const f = start_and_stop(args, tport, "0");
-    auto pick = [&](Figure& fig) -> std::vector<double>& { return host_side ? fig.host : fig.peer; };
-    pick(figs[0]).push_back(f.accepting);
-    pick(figs[1]).push_back(f.reply);
-    pick(figs[3]).push_back(f.stop);
-    pick(figs[4]).push_back(f.rss);
-    pick(figs[5]).push_back(f.cpu);
-    if (host_side) {
-      Start_Figures const g = start_and_stop(args, tport, nullptr);
-      figs[2].host.push_back(g.reply);
-    } else {
-      figs[2].peer.push_back(f.reply);
-    }
+    figs[0].v[side].push_back(f.accepting);
+    figs[1].v[side].push_back(f.reply);
+    figs[3].v[side].push_back(f.stop);
+    figs[4].v[side].push_back(f.rss);
+    figs[5].v[side].push_back(f.cpu);
+    figs[2].v[side].push_back(s.is_host ? start_and_stop(args, tport, nullptr).reply : f.reply);
+  }
+}
+
+/// Start-up, stop, RSS and processor time with @a n time services (start-up ends with a reply
+/// from the last, which the Service Configurator opens after all others).
+void run_services(int run, int n, std::vector<Figure>& figs)
+{
+  for (size_t side : side_order(run)) {
+    std::vector<unsigned short> const ports = free_ports(static_cast<size_t>(n));
+    std::string const conf = g_work_dir + "/many.conf";
+    write_file(conf, time_services_conf(ports));
+    Start_Figures const f =
+        start_and_stop({g_sides[side].binary, "-f", conf}, ports.back(), "0", 60);
+    figs[0].v[side].push_back(f.reply);
+    figs[1].v[side].push_back(f.stop);
+    figs[2].v[side].push_back(f.rss);
+    figs[3].v[side].push_back(f.cpu);
+  }
+}
+
+/// Start-up, stop and processor time with one configuration file of @a mb MiB of comments and
+/// one time service at its end.
+void run_large(int run, int mb, std::vector<Figure>& figs)
+{
+  std::string const conf = g_work_dir + "/large.conf";
+  for (size_t side : side_order(run)) {
+    std::vector<unsigned short> const ports = free_ports(1);
+    write_file(conf, time_services_conf(ports, comment_bytes_of(mb)));
+    Start_Figures const f =
+        start_and_stop({g_sides[side].binary, "-f", conf}, ports.back(), "0", 300);
+    figs[0].v[side].push_back(f.reply);
+    figs[1].v[side].push_back(f.stop);
+    figs[2].v[side].push_back(f.rss);
+    figs[3].v[side].push_back(f.cpu);
   }
 }
 
@@ -459,15 +596,15 @@ std::vector<std::string> make_conf_dir(const std::string& dir, int n)
   return files;
 }
 
-void run_conf_dir(const Options& o, int run, const std::string& dir,
-                  const std::vector<std::string>& files, Figure& fig, Figure& cpu)
+void run_conf_dir(int run, const std::string& dir, const std::vector<std::string>& files,
+                  Figure& fig, Figure& cpu)
 {
-  for (int k = 0; k < 2; ++k) {
-    bool const host_side = (k == 0) == (run % 2 == 0);
+  for (size_t side : side_order(run)) {
+    const Side& s = g_sides[side];
     unsigned short const tport = free_port();
     write_file(files.back(), service_line_time(tport));
-    std::vector<std::string> args = {host_side ? o.host : o.peer};
-    if (host_side) {
+    std::vector<std::string> args = {s.binary};
+    if (s.is_host) {
       args.push_back("-f");
       args.push_back(dir);
     } else {
@@ -477,10 +614,12 @@ void run_conf_dir(const Options& o, int run, const std::string& dir,
       }
     }
     Start_Figures const f = start_and_stop(args, tport, "0");
-    (host_side ? fig.host : fig.peer).push_back(f.reply);
-    (host_side ? cpu.host : cpu.peer).push_back(f.cpu);
+    fig.v[side].push_back(f.reply);
+    cpu.v[side].push_back(f.cpu);
   }
 }
+
+// ---- Traffic.
 
 /// A server started once for the traffic figures.
 struct Server
@@ -497,7 +636,7 @@ Server start_server(const std::string& binary, const std::string& conf)
   s.lport = free_port();
   write_file(conf, service_line_logger(s.lport) + service_line_time(s.tport));
   s.child = spawn({binary, "-f", conf}, "0", true);
-  s.records = new Record_Counter(s.child.err);
+  s.records = new Record_Counter(s.child.err, RECORD_MARK);
   int const fd = wait_accepting(s.child, s.tport);
   if (fd == -1)
     fail(binary + " did not start");
@@ -604,37 +743,195 @@ double records_per_s(const Server& s, int conns, int total)
 
 void run_traffic(const Options& o, std::vector<Figure>& figs)
 {
-  Server host = start_server(o.host, g_work_dir + "/host.conf");
-  Server peer = start_server(o.peer, g_work_dir + "/peer.conf");
+  std::vector<Server> servers;
+  for (size_t side = 0; side < g_sides.size(); ++side)
+    servers.push_back(start_server(g_sides[side].binary,
+                                   g_work_dir + "/traffic" + std::to_string(side) + ".conf"));
   const int conns[] = {1, 4, 16};
-  // Warm both up, so the first measured run pays no first-touch costs.
-  for (Server* s : {&host, &peer}) {
-    round_trips_per_s(*s, 1, 50);
-    records_per_s(*s, 1, 50);
+  // Warm them up, so the first measured run pays no first-touch costs.
+  for (Server& s : servers) {
+    round_trips_per_s(s, 1, 50);
+    records_per_s(s, 1, 50);
   }
   for (int run = 0; run < o.runs; ++run)
-    for (int k = 0; k < 2; ++k) {
-      bool const host_side = (k == 0) == (run % 2 == 0);
-      Server& s = host_side ? host : peer;
+    for (size_t side : side_order(run))
       for (int c = 0; c < 3; ++c) {
-        double const rt = round_trips_per_s(s, conns[c], o.round_trips);
-        double const lr = records_per_s(s, conns[c], o.records);
-        (host_side ? figs[c].host : figs[c].peer).push_back(rt);
-        (host_side ? figs[3 + c].host : figs[3 + c].peer).push_back(lr);
+        figs[c].v[side].push_back(round_trips_per_s(servers[side], conns[c], o.round_trips));
+        figs[3 + c].v[side].push_back(records_per_s(servers[side], conns[c], o.records));
       }
+  for (Server& s : servers)
+    stop_server(s);
+}
+
+// ---- Reloads (the host's; the peer does not reload on SIGHUP).
+
+/// A host serving time services, its reload records counted from its standard error.
+struct Reloading_Host
+{
+  Child child;
+  Record_Counter* reloads = nullptr;
+  std::string conf;
+  std::vector<unsigned short> ports;  ///< as configured now
+  unsigned short spare = 0;           ///< the last service's other port
+  size_t comment_bytes = 0;
+};
+
+/// Starts side @a side with a time service on each of @a ports but the last (the spare) after
+/// @a comment_bytes of comments, with "--reload @a mode" when @a mode is not empty.
+Reloading_Host start_reloading(size_t side, std::vector<unsigned short> ports,
+                               size_t comment_bytes, const std::string& mode)
+{
+  Reloading_Host h;
+  h.conf = g_work_dir + "/reload" + std::to_string(side) + mode + ".conf";
+  h.ports = std::move(ports);
+  h.spare = h.ports.back();
+  h.ports.pop_back();
+  h.comment_bytes = comment_bytes;
+  write_file(h.conf, time_services_conf(h.ports, comment_bytes));
+  std::vector<std::string> args = {g_sides[side].binary};
+  if (!mode.empty()) {
+    args.push_back("--reload");
+    args.push_back(mode);
+  }
+  args.push_back("-f");
+  args.push_back(h.conf);
+  h.child = spawn(args, "0", true);
+  h.reloads = new Record_Counter(h.child.err, "Reload");
+  int const fd = wait_accepting(h.child, h.ports.back(), 300);
+  if (fd == -1)
+    fail(g_sides[side].binary + " did not start");
+  ::close(fd);
+  return h;
+}
+
+void stop_reloading(Reloading_Host& h)
+{
+  ::kill(h.child.pid, SIGINT);
+  ::waitpid(h.child.pid, nullptr, 0);
+  g_children.erase(std::remove(g_children.begin(), g_children.end(), h.child.pid),
+                   g_children.end());
+  delete h.reloads;
+  ::close(h.child.err);
+}
+
+/// One reload of @a h: the last service moves to its other port when @a change, then SIGHUP.
+/// @a record gets the time to the reload record, @a answering the time until the last port
+/// (it opens last) answered a time request and every other one accepted.
+void reload_once(Reloading_Host& h, bool change, double& record, double& answering)
+{
+  if (change) {
+    std::swap(h.ports.back(), h.spare);
+    write_file(h.conf, time_services_conf(h.ports, h.comment_bytes));
+  }
+  long const before = h.reloads->count();
+  Clock::time_point const t0 = Clock::now();
+  ::kill(h.child.pid, SIGHUP);
+  Clock::time_point const deadline = t0 + std::chrono::seconds(300);
+  while (h.reloads->count() == before && Clock::now() < deadline)
+    ::usleep(50);
+  if (h.reloads->count() == before)
+    fail("no reload record within 300 s");
+  record = ms_between(t0, Clock::now());
+  // The last service, which opens last, replies; every other port is seen accepting.
+  for (size_t i = h.ports.size(); i-- > 0;) {
+    int const fd = wait_accepting(h.child, h.ports[i], 30);
+    if (fd == -1 || (i + 1 == h.ports.size() && !time_round_trip(fd)))
+      fail("port " + std::to_string(h.ports[i]) + " does not answer after a reload");
+    ::close(fd);
+  }
+  answering = ms_between(t0, Clock::now());
+}
+
+/// The reload figures of a configuration of @a n services after @a comment_bytes of comments:
+/// with --reload all (or the plain SIGHUP reload of a host without the option) the last
+/// service moved each time; with --reload changed, nothing changed and one service moved.
+/// Figures: all (record, answering), changed-nothing (same), changed-one (same).
+void run_reloads(const Options& o, int n, size_t comment_bytes, int runs, std::vector<Figure>& figs)
+{
+  struct Mode
+  {
+    std::string option;
+    bool change;
+    size_t figure;
+  };
+  for (const Mode& m : {Mode{"all", true, 0}, Mode{"changed", false, 2}, Mode{"changed", true, 4}}) {
+    std::vector<Reloading_Host> hosts(g_sides.size());
+    std::vector<bool> running(g_sides.size(), false);
+    // The ports of all sides are chosen at once: a side's spare port is not bound until its
+    // first reload, and no other side may take it meanwhile.
+    size_t const per_side = static_cast<size_t>(n) + 1;
+    std::vector<unsigned short> const ports = free_ports(per_side * g_sides.size());
+    for (size_t side = 0; side < g_sides.size(); ++side) {
+      const Side& s = g_sides[side];
+      if (!s.is_host || (m.option == "changed" && !s.reload_option))
+        continue;
+      std::vector<unsigned short> mine(ports.begin() + static_cast<std::ptrdiff_t>(side * per_side),
+                                       ports.begin() + static_cast<std::ptrdiff_t>((side + 1) * per_side));
+      hosts[side] = start_reloading(side, std::move(mine), comment_bytes,
+                                    s.reload_option ? m.option : "");
+      running[side] = true;
     }
-  stop_server(host);
-  stop_server(peer);
+    for (int run = 0; run < runs; ++run)
+      for (size_t side : side_order(run)) {
+        if (!running[side])
+          continue;
+        double record = 0, answering = 0;
+        reload_once(hosts[side], m.change, record, answering);
+        figs[m.figure].v[side].push_back(record);
+        figs[m.figure + 1].v[side].push_back(answering);
+      }
+    for (size_t side = 0; side < g_sides.size(); ++side)
+      if (running[side])
+        stop_reloading(hosts[side]);
+  }
+  (void)o;
+}
+
+std::vector<Figure> reload_figures(const std::string& what)
+{
+  return {Figure("reload all, " + what + ": SIGHUP -> reload record", "ms"),
+          Figure("reload all, " + what + ": SIGHUP -> every port answering", "ms"),
+          Figure("reload changed, nothing changed, " + what + ": -> record", "ms"),
+          Figure("reload changed, nothing changed, " + what + ": -> answering", "ms"),
+          Figure("reload changed, one changed, " + what + ": -> record", "ms"),
+          Figure("reload changed, one changed, " + what + ": -> answering", "ms")};
+}
+
+/// Whether @a binary names the option "--reload MODE" (not "--reload-wait") in its help text.
+bool knows_reload_option(const std::string& binary)
+{
+  std::string const cmd = "'" + binary + "' --help 2>&1";
+  FILE* const p = ::popen(cmd.c_str(), "r");
+  if (p == nullptr)
+    return false;
+  std::string text;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+    text.append(buf, n);
+  ::pclose(p);
+  for (size_t at = 0; (at = text.find("--reload", at)) != std::string::npos; at += 8)
+    if (at + 8 < text.size() && (text[at + 8] == ' ' || text[at + 8] == '='))
+      return true;
+  return false;
 }
 
 void remove_work_dir(const std::vector<std::string>& files)
 {
   for (const std::string& f : files)
     ::unlink(f.c_str());
-  for (const char* f : {"/services.conf", "/host.conf", "/peer.conf"})
-    ::unlink((g_work_dir + f).c_str());
-  ::rmdir((g_work_dir + "/conf.d").c_str());
-  ::rmdir(g_work_dir.c_str());
+  std::string const cmd = "rm -rf '" + g_work_dir + "'";
+  if (std::system(cmd.c_str()) != 0)
+    std::fprintf(stderr, "peer_compare: cannot remove %s\n", g_work_dir.c_str());
+}
+
+std::vector<int> int_list(const char* text)
+{
+  std::vector<int> v;
+  std::stringstream in(text);
+  for (std::string item; std::getline(in, item, ',');)
+    if (!item.empty())
+      v.push_back(std::max(1, std::atoi(item.c_str())));
+  return v;
 }
 
 }  // namespace
@@ -646,9 +943,17 @@ int main(int argc, char** argv)
     std::string const a = argv[i];
     bool const has_value = i + 1 < argc;
     if (a == "--quick") {
-      o.runs = 3, o.conf_files = 200, o.round_trips = 64, o.records = 64;
+      o.runs = 3, o.large_runs = 1, o.conf_files = 200, o.round_trips = 64, o.records = 64;
+      o.services = {1, 10};
+      o.large_mb = {1};
     } else if (a == "--runs" && has_value) {
       o.runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--large-runs" && has_value) {
+      o.large_runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--services" && has_value) {
+      o.services = int_list(argv[++i]);
+    } else if (a == "--large-mb" && has_value) {
+      o.large_mb = int_list(argv[++i]);
     } else if (a == "--conf-files" && has_value) {
       o.conf_files = std::max(0, std::atoi(argv[++i]));
     } else if (a == "--only" && has_value) {
@@ -657,11 +962,21 @@ int main(int argc, char** argv)
       o.host = argv[++i];
     } else if (a == "--peer" && has_value) {
       o.peer = argv[++i];
+    } else if (a == "--baseline" && has_value) {
+      o.baseline = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: %s [--quick] [--runs N] [--conf-files N] [--host PATH] "
-                           "[--peer PATH] [--only start|conf|traffic]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--quick] [--runs N] [--large-runs N] [--services N,N,..] "
+                           "[--large-mb N,N,..] [--conf-files N] [--host PATH] [--peer PATH] "
+                           "[--baseline PATH] [--only start|conf|traffic|services|large|reload]\n",
+                   argv[0]);
       return 2;
     }
+  }
+  // A thousand services hold a thousand listening descriptors, on each side.
+  rlimit nofile = {};
+  if (::getrlimit(RLIMIT_NOFILE, &nofile) == 0 && nofile.rlim_cur < nofile.rlim_max) {
+    nofile.rlim_cur = nofile.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &nofile);
   }
   std::atexit(kill_children);
   char tmpl[] = "/tmp/peer_compare.XXXXXX";
@@ -669,42 +984,97 @@ int main(int argc, char** argv)
     fail("cannot make a work directory");
   g_work_dir = tmpl;
 
+  g_sides.push_back(Side{"host", o.host, true, knows_reload_option(o.host)});
+  g_sides.push_back(Side{"peer", o.peer, false, false});
+  if (!o.baseline.empty())
+    g_sides.push_back(Side{"baseline", o.baseline, true, knows_reload_option(o.baseline)});
+
   std::vector<Figure> start = {
-      {"start-up: spawn -> time service accepting", "ms", false, {}, {}},
-      {"start-up: spawn -> first time reply", "ms", false, {}, {}},
-      {"start-up: first reply, systemd library loaded", "ms", false, {}, {}},
-      {"stop: SIGINT -> exit", "ms", false, {}, {}},
-      {"idle VmRSS", "MiB", false, {}, {}},
-      {"processor time, start to exit", "ms", false, {}, {}},
+      Figure("start-up: spawn -> time service accepting", "ms"),
+      Figure("start-up: spawn -> first time reply", "ms"),
+      Figure("start-up: first reply, systemd library loaded", "ms"),
+      Figure("stop: SIGINT -> exit", "ms"),
+      Figure("idle VmRSS", "MiB"),
+      Figure("processor time, start to exit", "ms"),
   };
   for (int run = 0; o.wants("start") && run < o.runs; ++run)
-    run_startup(o, run, start);
+    run_startup(run, start);
 
-  Figure dir = {"conf directory of " + std::to_string(o.conf_files) + " files: spawn -> reply",
-                "ms", false, {}, {}};
-  Figure dir_cpu = {"conf directory: processor time, start to exit", "ms", false, {}, {}};
+  std::vector<Figure> conf = {
+      Figure("conf directory of " + std::to_string(o.conf_files) + " files: spawn -> reply", "ms"),
+      Figure("conf directory: processor time, start to exit", "ms")};
   std::string const conf_d = g_work_dir + "/conf.d";
   std::vector<std::string> const files =
       o.wants("conf") ? make_conf_dir(conf_d, o.conf_files) : std::vector<std::string>();
   for (int run = 0; o.wants("conf") && run < o.runs; ++run)
-    run_conf_dir(o, run, conf_d, files, dir, dir_cpu);
+    run_conf_dir(run, conf_d, files, conf[0], conf[1]);
+
+  std::vector<Figure> services;
+  for (int n : o.services) {
+    if (!o.wants("services"))
+      break;
+    std::string const what = std::to_string(n) + " service" + (n == 1 ? "" : "s");
+    std::vector<Figure> figs = {Figure(what + ": spawn -> all open, first reply", "ms"),
+                                Figure(what + ": SIGINT -> exit", "ms"),
+                                Figure(what + ": idle VmRSS", "MiB"),
+                                Figure(what + ": processor time, start to exit", "ms")};
+    for (int run = 0; run < o.runs; ++run)
+      run_services(run, n, figs);
+    services.insert(services.end(), figs.begin(), figs.end());
+  }
+
+  std::vector<Figure> large;
+  for (int mb : o.large_mb) {
+    if (!o.wants("large"))
+      break;
+    std::string const what = std::to_string(mb) + " MiB file";
+    std::vector<Figure> figs = {Figure(what + ": spawn -> first reply", "ms"),
+                                Figure(what + ": SIGINT -> exit", "ms"),
+                                Figure(what + ": idle VmRSS", "MiB"),
+                                Figure(what + ": processor time, start to exit", "ms")};
+    for (int run = 0; run < o.large_runs; ++run)
+      run_large(run, mb, figs);
+    large.insert(large.end(), figs.begin(), figs.end());
+  }
+
+  std::vector<Figure> reload;
+  if (o.wants("reload")) {
+    for (int n : o.services) {
+      std::vector<Figure> figs =
+          reload_figures(std::to_string(n) + " service" + (n == 1 ? "" : "s"));
+      run_reloads(o, n, 0, o.runs, figs);
+      reload.insert(reload.end(), figs.begin(), figs.end());
+    }
+    for (int mb : o.large_mb) {
+      std::vector<Figure> figs = reload_figures(std::to_string(mb) + " MiB file");
+      run_reloads(o, 1, comment_bytes_of(mb), o.large_runs, figs);
+      reload.insert(reload.end(), figs.begin(), figs.end());
+    }
+  }
 
   std::vector<Figure> traffic = {
-      {"time round trips, 1 connection", "1/s", true, {}, {}},
-      {"time round trips, 4 connections", "1/s", true, {}, {}},
-      {"time round trips, 16 connections", "1/s", true, {}, {}},
-      {"log records, 1 connection", "1/s", true, {}, {}},
-      {"log records, 4 connections", "1/s", true, {}, {}},
-      {"log records, 16 connections", "1/s", true, {}, {}},
+      Figure("time round trips, 1 connection", "1/s", true),
+      Figure("time round trips, 4 connections", "1/s", true),
+      Figure("time round trips, 16 connections", "1/s", true),
+      Figure("log records, 1 connection", "1/s", true),
+      Figure("log records, 4 connections", "1/s", true),
+      Figure("log records, 16 connections", "1/s", true),
   };
   if (o.wants("traffic"))
     run_traffic(o, traffic);
 
   remove_work_dir(files);
-  std::vector<Figure> all = start;
-  all.push_back(dir);
-  all.push_back(dir_cpu);
-  all.insert(all.end(), traffic.begin(), traffic.end());
-  print_figures(all, o);
+  std::printf("runs per figure: %d (large files: %d), interleaved, each side first in turn; "
+              "ratio = median / the peer's median\n", o.runs, o.large_runs);
+  for (const Side& s : g_sides)
+    std::printf("%s: %s%s\n", s.label.c_str(), s.binary.c_str(),
+                s.is_host && !s.reload_option ? " (no --reload option: its SIGHUP reloads all; "
+                                                "the reload changed rows are skipped)" : "");
+  print_table("Start-up and stop, the time and logging services", start);
+  print_table("A conf directory (peer: one -f per file)", conf);
+  print_table("Many time services", services);
+  print_table("A large configuration file: comments, then one time service", large);
+  print_table("Reloads (the peer does not reload on SIGHUP; figures are the host's alone)", reload);
+  print_table("Traffic", traffic);
   return 0;
 }

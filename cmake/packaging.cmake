@@ -31,6 +31,7 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/example.conf.in ${_pkg}/00-exampl
 install(CODE "
   set(_prefix \"\${CMAKE_INSTALL_PREFIX}\")
   set(STARTER_INSTALLED_BINARY \"\${_prefix}/${CMAKE_INSTALL_BINDIR}/starter\")
+  set(STARTER_INSTALLED_CTL \"\${_prefix}/${CMAKE_INSTALL_BINDIR}/starterctl\")
   if(_prefix STREQUAL \"/usr\")
     set(STARTER_INSTALLED_CONF_DIR /etc/starter/conf.d)
   else()
@@ -65,8 +66,15 @@ add_custom_command(
   COMMAND gzip -9nkf ${_pkg}/changelog.Debian
   DEPENDS ${_pkg}/changelog.Debian
   VERBATIM)
-add_custom_target(package_files ALL DEPENDS ${_pkg}/starter.8.gz ${_pkg}/changelog.Debian.gz)
-install(FILES ${_pkg}/starter.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+# starterctl(8) is written by hand; compressed the same way.
+add_custom_command(
+  OUTPUT ${_pkg}/starterctl.8.gz
+  COMMAND sh -c "gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/starterctl.8 >${_pkg}/starterctl.8.gz"
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/starterctl.8
+  VERBATIM)
+add_custom_target(package_files ALL DEPENDS ${_pkg}/starter.8.gz ${_pkg}/starterctl.8.gz
+                                            ${_pkg}/changelog.Debian.gz)
+install(FILES ${_pkg}/starter.8.gz ${_pkg}/starterctl.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 foreach(_component runtime dev)
   if(_component STREQUAL "runtime")
     set(_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/starter)

@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="g++ cmake make pkg-config git ca-certificates libace-dev libnetsvcs-dev ace-netsvcs
-libcap-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd0 util-linux procps
+libcap-dev libboost-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev libsystemd0 util-linux procps
 iproute2 dpkg-dev file clang-14 libclang-rt-14-dev python3 man-db lintian debootstrap
 systemd-container"
 

@@ -31,6 +31,23 @@ void Event_Loop::request_reload()
   reactor_->end_reactor_event_loop();
 }
 
+void Event_Loop::request_quiesced(std::function<void()> job)
+{
+  {
+    std::lock_guard<std::mutex> guard(jobs_lock_);
+    jobs_.push_back(std::move(job));
+  }
+  reactor_->end_reactor_event_loop();
+}
+
+std::vector<std::function<void()>> Event_Loop::take_jobs()
+{
+  std::lock_guard<std::mutex> guard(jobs_lock_);
+  std::vector<std::function<void()>> taken;
+  taken.swap(jobs_);
+  return taken;
+}
+
 /// Thread function of the pool: runs the loop on the reactor in @a arg until it ends.
 static ACE_THR_FUNC_RETURN pool_thread(void* arg)
 {
@@ -65,9 +82,17 @@ void Event_Loop::run(size_t threads, const sigset_t& pool_blocked)
 {
   for (;;) {
     run_until_ended(reactor_, threads, pool_blocked);
-    if (stop_requested_ || !reload_requested_.exchange(false))
+    if (stop_requested_)
       break;
-    reload_();
+    std::vector<std::function<void()>> jobs = take_jobs();
+    bool const reload = reload_requested_.exchange(false);
+    if (!reload && jobs.empty())
+      break;
+    if (reload)
+      reload_();
+    for (std::function<void()>& job : jobs)
+      job();
     reactor_->reset_reactor_event_loop();
   }
+  (void)take_jobs();
 }

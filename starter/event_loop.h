@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <mutex>
+#include <vector>
 
 class ACE_Reactor;
 
@@ -41,13 +43,24 @@ public:
   /// reload starts are carried out by that one reload. From any thread.
   void request_reload();
 
+  /// Ends the loop on every thread so that run() calls @a job on its calling thread, after the
+  /// reload when one was asked for too; the loop then runs again. From any thread. A job still
+  /// waiting at a stop is destroyed without running.
+  void request_quiesced(std::function<void()> job);
+
 private:
+  /// Takes the waiting jobs, so that a job may ask for another.
+  std::vector<std::function<void()>> take_jobs();
+
   ACE_Reactor* const reactor_;
   std::function<void()> const reload_;
   /// Set by request_stop(); never reset.
   std::atomic<bool> stop_requested_;
   /// Set by request_reload(), cleared when the reload starts.
   std::atomic<bool> reload_requested_;
+  /// Guards jobs_, which any loop thread may add to.
+  std::mutex jobs_lock_;
+  std::vector<std::function<void()>> jobs_;
 };
 
 #endif /* STARTER_EVENT_LOOP_H */

@@ -38,15 +38,32 @@ static int log_conf_problems(const Checked_Config& config, bool strict)
   return errors;
 }
 
-Host::Host(const Config_Source& source, ACE_Reactor* reactor, Reload_Mode mode)
+Host::Host(const Config_Source& source, ACE_Reactor* reactor, const char* reactor_kind,
+           size_t threads, Reload_Mode mode)
   : source_(source), mode_(mode), reconfig_signo_(0), stopping_(false), loop_(reactor, [this] { reload(); })
 {
+  record_.reactor = reactor_kind;
+  record_.threads = threads;
+  record_.started = ACE_OS::time(0);
+}
+
+void Host::run_quiesced(std::function<void()> job)
+{
+  loop_.request_quiesced([this, job] {
+    job();
+    reassert_reconfig_handlers(reconfig_signo_);
+  });
 }
 
 int Host::check_configuration(Checked_Config& config)
 {
   assemble_and_check(source_, true, config);
   return log_conf_problems(config, source_.strict);
+}
+
+void Host::check_now(Checked_Config& config) const
+{
+  assemble_and_check(source_, false, config);
 }
 
 bool Host::open_services(Checked_Config& config)
@@ -57,6 +74,7 @@ bool Host::open_services(Checked_Config& config)
   std::vector<std::string> const s =
       find_service_config_option(static_cast<int>(v.size()), p.data(), 's');
   reconfig_signo_ = s.empty() ? 0 : ACE_OS::atoi(s.back().c_str());
+  record_.configured(config, ACE_OS::time(0));
   int const errors = open_service_config_vector(config);
   note_running(config, running_);
   // The Configurator's open turns ACE's plain standard-error output back on.
@@ -124,7 +142,7 @@ static void notify_reloaded(const char* status)
   Systemd_Handler::notify(state.c_str());
 }
 
-void Host::reload()
+Reload_Outcome Host::reload()
 {
   // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
   // for READY=1. The same stamp dates the reload record, which --reload-wait compares with the
@@ -134,7 +152,7 @@ void Host::reload()
   string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n", began);
   Systemd_Handler::notify(state.c_str());
 
-  Reload_Outcome const outcome = reload_services(source_, mode_, running_);
+  Reload_Outcome outcome = reload_services(source_, mode_, running_);
   log_conf_problems(outcome.config, source_.strict);
   for (const Conf_Problem& p : outcome.problems)
     SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));
@@ -153,4 +171,12 @@ void Host::reload()
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
   notify_reloaded(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str());
   write_reload_record(began, ok ? 0 : 1, outcome.summary);
+  if (outcome.applied)
+    record_.configured(outcome.config, ACE_OS::time(0));
+  std::vector<std::string> messages;
+  for (const Conf_Problem& p : outcome.config.problems)
+    messages.push_back(format_problem(p));
+  record_.reloaded(!outcome.applied ? "refused" : ok ? "applied" : "applied with errors",
+                   outcome.summary, messages, ACE_OS::time(0));
+  return outcome;
 }

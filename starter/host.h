@@ -14,6 +14,7 @@
 
 #include "starter/config/pipeline.h"
 #include "starter/event_loop.h"
+#include "starter/host_record.h"
 #include "starter/reload.h"
 #include "starter/signals.h"
 
@@ -27,9 +28,11 @@ class ACE_Reactor;
 class Host : public Signal_Events
 {
 public:
-  /// A host reading its configuration from @a source, running its loop on @a reactor, and
+  /// A host reading its configuration from @a source, running its loop on @a reactor, of the
+  /// kind @a reactor_kind ("--reactor"; null for ACE's default) with @a threads threads, and
   /// reloading as @a mode says.
-  Host(const Config_Source& source, ACE_Reactor* reactor, Reload_Mode mode = RELOAD_ALL);
+  Host(const Config_Source& source, ACE_Reactor* reactor, const char* reactor_kind, size_t threads,
+       Reload_Mode mode = RELOAD_ALL);
 
   /// Assembles and checks the configuration, the "-S" directives too, into @a config and logs
   /// each problem at LM_ERROR. Returns the count of problems.
@@ -44,6 +47,10 @@ public:
   /// The configuration the running services were opened from (for a restart of one).
   const Running_Config& running() const { return running_; }
 
+  /// Assembles and checks the configuration as a reload would (conf directories read anew, no
+  /// "-S" directive), into @a config; applies and logs nothing.
+  void check_now(Checked_Config& config) const;
+
   /// Starts the systemd notifier on the reactor; a host without one runs on, unnotified.
   void start_notifier();
 
@@ -56,12 +63,21 @@ public:
   /// Asks the loop for a reload.
   void on_reconfig_signal(int signo) override;
 
-private:
-  /// Tells systemd RELOADING=1, reloads, then logs the outcome, puts back the dispositions
-  /// the finalised services may have taken, and tells systemd READY=1 and a STATUS=. Runs with
-  /// the loop ended on every thread.
-  void reload();
+  /// Has the loop run @a job on the main thread with the loop ended on every thread (see
+  /// Event_Loop::request_quiesced()); after it, the dispositions a service the job finalised
+  /// may have taken are put back. From any thread.
+  void run_quiesced(std::function<void()> job);
 
+  /// Tells systemd RELOADING=1, reloads, then logs the outcome, notes it in the record, puts
+  /// back the dispositions the finalised services may have taken, and tells systemd READY=1
+  /// and a STATUS=. Returns the outcome. Only with the loop ended on every thread.
+  Reload_Outcome reload();
+
+  /// What the control socket tells: written only with the loop quiesced or before it runs.
+  Host_Record& record() { return record_; }
+
+private:
+  Host_Record record_;
   Config_Source const source_;
   Reload_Mode const mode_;
   Running_Config running_;

@@ -32,6 +32,8 @@ Host_Options parse_host_options(int argc, char** argv)
   opt.long_option(ACE_TEXT("group"), ACE_Get_Opt::ARG_REQUIRED);
   opt.long_option(ACE_TEXT("capability"), ACE_Get_Opt::ARG_REQUIRED);
   opt.long_option(ACE_TEXT("no-new-privileges"), ACE_Get_Opt::NO_ARG);
+  opt.long_option(ACE_TEXT("control"), ACE_Get_Opt::ARG_REQUIRED);
+  opt.long_option(ACE_TEXT("control-group"), ACE_Get_Opt::ARG_REQUIRED);
   for (int c; (c = opt()) != -1;) {
     if (c != 0)
       continue;  // everything else belongs to the Service Configurator, or to nobody
@@ -54,6 +56,10 @@ Host_Options parse_host_options(int argc, char** argv)
       o.identity.capabilities.names.push_back(opt.opt_arg());
     else if (ACE_OS::strcmp(name, ACE_TEXT("no-new-privileges")) == 0)
       o.identity.capabilities.no_new_privileges = true;
+    else if (ACE_OS::strcmp(name, ACE_TEXT("control")) == 0)
+      o.control = opt.opt_arg();
+    else if (ACE_OS::strcmp(name, ACE_TEXT("control-group")) == 0)
+      o.control_group = opt.opt_arg();
   }
   return o;
 }
@@ -128,6 +134,8 @@ bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict)
     log_incomplete_identity();
     ok = false;
   }
+  if (o.control_group != 0 && !resolve_group(o.control_group, o.control_gid))
+    ok = false;
   char dir[PATH_MAX];
   if (ACE_OS::getcwd(dir, sizeof dir) != 0)
     o.start_dir = dir;
@@ -137,6 +145,9 @@ bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict)
   std::vector<std::string> const p = find_service_config_option(argc, argv, 'p');
   if (!p.empty())
     o.pid_file = path_of_word(p.back().c_str(), o.start_dir.c_str());
+  // A daemon works from "/": the socket is where the operator named it.
+  if (o.control != 0)
+    o.control_path = absolute_path(o.control, o.start_dir.c_str());
   return ok;
 }
 

@@ -2,7 +2,8 @@
  * @file host_options.h
  *
  * The host's own options ("--reactor", "--threads", "--background", "--user",
- * "--primary-group", "--group", "--capability", "--no-new-privileges", "--reload", and the Service Configurator's "-b" and "-p", which the host
+ * "--primary-group", "--group", "--capability", "--no-new-privileges", "--control",
+ * "--control-group", "--reload", and the Service Configurator's "-b" and "-p", which the host
  * carries out itself), read in place: argv is never reordered, since the Service Configurator
  * reads the same words later. They are checked and resolved before the host does anything
  * with them, so that every refusal reaches the operator before the host detaches; then the
@@ -31,6 +32,10 @@ struct Host_Options
   Identity_Request identity;
   std::string start_dir;               ///< the working directory the host started in
   std::optional<std::string> pid_file; ///< the last "-p" path, made absolute against start_dir
+  const char* control = nullptr;       ///< "--control": the control socket's path
+  std::string control_path;            ///< control, made absolute against start_dir
+  const char* control_group = nullptr; ///< "--control-group": a group also allowed to control
+  gid_t control_gid = static_cast<gid_t>(-1);  ///< control_group, once resolved
 };
 
 /// Reads the host's options out of @a argc / @a argv (only read).

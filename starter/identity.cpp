@@ -119,6 +119,11 @@ static bool get_gid(const char* group, gid_t& gid)
   return false;
 }
 
+bool resolve_group(const char* group, gid_t& gid)
+{
+  return get_gid(group, gid);
+}
+
 bool identity_asked(const Identity_Request& request)
 {
   return request.user != 0 || request.primary_group != 0 || !request.groups.empty();

@@ -57,6 +57,9 @@ bool resolve_identity(Identity_Request& request);
 /// to be taken as a name.
 ACE_INT64 parse_uid_gid(const char* s);
 
+/// Resolves @a group, a name or a numeric id, into @a gid. False, logged, when it does not.
+bool resolve_group(const char* group, gid_t& gid);
+
 /// Takes on @a request, which resolve_identity() has resolved. Returns false, the process then
 /// being neither what it was nor what was asked, when the request is not resolved completely or
 /// a system call fails (each failure logged with its cause); the caller must then end the

@@ -54,6 +54,8 @@ static const char usage[] =
     "  --capability NAME       keep this capability (net_bind_service, CAP_NET_RAW) and no\n"
     "                          other across the switch; may be repeated\n"
     "  --no-new-privileges     nothing the services run may gain privileges\n"
+    "  --control PATH          serve starterctl on a Unix socket at PATH (mode 0660)\n"
+    "  --control-group GROUP   let members of GROUP use the control socket too\n"
     "  --strict                stop with a non-zero status when a service fails to open or\n"
     "                          the configuration has a problem, warnings included\n"
     "  --check                 print the Service Configurator's arguments, check what the run\n"

@@ -122,8 +122,8 @@ int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
 
 void note_running(Checked_Config& config, Running_Config& running)
 {
-  running.entries = std::move(config.entries);
-  running.texts = std::move(config.texts);
+  running.entries = config.entries;
+  running.texts = config.texts;
   // Stamped once loaded: a file replaced later is new code at the next reload.
   Library_Stamps stamps;
   for_each_loaded([&](const std::string&, const std::string& file) {

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <new>
+#include <string>
 #include <vector>
 
 #include <ace/ACE.h>
@@ -22,6 +24,7 @@
 
 #include "scrt/log_macros.h"
 #include "starter/config/apply.h"
+#include "starter/control/server.h"
 #include "starter/daemon.h"
 #include "starter/host.h"
 #include "starter/host_options.h"
@@ -69,6 +72,32 @@ static void open_standard_descriptors()
       (void)ACE_OS::open("/dev/null", O_RDWR);
 }
 
+// ---------------------------------------------------------------------------------------------
+// The control socket: after the identity switch, so that it is the host user's.
+
+/// Serves the control socket "--control" names, if any, for @a host in @a server. False,
+/// logged, when it cannot be served.
+static bool open_control(const Host_Options& o, Host& host, ACE_Event_Handler_var& server)
+{
+  if (o.control == 0)
+    return true;
+  Control_Server* const s = new (std::nothrow) Control_Server(host);
+  if (s == 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: out of memory\n", o.control));
+    return false;
+  }
+  server = s;
+  std::string why;
+  if (s->open(ACE_Reactor::instance(), o.control_path, o.control_gid, why) != 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: %C\n", o.control_path.c_str(),
+                  why.c_str()));
+    server = 0;
+    return false;
+  }
+  SCRT_LOG(0, (LM_INFO, "Serving the control socket %C\n", o.control_path.c_str()));
+  return true;
+}
+
 int main(int argc, ACE_TCHAR** argv)
 {
   open_standard_descriptors();
@@ -113,7 +142,8 @@ int main(int argc, ACE_TCHAR** argv)
   source.argv = argv;
   source.base_dir = host_options.start_dir;
   source.strict = operator_options.strict;
-  Host host(source, ACE_Reactor::instance(), host_options.reload_changed ? RELOAD_CHANGED : RELOAD_ALL);
+  Host host(source, ACE_Reactor::instance(), host_options.reactor, threads,
+            host_options.reload_changed ? RELOAD_CHANGED : RELOAD_ALL);
   if (!init_signal_handlers(host))
     return 1;
   Checked_Config config;
@@ -124,8 +154,15 @@ int main(int argc, ACE_TCHAR** argv)
     return 1;
   }
   bool const opened = host.open_services(config);
+  Conf_Texts().swap(config.texts);  // applied: no need to hold them while the services run
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
+    close_services();
+    return 1;
+  }
+  ACE_Event_Handler_var control;
+  if (!open_control(host_options, host, control) && operator_options.strict) {
+    SCRT_LOG(-1, (LM_ERROR, "No control socket, and --strict is given: stopping\n"));
     close_services();
     return 1;
   }
@@ -137,6 +174,8 @@ int main(int argc, ACE_TCHAR** argv)
 
   host.run(threads);
 
+  if (control.handler() != 0)
+    static_cast<Control_Server*>(control.handler())->close();
   close_services();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();

@@ -157,13 +157,34 @@ bool remove_service(const std::string& name)
   return ACE_Service_Config::remove(name.c_str()) == 0;
 }
 
+namespace {
+
+/// The repository's slots, read in order. Its iterator looks each slot up by number in a map
+/// it searches from the start, so that a count through it costs n squared: 5.5 million
+/// instructions at 1,000 services. The slots are protected; a member pointer formed in a
+/// class derived from the repository reaches them (reading only).
+class Repository_Slots : public ACE_Service_Repository
+{
+public:
+  template <class F>
+  static void each(ACE_Service_Repository& r, F f)
+  {
+    ACE_MT(ACE_GUARD(ACE_SYNCH_RECURSIVE_MUTEX, guard, r.*(&Repository_Slots::lock_)));
+    const array_type& slots = r.*(&Repository_Slots::service_array_);
+    for (array_type::const_iterator i = slots.begin(); i != slots.end(); ++i)
+      f(i->second);
+  }
+};
+
+}  // namespace
+
 int open_service_count()
 {
   int open_services = 0;
-  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
-  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance())
-    if (t->active())
+  Repository_Slots::each(*ACE_Service_Repository::instance(), [&](const ACE_Service_Type* t) {
+    if (t != 0 && t->active())
       ++open_services;
+  });
   return open_services;
 }
 

@@ -23,11 +23,26 @@
 #include "scrt/inline_util.h"
 #include "starter/config/libraries.h"
 
+#include "starter/config/library_symbols.h"
+
 namespace {
 
 /// Libraries the check loaded, held until the whole check ends (a library may need symbols
-/// that one loaded before it brings, as when the Configurator loads them in turn), or longer.
-typedef Held_Libraries Loaded;
+/// that one loaded before it brings, as when the Configurator loads them in turn), or, with a
+/// holder given, until the holder lets them go.
+class Loaded
+{
+public:
+  explicit Loaded(Held_Libraries* held = nullptr) : held_(held != nullptr ? held : &own_) {}
+  ACE_DLL& add() { return held_->add(); }
+  /// The directive checked last in the text being checked, when its library and factory were
+  /// found sound: services of one library follow one another, and it answers for the next.
+  const Conf_Dynamic* last_found_ = nullptr;
+
+private:
+  Held_Libraries own_;
+  Held_Libraries* held_;
+};
 
 /// The name ACE's loader looks up for the factory @a symbol.
 std::string factory_symbol(const Conf_Dynamic& d)
@@ -39,6 +54,23 @@ std::string factory_symbol(const Conf_Dynamic& d)
     return "_make_" STARTER_STR(ACE_VERSIONED_NAMESPACE_NAME) "_" + d.symbol.substr(6);
 #endif
   return d.symbol;
+}
+
+/// The problem in ACE's loader's report @a why when it is a symbol the library leaves
+/// unresolved ("FILE: undefined symbol: NAME"), else empty.
+std::string unresolved_symbol(const Conf_Dynamic& d, const std::string& why)
+{
+  static const char marker[] = ": undefined symbol: ";
+  size_t const at = why.find(marker);
+  if (at == std::string::npos)
+    return std::string();
+  size_t const file = why.rfind("; ", at) == std::string::npos ? 0 : why.rfind("; ", at) + 2;
+  size_t const name = at + sizeof marker - 1;
+  std::string const symbol = why.substr(name, why.find_first_of(",;", name) - name);
+  std::string const readable = demangled(symbol);
+  return "service " + d.name + ": library '" + d.path + "' (" + why.substr(file, at - file) +
+         ") leaves symbol '" + symbol + "'" + (readable != symbol ? " (" + readable + ")" : "") +
+         " unresolved: link it with the library that defines it";
 }
 
 /// The ELF type of the symbol at @a address (STT_FUNC, STT_OBJECT...), or -1 when the loader
@@ -54,40 +86,54 @@ int symbol_type(void* address)
 }
 
 /// Loads the library of @a d through ACE's loader, into @a loaded, and looks up its factory:
-/// a function for "symbol()", the service object itself otherwise.
+/// a function for "symbol()", the service object itself otherwise. Each symbol the library
+/// needs is bound at once, so one that nothing defines is found here.
 void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& loaded,
                    std::vector<Conf_Problem>& problems)
 {
+  const Conf_Dynamic* const last = loaded.last_found_;
+  loaded.last_found_ = nullptr;
+  if (last != nullptr && last->function == d.function && last->symbol == d.symbol &&
+      last->path == d.path) {
+    loaded.last_found_ = &d;
+    return;
+  }
   ACE_DLL& dll = loaded.add();
-  if (dll.open(d.path.c_str(), ACE_DEFAULT_SHLIB_MODE, true) == -1) {
+  int const lazy = ACE_DEFAULT_SHLIB_MODE;
+  if (dll.open(d.path.c_str(), (lazy & ~RTLD_LAZY) | RTLD_NOW, true) == -1) {
     // The loader tells one reason per name it tried, a line each.
     std::string why = dll.error() != 0 ? dll.error() : "not found";
     while (!why.empty() && why.back() == '\n')
       why.pop_back();
     for (size_t nl; (nl = why.find('\n')) != std::string::npos;)
       why.replace(nl, 1, "; ");
-    problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": cannot load library '" +
-                                                       d.path + "': " + why});
+    std::string const unresolved = unresolved_symbol(d, why);
+    problems.push_back(Conf_Problem{where, d.line, !unresolved.empty() ? unresolved :
+        "service " + d.name + ": cannot load library '" + d.path + "': " + why});
     return;
   }
   std::string const symbol = factory_symbol(d);
   void* const address = dll.symbol(symbol.c_str());
   if (address == 0) {
+    std::string const mangled = mangled_function_named(dll.get_handle(), d.symbol);
     problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": library '" + d.path +
-                                                       "' has no symbol '" + symbol + "'"});
+        "' has no symbol '" + symbol + "'" + (mangled.empty() ? std::string() :
+        ", only the C++ function '" + mangled + "': declare it extern \"C\"")});
     return;
   }
   // The Configurator calls a factory and takes an object's address for the service: the
   // other kind of symbol crashes it.
   int const type = symbol_type(address);
   bool const function = type == STT_FUNC || type == STT_GNU_IFUNC;
-  if (type < 0 || type == STT_NOTYPE || function == d.function)
+  if (type < 0 || type == STT_NOTYPE || function == d.function) {
+    loaded.last_found_ = &d;
     return;
+  }
   problems.push_back(Conf_Problem{where, d.line, "service " + d.name + ": '" + symbol + "' in '" +
                                   d.path + (d.function ? "' is no function: the Service "
                                   "Configurator would call it and crash" : "' is a function, "
                                   "not an object: the Service Configurator would take its code "
-                                  "for the service and crash"), true});
+                                  "for the service and crash; write '" + symbol + "()'"), true});
 }
 
 /// @a text with each library named by a relative path ("lib/x.so", "./x.so") in @a dynamics
@@ -178,9 +224,11 @@ std::string check_text(const std::string& text, const std::string& where, Check_
   }
   std::vector<Conf_Dynamic> const dynamics =
       read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known, entries);
-  if (state.loaded != 0)
+  if (state.loaded != 0) {
     for (const Conf_Dynamic& d : dynamics)
       check_library(d, where, *state.loaded, problems);
+    state.loaded->last_found_ = nullptr;  // it points into dynamics
+  }
   return rewritten.empty() ? text : rewritten;
 }
 
@@ -261,25 +309,31 @@ static void check_file(const std::string& path, Check_State& state,
   }
   // Read in pieces up to the limit and one byte more: the size the file had when it opened
   // says nothing of what a read finds, and a huge (or sparse) one must not be taken whole.
-  std::string text;
+  // The pieces go through a buffer that stays in the cache, and only the directives' lines are
+  // kept (see Directive_Text): a large commented file costs no memory to speak of.
+  Directive_Text kept;
+  size_t read_in_all = 0;
   bool whole = true;
+  char buf[65536];
   for (;;) {
-    size_t const at = text.size();
-    size_t const want = std::min<size_t>(65536, CONF_MAX_FILE_SIZE + 1 - at);
-    text.resize(at + want);
-    ssize_t const got = ::read(fd, &text[at], want);
-    text.resize(at + (got > 0 ? static_cast<size_t>(got) : 0));
+    size_t const want = std::min<size_t>(sizeof buf, CONF_MAX_FILE_SIZE + 1 - read_in_all);
+    ssize_t const got = ::read(fd, buf, want);
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0) {
       problems.push_back(Conf_Problem{path, 0, std::string("cannot be read: ") + std::strerror(errno)});
       whole = false;
     }
-    if (got <= 0 || text.size() > CONF_MAX_FILE_SIZE)
+    if (got > 0) {
+      kept.add(buf, static_cast<size_t>(got));
+      read_in_all += static_cast<size_t>(got);
+    }
+    if (got <= 0 || read_in_all > CONF_MAX_FILE_SIZE)
       break;
   }
+  std::string const text = std::move(kept.text);
   ::close(fd);
-  if (text.size() > CONF_MAX_FILE_SIZE) {
+  if (read_in_all > CONF_MAX_FILE_SIZE) {
     problems.push_back(Conf_Problem{path, 0, "larger than " +
                                     std::to_string(CONF_MAX_FILE_SIZE >> 20) + " MiB: not read",
                                     true});
@@ -304,9 +358,9 @@ void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::string& base_dir, Held_Libraries* held,
                                 std::vector<Conf_Entry>* entries)
 {
-  Loaded own;
+  Loaded loaded(held);
   Check_State state;
-  state.loaded = held != 0 ? held : &own;
+  state.loaded = &loaded;
   state.entries = entries;
   state.base_dir = base_dir;
   state.known.running = running_kind;

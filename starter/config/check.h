@@ -42,7 +42,7 @@ size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problem
 /// could block, so FIFOs and devices are reported, not read), then its directives.
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems);
 
-/// The text of each file a check read whole, by path.
+/// The text of each file a check read whole, by path, as Directive_Text keeps it.
 typedef std::map<std::string, std::string> Conf_Texts;
 
 /// Checks each of @a files in order and each of the "-S" @a directives against what runs in

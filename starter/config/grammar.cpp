@@ -225,6 +225,7 @@ public:
   }
 
   std::vector<Conf_Dynamic> dynamics;
+  std::vector<Conf_Service> services;
 
 private:
   /// The directive of tokens @a first up to the reader's place; the dynamics after
@@ -295,6 +296,7 @@ private:
     Kind const k = t_[at_].kind;
     if (k != MODULE_T && k != SVC_OBJ_T && k != STREAM_T)
       return fail("Module, Service_Object or STREAM");
+    std::string const type = t_[at_].text;
     // ACE takes the factory's object for the type the text names, unchecked, and a wrong
     // guess crashes it; only a Service_Object's factory can be told from its symbol.
     if (k != SVC_OBJ_T)
@@ -305,10 +307,12 @@ private:
     if (!expect(STAR, "\"*\""))
       return false;
     bool with_path = t_[at_].kind != COLON;
+    bool quoted_path = false;
     if (with_path) {
       Kind const p = t_[at_].kind;
       if (p != PATHNAME && p != IDENT && p != STRING)
         return fail("a library");
+      quoted_path = p == STRING;
       d.path_begin = t_[at_].begin;
       d.path_end = t_[at_].end;
       d.path = t_[at_++].text;
@@ -323,10 +327,20 @@ private:
       if (!expect(LPAREN, "\"(\"") || !expect(RPAREN, "\")\""))
         return false;
     }
+    std::string state;
     if (t_[at_].kind == ACTIVE || t_[at_].kind == INACTIVE)
-      ++at_;
-    if (t_[at_].kind == STRING)
-      ++at_;
+      state = " " + t_[at_++].text;
+    Conf_Service s{d.line, d.name, "", ""};
+    bool const quoted_arguments = t_[at_].kind == STRING;
+    if (quoted_arguments)
+      s.arguments = t_[at_++].text;
+    // A string runs to the last quote on its line, so each quoted part ends its own line.
+    if (k != STREAM_T && place == TOP)
+      s.directive = "dynamic " + d.name + " " + type + " * " +
+                    (quoted_path ? "\"" + d.path + "\"\n" : d.path) + ":" + d.symbol +
+                    (d.function ? "()" : "") + state +
+                    (quoted_arguments ? " \"" + s.arguments + "\"" : "");
+    services.push_back(s);
     if (with_path)
       dynamics.push_back(d);
     define(d.line, d.name, place == TOP ? CONF_SERVICE : place == STREAM_HEAD ? CONF_STREAM
@@ -341,10 +355,15 @@ private:
     std::string const name = t_[at_].text;
     if (!expect(IDENT, "a service name"))
       return false;
-    if (t_[at_].kind == STRING)
-      ++at_;
-    if (!module)
+    Conf_Service s{line, name, "", ""};
+    bool const quoted_arguments = t_[at_].kind == STRING;
+    if (quoted_arguments)
+      s.arguments = t_[at_++].text;
+    if (!module) {
       define(line, name, CONF_NONE);
+      s.directive = "static " + name + (quoted_arguments ? " \"" + s.arguments + "\"" : "");
+    }
+    services.push_back(s);
     return true;
   }
 
@@ -518,4 +537,42 @@ std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::st
   std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end(),
                    [](const Conf_Problem& a, const Conf_Problem& b) { return a.line < b.line; });
   return r.dynamics;
+}
+
+void Directive_Text::add(const char* p, size_t n)
+{
+  const char* const end = p + n;
+  while (p < end) {
+    if (state_ == LINE_START) {
+      while (p < end && (*p == ' ' || *p == '\t' || *p == '\r'))
+        ++p;
+      if (p == end)
+        break;
+      if (*p == '\n') {
+        text += '\n';
+        ++p;
+        continue;
+      }
+      state_ = *p == '#' ? COMMENT : CONTENT;
+    }
+    const char* const nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* const stop = nl != 0 ? nl + 1 : end;
+    if (state_ == CONTENT || std::memchr(p, 0, static_cast<size_t>(stop - p)) != 0)
+      text.append(p, static_cast<size_t>(stop - p));
+    else if (nl != 0)
+      text += '\n';
+    if (nl != 0)
+      state_ = LINE_START;
+    p = stop;
+  }
+}
+
+std::vector<Conf_Service> read_service_directives(const std::string& text)
+{
+  std::vector<Conf_Problem> problems;
+  std::string const where;  // the reader keeps a reference to it
+  Conf_Known none;
+  Reader r(lex(text, where, problems), where, problems, none);
+  r.read_file(nullptr);
+  return r.services;
 }

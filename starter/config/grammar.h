@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 /// One problem: where (a file, or "-S" for a command-line directive), the line (0 when it
@@ -92,8 +93,45 @@ std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::st
                                           Conf_Known* known = nullptr,
                                           std::vector<Conf_Entry>* entries = nullptr);
 
+/**
+ * The text of a configuration file as the check keeps it, built from the file's bytes fed in
+ * chunks of any size: each line that holds only blanks and a comment is cut to its line end,
+ * and the blanks that open a line are left out. The directives stay on their lines, and the
+ * Service Configurator reads the same directives from it as from the file (it starts every
+ * line afresh), so a file of comments costs a byte a line to keep and to hand over. A comment
+ * that holds a NUL byte is kept, for the check to find it.
+ */
+class Directive_Text
+{
+public:
+  /// Adds the next @a n bytes of the file at @a p.
+  void add(const char* p, size_t n);
+
+  /// The text so far; take it with std::move once the file is read.
+  std::string text;
+
+private:
+  enum State { LINE_START, COMMENT, CONTENT };
+  State state_ = LINE_START;
+};
+
 /// The longest word, or quoted text up to the end of its line, that ACE's reader takes whole:
 /// at a longer one its buffer is full and it reads the end of the input.
 static const size_t CONF_MAX_TOKEN = 4095;
+
+/// A directive that names a service ("dynamic" or "static", a stream's modules included).
+struct Conf_Service
+{
+  int line;               ///< the line of its name
+  std::string name;
+  std::string arguments;  ///< the quoted text handed to its init(), quotes taken off
+  /// The directive written again on one line, which the Service Configurator reads as the
+  /// original; empty for a stream and its modules, which only come as a whole.
+  std::string directive;
+};
+
+/// The service directives in @a text, in order, read as read_directives() reads them; a
+/// directive it finds wrong is left out.
+std::vector<Conf_Service> read_service_directives(const std::string& text);
 
 #endif /* STARTER_CONF_GRAMMAR_H */

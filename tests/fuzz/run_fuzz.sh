@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for t in natoi sprintf svc_args conf_grammar; do
+for t in natoi sprintf svc_args conf_grammar control_request; do
   mkdir -p "$work/$t/corpus" "$work/$t/out"
   cp "$here/corpus/$t/"* "$work/$t/corpus/"
   if (cd "$work/$t/out" && "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" \

@@ -46,6 +46,10 @@ TEST(ConfigErrors, StartUpNamesEachCauseAndStrictStopsBeforeOpening)
                                ":_make_Nothing()\n"),
        d / "sym.conf:2: service S: library '" + PROBE_SERVICE_LIBRARY +
            "' has no symbol '_make_Nothing'\n"},
+      {d.write("unresolved.conf", "dynamic U Service_Object * " FAULTY_UNRESOLVED_LIBRARY
+                                  ":_make_Faulty_C()\n"),
+       d / "unresolved.conf:1: service U: library '" FAULTY_UNRESOLVED_LIBRARY "' ("
+           FAULTY_UNRESOLVED_LIBRARY ") leaves symbol 'faulty_missing_helper' unresolved"},
   };
   std::string const good = d.write("good.conf", probe_line("Good", rec));
   for (const Case& c : cases) {
@@ -61,13 +65,17 @@ TEST(ConfigErrors, StartUpNamesEachCauseAndStrictStopsBeforeOpening)
   }
   ::close(s);
 
-  // Without --strict the host runs on, and says how opening went.
+  // Without --strict the host runs on, and says how opening went. A library with an unresolved
+  // symbol fails to open as it failed the check (its init would call the missing helper and
+  // end the host were the library bound lazily).
   Host_Process lax;
-  ASSERT_TRUE(lax.start({"-f", good, "-f", d / "sym.conf"}));
-  ASSERT_TRUE(lax.wait_for_stderr("is started"));
+  ASSERT_TRUE(lax.start({"-f", good, "-f", d / "sym.conf", "-f", d / "unresolved.conf"}));
+  ASSERT_TRUE(lax.wait_for_stderr("is started")) << lax.stderr_text();
   EXPECT_EQ(1u, count_of(lax.stderr_text(), cases[6].cause)) << lax.stderr_text();
-  EXPECT_EQ(1u, count_of(lax.stderr_text(), "The Service Configurator reported 1 error: 1 service "
+  EXPECT_EQ(1u, count_of(lax.stderr_text(), cases[7].cause)) << lax.stderr_text();
+  EXPECT_EQ(1u, count_of(lax.stderr_text(), "The Service Configurator reported 2 errors: 1 service "
                                             "open\n")) << lax.stderr_text();
+  EXPECT_FALSE(lax.wait_exit(std::chrono::milliseconds(300))) << lax.stderr_text();
   ASSERT_TRUE(lax.send(SIGTERM));
   ASSERT_TRUE(lax.wait_exit());
 }

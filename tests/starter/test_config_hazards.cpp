@@ -40,6 +40,10 @@ std::vector<Crash> crashes()
        ":1: service X: type STREAM"},
       {"dynamic X Service_Object * " + lib + ":_ZTI16ACE_Name_Handler()\n",
        ":1: service X: '_ZTI16ACE_Name_Handler' in '" + lib + "' is no function"},
+      {"dynamic X Service_Object * " + lib + ":_make_ACE_TS_Server_Acceptor \"-p 1\"\n",
+       ":1: service X: '_make_ACE_TS_Server_Acceptor' in '" + lib + "' is a function, not an "
+       "object: the Service Configurator would take its code for the service and crash; write "
+       "'_make_ACE_TS_Server_Acceptor()'"},
       {std::string("static A\0", 9), ":1: a NUL byte"},
       {"", ": larger than 16 MiB: not read"},
   };

@@ -180,6 +180,13 @@ answers 20006 || fail "the name service does not answer on 20006"
 echo "   ports 20222 and 20006 answer"
 expect_status "2 services open"
 
+say "starterctl status, as root"
+C starterctl status >"$WORK/status.log" 2>&1 || { cat "$WORK/status.log"; fail "starterctl status"; }
+sed 's/^/   /' "$WORK/status.log"
+grep -q "Time_Service .* active .*/etc/starter/conf.d/10-time.conf:" "$WORK/status.log" ||
+  fail "starterctl status does not show the time service with its directive"
+C man -P cat starterctl 2>/dev/null | grep -q "restart" || fail "man starterctl"
+
 say "a configuration with an error, systemctl reload starter"
 C sh -c 'echo "dynamic Broken Service_Object * libnetsvcs-no-such.so:_make_Broken() \"\"" \
   >/etc/starter/conf.d/20-broken.conf'
@@ -208,7 +215,7 @@ C sh -c 'cat >/etc/systemd/system/starter.service.d/low-port.conf' <<'EOF'
 AmbientCapabilities=CAP_NET_BIND_SERVICE
 CapabilityBoundingSet=CAP_NET_BIND_SERVICE
 ExecStart=
-ExecStart=/usr/bin/starter --strict --capability net_bind_service -p /run/starter/starter.pid -f /etc/starter/conf.d
+ExecStart=/usr/bin/starter --strict --capability net_bind_service --control /run/starter/control -p /run/starter/starter.pid -f /etc/starter/conf.d
 # Short, so that the watchdog step below takes seconds.
 WatchdogSec=3s
 TimeoutAbortSec=5s

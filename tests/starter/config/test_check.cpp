@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <ace/Service_Config.h>
+
+#include "starter/config/apply.h"
 #include "starter/config/check.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
@@ -34,6 +37,7 @@ const char* const valid[] = {
     "dynamic A Service_Object * 'lib':_make_A()\n  'params on the next line'",
     "dynamic A Service_Object * :_make_A()",
     "dynamic A Service_Object * C:x.so:_make_A()",
+    "dynamic A Service_Object * %:x.so:_make_A()",
     "dynamic A Service_Object * 9lib$x~%:_make_A()",
     "dynamic A Service_Object * lib:_make_A() \"a\" \"b\"",  // one string: to the last quote
     "dynamic A Service_Object * lib : _make_A ( ) \"x\" # comment",
@@ -146,12 +150,49 @@ TEST(ConfCheck, ReportsEachKindOfErrorWithItsLine)
 TEST(ConfCheck, FindsLibrariesAsTheLoaderDoesAndTheirFactories)
 {
   std::string const probe = PROBE_SERVICE_LIBRARY;
-  EXPECT_EQ("", problems_of("dynamic P Service_Object * " + probe + ":_make_Probe_Service()", true));
-  EXPECT_EQ("f.conf:2: service P: library '" + probe + "' has no symbol '_make_Nothing'\n",
-            problems_of("\ndynamic P Service_Object * " + probe + ":_make_Nothing()", true));
+  std::string const faulty = FAULTY_SERVICE_LIBRARY;
+  std::string const unresolved = FAULTY_UNRESOLVED_LIBRARY;
+  struct Row
+  {
+    std::string text;
+    std::string problem;
+  } const rows[] = {
+      {"dynamic P Service_Object * " + probe + ":_make_Probe_Service()", ""},
+      {"\ndynamic P Service_Object * " + probe + ":_make_Nothing()",
+       "f.conf:2: service P: library '" + probe + "' has no symbol '_make_Nothing'"},
+      // The newcomer's mistakes, each with its remedy.
+      {"dynamic P Service_Object * " + probe + ":_make_Probe_Service",
+       "f.conf:1: service P: '_make_Probe_Service' in '" + probe + "' is a function, not an "
+       "object: the Service Configurator would take its code for the service and crash; write "
+       "'_make_Probe_Service()'"},
+      {"dynamic F Service_Object * " + faulty + ":_make_Faulty_Service()",
+       "f.conf:1: service F: library '" + faulty + "' has no symbol '_make_Faulty_Service', only "
+       "the C++ function '_make_Faulty_Service(void (**)(void*))': declare it extern \"C\""},
+      {"dynamic U Service_Object * " + unresolved + ":_make_Faulty_C()",
+       "f.conf:1: service U: library '" + unresolved + "' (" + unresolved + ") leaves symbol "
+       "'faulty_missing_helper' unresolved: link it with the library that defines it"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    EXPECT_EQ(r.problem.empty() ? "" : r.problem + "\n", problems_of(r.text, true));
+  }
   std::string const missing = problems_of("dynamic M Service_Object * no_such_lib:_make_M()", true);
   EXPECT_EQ(0u, missing.find("f.conf:1: service M: cannot load library 'no_such_lib': ")) << missing;
   EXPECT_NE(std::string::npos, missing.find("libno_such_lib.so")) << "every name tried: " << missing;
+  // Runs of one library: what one directive found answers for the next only when it names the
+  // same library and factory; each directive that fails gets its own problem and line.
+  auto probe_line_of = [&](const char* name, const char* factory) {
+    return std::string("dynamic ") + name + " Service_Object * " + probe + ":" + factory + "\n";
+  };
+  EXPECT_EQ("f.conf:3: service C: library '" + probe + "' has no symbol '_make_Nothing'\n",
+            problems_of(probe_line_of("A", "_make_Probe_Service()") +
+                            probe_line_of("B", "_make_Probe_Service()") +
+                            probe_line_of("C", "_make_Nothing()") +
+                            probe_line_of("D", "_make_Probe_Service()"), true));
+  std::string const twice = problems_of("dynamic M Service_Object * no_such_lib:_make_M()\n"
+                                        "dynamic N Service_Object * no_such_lib:_make_M()", true);
+  EXPECT_EQ(0u, twice.find("f.conf:1: service M: cannot load library")) << twice;
+  EXPECT_NE(std::string::npos, twice.find("\nf.conf:2: service N: cannot load library")) << twice;
 }
 
 TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
@@ -189,6 +230,14 @@ TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
       {"dynamic P Service_Object * " + std::string(PROBE_SERVICE_LIBRARY) + ":_make_Nothing()",
        "bad.conf:1: service P: library"},
       {"dynamic M Service_Object * no_such_lib:_make_M()", "bad.conf:1: service M: cannot load"},
+      // The newcomer's mistakes, with their remedies (a function named without "()" is among
+      // the configurations that would crash the host, in test_config_hazards).
+      {"dynamic F Service_Object * " + std::string(FAULTY_SERVICE_LIBRARY) +
+           ":_make_Faulty_Service()", "bad.conf:1: service F: library '" FAULTY_SERVICE_LIBRARY
+       "' has no symbol '_make_Faulty_Service', only the C++ function"},
+      {"dynamic U Service_Object * " + std::string(FAULTY_UNRESOLVED_LIBRARY) + ":_make_Faulty_C()",
+       "bad.conf:1: service U: library '" FAULTY_UNRESOLVED_LIBRARY "' (" FAULTY_UNRESOLVED_LIBRARY
+       ") leaves symbol 'faulty_missing_helper' unresolved"},
   };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.text);
@@ -199,6 +248,65 @@ TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
     EXPECT_EQ(1, h.exit_code());
     EXPECT_EQ(0u, h.stderr_text().find(d / b.problem)) << h.stderr_text();
   }
+}
+
+TEST(ConfApply, KeepsEveryDirectiveLineWhateverTheChunks)
+{
+  // What the check keeps of a file, whatever the chunks it is read in.
+  struct Kept
+  {
+    const char* file;
+    const char* kept;
+  } const kept[] = {
+      {"# c\n\n  static A # t\n\t# x\r\nstatic B", "\n\nstatic A # t\n\nstatic B"},
+      {" \r\n\tdynamic A\n   Service_Object *\n#", "\ndynamic A\nService_Object *\n"},
+      {"static A \"#not a comment\"\n", "static A \"#not a comment\"\n"},
+  };
+  for (const Kept& k : kept) {
+    SCOPED_TRACE(k.file);
+    std::string const file = k.file;
+    for (size_t chunk : {file.size() + 1, size_t(1), size_t(2)}) {
+      Directive_Text t;
+      for (size_t at = 0; at < file.size(); at += chunk)
+        t.add(file.data() + at, std::min(chunk, file.size() - at));
+      EXPECT_EQ(k.kept, t.text) << "chunks of " << chunk;
+    }
+  }
+  // A NUL byte in a comment stays, for the check to report, however the file is read.
+  std::string const nul("static A\n# a\0b\nstatic B\n", 22);
+  for (size_t chunk : {nul.size(), size_t(1), size_t(2)}) {
+    Directive_Text t;
+    for (size_t at = 0; at < nul.size(); at += chunk)
+      t.add(nul.data() + at, std::min(chunk, nul.size() - at));
+    EXPECT_NE(std::string::npos, t.text.find('\0')) << "chunks of " << chunk;
+  }
+}
+
+TEST(ConfApply, DirectivesApplyWhatTheWholeTextAppliesInOrderWithItsErrorCount)
+{
+  Temp_Dir d;
+  std::string const lib = PROBE_SERVICE_LIBRARY;
+  std::string const comments(40000, '#');  // one long comment line between directives
+  // Services named per run, so the second run opens its own; the records are the same.
+  auto text = [&](const std::string& run, const std::string& rec) {
+    auto probe = [&](const std::string& name, const char* more) {
+      return "dynamic " + run + name + " Service_Object * " + lib + ":_make_Probe_Service() \"-o " +
+             rec + " -n " + name + more + "\"\n";
+    };
+    return probe("one", "") + comments + "\n" + probe("two", " -F") +
+           "dynamic " + run + "M Service_Object * no_such_lib:_make_M()\n" + comments + "\n" +
+           "remove " + run + "one\n" + probe("three", "");
+  };
+  int const whole = ACE_Service_Config::process_directive(text("W", d / "whole").c_str());
+  int const in_pieces = apply_text("f.conf", text("P", d / "pieces"));
+  EXPECT_EQ(2, whole) << "a service that fails to open and a library not found";
+  EXPECT_EQ(whole, in_pieces);
+  std::string const records = read_file(d / "whole");
+  EXPECT_LT(records.find("init one"), records.find("init two"));
+  EXPECT_LT(records.find("init two"), records.find("fini one"));
+  EXPECT_LT(records.find("fini one"), records.find("init three"));
+  EXPECT_EQ(records, read_file(d / "pieces"));
+  ACE_Service_Config::process_directive("remove Wthree\nremove Pthree\nremove Wtwo\nremove Ptwo");
 }
 
 }  // namespace

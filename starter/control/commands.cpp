@@ -1,0 +1,128 @@
+// The control commands that run with the loop quiesced: what each does and how it answers.
+#include "starter/control/commands.h"
+
+#include <ace/OS_NS_time.h>
+#include <ace/Reactor.h>
+#include <ace/Service_Config.h>
+#include <ace/Service_Object.h>
+#include <ace/Service_Repository.h>
+#include <ace/Service_Types.h>
+
+#include "scrt/log_macros.h"
+#include "starter/config/pipeline.h"
+#include "starter/control/restart.h"
+#include "starter/host.h"
+
+namespace {
+
+nlohmann::json answer(int exit, const char* result, const std::string& summary,
+                      const std::vector<std::string>& messages = std::vector<std::string>())
+{
+  return nlohmann::json{{"ok", exit != 1},   {"exit", exit},         {"result", result},
+                        {"summary", summary}, {"messages", messages}};
+}
+
+nlohmann::json reload(Host& host)
+{
+  Reload_Outcome const o = host.reload();
+  std::vector<std::string> messages;
+  for (const Conf_Problem& p : o.config.problems)
+    messages.push_back(format_problem(p));
+  if (!o.applied)
+    return answer(1, "refused", o.summary, messages);
+  // The Configurator's own records say why; these say which directive it was.
+  for (const auto& site : host.record().sites)
+    if (ACE_Service_Repository::instance()->find(site.first.c_str(), 0, false) < 0)
+      messages.push_back(site.second.where + ":" + std::to_string(site.second.line) +
+                         ": service " + site.first + " is not open");
+  if (o.errors == 0)
+    return answer(0, "applied", o.summary, messages);
+  return answer(2, "applied with errors", o.summary, messages);
+}
+
+nlohmann::json check(Host& host)
+{
+  Checked_Config config;
+  host.check_now(config);
+  std::vector<std::string> messages;
+  for (const Conf_Problem& p : config.problems)
+    messages.push_back(format_problem(p));
+  size_t const files = config.parts.files.size();
+  std::string const counted = std::to_string(files) + " file" + (files == 1 ? "" : "s");
+  if (config.errors != 0)
+    return answer(1, "refused", "a reload would be refused: " + std::to_string(config.errors) +
+                                    " error" + (config.errors == 1 ? "" : "s") + " in " + counted,
+                  messages);
+  return answer(0, "passed", "a reload would apply " + counted, messages);
+}
+
+/// Confines a suspension to the suspended services. ACE's acceptors with the "schedule all
+/// reactive" strategy (its time and name services among them) suspend and resume every handler
+/// of the reactor, the host's own and other services' included: so every handler is resumed,
+/// then the acceptor of each service that is not active suspended again. A handler a service
+/// suspended by itself is resumed too; with the loop quiesced no dispatch holds one.
+void confine_suspension()
+{
+  ACE_Reactor* const reactor = ACE_Reactor::instance();
+  reactor->resume_handlers();
+  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
+  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance()) {
+    const ACE_Service_Type_Impl* const impl = t->type();
+    if (t->active() || impl == 0 || impl->service_type() != ACE_Service_Type::SERVICE_OBJECT)
+      continue;
+    ACE_Service_Object* const so = static_cast<ACE_Service_Object*>(impl->object());
+    if (so != 0 && so->get_handle() != ACE_INVALID_HANDLE)
+      reactor->suspend_handler(so->get_handle());
+  }
+}
+
+/// Suspends (@a suspend) or resumes the service @a name.
+nlohmann::json suspend_or_resume(const std::string& name, bool suspend)
+{
+  const char* const verb = suspend ? "suspend" : "resume";
+  const ACE_Service_Type* t = 0;
+  if (ACE_Service_Repository::instance()->find(name.c_str(), &t, false) < 0)
+    return answer(1, "failed", "no service named '" + name + "'");
+  if (t->active() != suspend)
+    return answer(0, "unchanged", "'" + name + "' is already " + (suspend ? "suspended" : "active"));
+  int const r = suspend ? ACE_Service_Config::suspend(name.c_str())
+                        : ACE_Service_Config::resume(name.c_str());
+  confine_suspension();
+  if (r != 0)
+    return answer(1, "failed", std::string("'") + name + "' did not " + verb);
+  return answer(0, suspend ? "suspended" : "resumed",
+                std::string(suspend ? "suspended '" : "resumed '") + name + "'");
+}
+
+}  // namespace
+
+nlohmann::json control_refusal(const std::string& why)
+{
+  return nlohmann::json{{"ok", false}, {"exit", 1}, {"error", why}};
+}
+
+nlohmann::json run_control_command(const Control_Request& r, Host& host, long uid)
+{
+  nlohmann::json a;
+  switch (r.command) {
+    case Control_Request::RELOAD: a = reload(host); break;
+    case Control_Request::CHECK: a = check(host); break;
+    case Control_Request::SUSPEND: a = suspend_or_resume(r.name, true); break;
+    case Control_Request::RESUME: a = suspend_or_resume(r.name, false); break;
+    case Control_Request::RESTART: {
+      std::string outcome;
+      int const done = restart_service(r.name, host.record(), ACE_OS::time(0), outcome);
+      a = answer(done == 0 ? 0 : 1, done == 0 ? "restarted" : "failed", outcome);
+      break;
+    }
+    default: return control_refusal("not a command that runs quiesced");
+  }
+  std::string const summary = a["summary"].get<std::string>();
+  if (a["exit"].get<int>() == 1)
+    SCRT_LOG(-1, (LM_WARNING, "Control '%C%s%C' from uid %d: %C\n", control_command_name(r.command),
+                  r.name.empty() ? "" : " ", r.name.c_str(), static_cast<int>(uid), summary.c_str()));
+  else
+    SCRT_LOG(0, (LM_NOTICE, "Control '%C%s%C' from uid %d: %C\n", control_command_name(r.command),
+                 r.name.empty() ? "" : " ", r.name.c_str(), static_cast<int>(uid), summary.c_str()));
+  return a;
+}

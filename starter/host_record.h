@@ -1,0 +1,61 @@
+/**
+ * @file host_record.h
+ *
+ * What the control socket tells about the host beyond the Service Repository: the facts fixed
+ * at start-up, the reloads so far, and where each open service's directive is. Written only
+ * while no event of the loop is dispatched (start-up, a quiesced reload or command), read by
+ * status requests from the loop.
+ */
+#ifndef STARTER_HOST_RECORD_H
+#define STARTER_HOST_RECORD_H
+
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "starter/config/pipeline.h"
+
+/// A service's directive in the running configuration, and when the service was opened.
+struct Service_Site
+{
+  std::string where;      ///< the file, or "-S" for a command-line directive
+  int line = 0;
+  std::string arguments;
+  std::string directive;  ///< on one line, as Conf_Service::directive
+  time_t opened = 0;
+};
+
+/// How the last reload ended.
+struct Reload_Record
+{
+  unsigned count = 0;        ///< reloads carried out or refused since start-up
+  std::string result;        ///< "applied", "refused" or "applied with errors"; empty before any
+  std::string summary;       ///< its one-line outcome
+  std::vector<std::string> messages;  ///< its problems and errors, "FILE:LINE: message"
+  time_t at = 0;
+};
+
+/// The host's own part of the status.
+struct Host_Record
+{
+  const char* reactor = nullptr;  ///< "--reactor" as resolved, null for ACE's default
+  size_t threads = 0;             ///< event-loop threads; 0 or 1 is the main thread
+  time_t started = 0;
+  const char* reload_mode = "all";
+  Reload_Record last_reload;
+  std::map<std::string, Service_Site> sites;  ///< by service name
+
+  /**
+   * Notes the configuration @a config the Service Configurator is handed: where each service's
+   * directive is. The first directive for a name is the one that counts, as it is for the
+   * Configurator. Every service's open time becomes @a now.
+   */
+  void configured(const Checked_Config& config, time_t now);
+
+  /// Notes the outcome of a reload: @a result, @a summary and @a messages, at @a now.
+  void reloaded(const char* result, const std::string& summary,
+                const std::vector<std::string>& messages, time_t now);
+};
+
+#endif /* STARTER_HOST_RECORD_H */

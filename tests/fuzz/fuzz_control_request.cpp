@@ -1,0 +1,37 @@
+// Fuzz target: the control socket's request parser on raw bytes. It must never crash; what it
+// accepts must be within the line limit, name a service exactly when the command takes one,
+// and read back the same when written again in its plain form.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "starter/control/request.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+  Control_Request r;
+  std::string why;
+  if (parse_control_request(reinterpret_cast<const char*>(data), size, r, why) != 0) {
+    if (why.empty())
+      std::abort();
+    return 0;
+  }
+  bool const takes_name = r.command == Control_Request::SUSPEND ||
+                          r.command == Control_Request::RESUME || r.command == Control_Request::RESTART;
+  if (size > CONTROL_REQUEST_MAX || takes_name == r.name.empty())
+    std::abort();
+  for (char c : r.name)
+    if (c <= ' ' || c > '~')
+      std::abort();
+  std::string const again = std::string(control_command_name(r.command)) +
+                            (takes_name ? " " + r.name : "") + "\n";
+  Control_Request back;
+  if (parse_control_request(again.data(), again.size(), back, why) != 0 ||
+      back.command != r.command || back.name != r.name) {
+    std::fprintf(stderr, "accepted '%.*s', but not its plain form '%s'\n", static_cast<int>(size),
+                 reinterpret_cast<const char*>(data), again.c_str());
+    std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,394 @@
+// The control socket against the real host and starterctl, with ACE's time and name services:
+// the request language, status with each directive's place, suspend/resume, restart of one
+// service, reload's exit statuses, callers of other ids, and clients that misbehave.
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <ace/INET_Addr.h>
+#include <ace/SOCK_Connector.h>
+#include <ace/SOCK_Stream.h>
+#include <netsvcs/Time_Request_Reply.h>
+
+#include "starter/control/request.h"
+#include "support/host_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// The request language.
+
+struct Request_Row
+{
+  const char* text;
+  bool ok;
+  Control_Request::Command command;
+  const char* name_or_why;  ///< the service name when ok, else a part of the reason
+};
+
+const Request_Row request_rows[] = {
+    {"status\n", true, Control_Request::STATUS, ""},
+    {"reload", true, Control_Request::RELOAD, ""},  // a client that closes instead of ending the line
+    {"  check \r\n", true, Control_Request::CHECK, ""},
+    {"suspend Time_Service\n", true, Control_Request::SUSPEND, "Time_Service"},
+    {"resume\tA\n", true, Control_Request::RESUME, "A"},
+    {"restart x.y-z\n", true, Control_Request::RESTART, "x.y-z"},
+    {"\n", false, Control_Request::STATUS, "empty request"},
+    {"STATUS\n", false, Control_Request::STATUS, "unknown command 'STATUS'"},
+    {"status now\n", false, Control_Request::STATUS, "takes no argument, found 'now'"},
+    {"suspend\n", false, Control_Request::STATUS, "needs a service name"},
+    {"restart a b\n", false, Control_Request::STATUS, "takes one service name, found 'b'"},
+    {"status\nstatus\n", false, Control_Request::STATUS, "one request per connection"},
+    {"status\r\r\n", false, Control_Request::STATUS, "byte 13 at offset 6"},
+    {"stat\xc3\xbcs\n", false, Control_Request::STATUS, "no printable ASCII"},
+};
+
+TEST(ControlRequest, ReadsCommandsAndRefusesWhatIsMalformed)
+{
+  for (const Request_Row& row : request_rows) {
+    SCOPED_TRACE(row.text);
+    Control_Request r;
+    r.name = "junk";
+    std::string why;
+    int const rc = parse_control_request(row.text, std::strlen(row.text), r, why);
+    ASSERT_EQ(row.ok ? 0 : -1, rc) << why;
+    if (row.ok) {
+      EXPECT_EQ(row.command, r.command);
+      EXPECT_EQ(row.name_or_why, r.name);
+    } else {
+      EXPECT_NE(std::string::npos, why.find(row.name_or_why)) << why;
+      EXPECT_EQ("junk", r.name);
+    }
+  }
+  // The bound counts the end of line: 4096 bytes in all pass, one more does not.
+  std::string line = "suspend " + std::string(CONTROL_REQUEST_MAX - 9, 'n') + "\n";
+  Control_Request r;
+  std::string why;
+  EXPECT_EQ(0, parse_control_request(line.data(), line.size(), r, why)) << why;
+  line.insert(8, "n");
+  EXPECT_EQ(-1, parse_control_request(line.data(), line.size(), r, why));
+  EXPECT_NE(std::string::npos, why.find("longer than 4096")) << why;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The host.
+
+/// Whether the time service on the loopback @a port answers a time request within a second.
+bool answers_the_time(int port)
+{
+  ACE_SOCK_Stream peer;
+  ACE_SOCK_Connector connector;
+  ACE_Time_Value timeout(1);
+  if (connector.connect(peer, ACE_INET_Addr(static_cast<u_short>(port), "127.0.0.1"), &timeout) == -1)
+    return false;
+  ACE_Time_Request request(ACE_Time_Request::TIME_UPDATE, 0);
+  void* buf = 0;
+  ssize_t const len = request.encode(buf);
+  ACE_Time_Request reply;
+  bool const ok = peer.send_n(buf, len, &timeout) == len &&
+                  peer.recv_n(&reply, reply.size(), &timeout) == reply.size() && reply.decode() == 0;
+  peer.close();
+  return ok;
+}
+
+/// The inode of the socket listening on the loopback or any-address TCP @a port, from
+/// /proc/net/tcp; 0 when none listens.
+unsigned long listening_inode(int port)
+{
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+    unsigned long inode = 0;
+    f >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (state == "0A" && std::stoi(local.substr(local.find(':') + 1), nullptr, 16) == port)
+      return inode;
+  }
+  return 0;
+}
+
+/// A loopback TCP port nothing listens on now.
+int free_port()
+{
+  int const fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+/// What starterctl printed and its exit status.
+struct Ctl
+{
+  std::string out;
+  int status;
+};
+
+/// Runs starterctl with @a args, after the @a wrapper words (setpriv, say) when given.
+Ctl starterctl(const std::string& args, const std::string& wrapper = "")
+{
+  std::string const cmd = wrapper + " " STARTERCTL_BINARY " " + args + " 2>&1";
+  Ctl c{"", -1};
+  FILE* const p = ::popen(cmd.c_str(), "r");
+  if (p == 0)
+    return c;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+    c.out.append(buf, n);
+  int const st = ::pclose(p);
+  c.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return c;
+}
+
+/// A raw client of the control socket at @a path: connected, or fd -1.
+int connect_control(const std::string& path)
+{
+  int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+/// Reads what the host sends on @a fd until it closes (at most 5 s).
+std::string read_all(int fd)
+{
+  timeval tv{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+    text.append(buf, static_cast<size_t>(n));
+  return text;
+}
+
+class Control : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    if (std::string(NETSVCS_LIBRARY).empty())
+      GTEST_SKIP() << "needs ACE's network services";
+    time_port_ = free_port();
+    log_port_ = free_port();
+    ::chmod(dir_.path().c_str(), 0755);
+    // The logging service's directive spans two lines: its place is the line of its name.
+    conf_ = dir_.write("a.conf", "# the services\n"
+                                 "dynamic Time_Service Service_Object * "
+                                 "netsvcs:_make_ACE_TS_Server_Acceptor() \"-p " +
+                                     std::to_string(time_port_) + "\"\n\n"
+                                 "dynamic Logger Service_Object *\n"
+                                 "  netsvcs:_make_ACE_Server_Logging_Acceptor() \"-p " +
+                                     std::to_string(log_port_) + "\"\n");
+    control_ = dir_ / "control";
+  }
+
+  void start(const std::vector<std::string>& extra = {}, const std::string& reactor = "tp")
+  {
+    host_.reset(new Host_Process);
+    std::vector<std::string> args = {"--reactor", reactor, "--threads", "3", "--control", control_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), {"-f", conf_});
+    ASSERT_TRUE(host_->start(args));
+    ASSERT_TRUE(host_->wait_for_stderr("Serving the control socket")) << host_->stderr_text();
+    ASSERT_TRUE(accepts(time_port_) && accepts(log_port_)) << host_->stderr_text();
+  }
+
+  void stop()
+  {
+    ASSERT_TRUE(host_->send(SIGTERM));
+    ASSERT_TRUE(host_->wait_exit());
+    EXPECT_EQ(0, host_->exit_code()) << host_->stderr_text();
+    EXPECT_FALSE(exists(control_)) << "the socket outlived the host";
+  }
+
+  std::string ctl(const std::string& command) { return "--control " + control_ + " " + command; }
+
+  Temp_Dir dir_;
+  std::unique_ptr<Host_Process> host_;
+  std::string conf_;
+  std::string control_;
+  int time_port_ = 0;
+  int log_port_ = 0;
+};
+
+TEST_F(Control, StatusNamesEachServiceWithItsDirectiveAndTheSocketIsTheHosts)
+{
+  start();
+  struct stat st;
+  ASSERT_EQ(0, ::lstat(control_.c_str(), &st));
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(0660u, st.st_mode & 0777);
+  Ctl const c = starterctl(ctl("--json status"));
+  ASSERT_EQ(0, c.status) << c.out;
+  for (const std::string& want :
+       {"\"directive\": \"" + conf_ + ":2\"", "\"directive\": \"" + conf_ + ":4\"",
+        "\"arguments\": \"-p " + std::to_string(time_port_) + "\"", std::string("\"state\": \"active\""),
+        "\"pid\": " + std::to_string(host_->pid()), std::string("\"reactor\": \"tp\""),
+        std::string("\"threads\": 3"), std::string("Time Server")})
+    EXPECT_NE(std::string::npos, c.out.find(want)) << want << " in\n" << c.out;
+  Ctl const text = starterctl(ctl("status"));
+  EXPECT_EQ(0, text.status);
+  EXPECT_NE(std::string::npos, text.out.find("Logger")) << text.out;
+  stop();
+}
+
+TEST_F(Control, SuspendStopsOneServiceAnsweringAndResumeBringsItBack)
+{
+  for (const char* reactor : {"select", "tp", "dev_poll"}) {
+    SCOPED_TRACE(reactor);
+    start({}, reactor);
+    ASSERT_TRUE(answers_the_time(time_port_));
+    Ctl c = starterctl(ctl("suspend Time_Service"));
+    ASSERT_EQ(0, c.status) << c.out;
+    EXPECT_FALSE(answers_the_time(time_port_));
+    // The other service and the control socket are not suspended with it.
+    EXPECT_TRUE(accepts(log_port_));
+    EXPECT_NE(std::string::npos, starterctl(ctl("status")).out.find("suspended"));
+    c = starterctl(ctl("resume Time_Service"));
+    ASSERT_EQ(0, c.status) << c.out;
+    EXPECT_TRUE(answers_the_time(time_port_));
+    c = starterctl(ctl("suspend No_Such"));
+    EXPECT_EQ(1, c.status);
+    EXPECT_NE(std::string::npos, c.out.find("no service named 'No_Such'")) << c.out;
+    stop();
+  }
+}
+
+TEST_F(Control, RestartReopensOnlyThatService)
+{
+  start();
+  unsigned long const time_inode = listening_inode(time_port_);
+  unsigned long const log_inode = listening_inode(log_port_);
+  ASSERT_NE(0u, time_inode);
+  ASSERT_NE(0u, log_inode);
+  Ctl const c = starterctl(ctl("restart Time_Service"));
+  ASSERT_EQ(0, c.status) << c.out;
+  EXPECT_NE(std::string::npos, c.out.find(conf_ + ":2")) << c.out;
+  EXPECT_EQ(log_inode, listening_inode(log_port_));
+  EXPECT_NE(time_inode, listening_inode(time_port_));
+  EXPECT_TRUE(answers_the_time(time_port_));
+  stop();
+}
+
+TEST_F(Control, ReloadTellsAppliedRefusedAndErrors)
+{
+  start();
+  std::string const good = read_file(conf_);
+  // A port another socket holds: the check passes, the service's own open fails.
+  int const held = ::socket(AF_INET, SOCK_STREAM, 0);
+  int const held_port = free_port();
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(held_port));
+  ASSERT_EQ(0, ::bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  ASSERT_EQ(0, ::listen(held, 1));
+  const struct
+  {
+    std::string text;
+    int status;
+    const char* says;
+  } rows[] = {
+      {good, 0, "applied: Reloaded: 2 services open"},
+      {good + "dynamic Broken Service_Object *\n", 1, "refused: Reload refused: 1 error"},
+      {good + "dynamic Second Service_Object * netsvcs:_make_ACE_TS_Server_Acceptor() \"-p " +
+           std::to_string(held_port) + "\"\n",
+       2, ":6: service Second is not open"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.says);
+    dir_.write("a.conf", row.text);
+    Ctl const c = starterctl(ctl("reload"));
+    EXPECT_EQ(row.status, c.status) << c.out;
+    EXPECT_NE(std::string::npos, c.out.find(row.says)) << c.out;
+  }
+  Ctl const check = starterctl(ctl("check"));
+  EXPECT_EQ(0, check.status) << check.out;
+  ::close(held);
+  stop();
+}
+
+TEST_F(Control, CallersOfOtherIdsAreRefused)
+{
+  if (geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0 || getpwnam("nobody") == 0)
+    GTEST_SKIP() << "needs root, setpriv and the user nobody";
+  for (std::string p = dir_.path(); p != "/"; p = p.substr(0, p.rfind('/') > 0 ? p.rfind('/') : 1)) {
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0)
+      GTEST_SKIP() << dir_.path() << " lies where other users cannot reach it";
+  }
+  start({"--control-group", "1"});
+  // Group 1 may connect (the socket is its group's) and is let in; group 0 may not connect at
+  // all; the socket's group without being let in is shown by a host with no control group.
+  Ctl c = starterctl(ctl("status"), "setpriv --reuid=65534 --regid=65534 --groups=1");
+  EXPECT_EQ(0, c.status) << c.out;
+  c = starterctl(ctl("status"), "setpriv --reuid=65534 --regid=65534 --clear-groups");
+  EXPECT_EQ(3, c.status) << c.out;
+  stop();
+
+  start();
+  c = starterctl(ctl("status"), "setpriv --reuid=65534 --regid=0 --clear-groups");
+  EXPECT_EQ(1, c.status) << c.out;
+  EXPECT_NE(std::string::npos, c.out.find("permission denied: uid 65534")) << c.out;
+  EXPECT_TRUE(host_->wait_for_stderr("Refused a control connection from uid 65534"));
+  stop();
+}
+
+TEST_F(Control, MisbehavingClientsGetAnAnswerOrTheirTurnAndHoldNothing)
+{
+  start();
+  // Malformed and oversized requests: an error line each, and a record.
+  const std::string bad[] = {"garbage\n", std::string(5000, 'x'), std::string("st\0tus\n", 7)};
+  for (const std::string& b : bad) {
+    int const fd = connect_control(control_);
+    ASSERT_LE(0, fd);
+    ::send(fd, b.data(), b.size(), MSG_NOSIGNAL);
+    std::string const answer = read_all(fd);
+    ::close(fd);
+    EXPECT_NE(std::string::npos, answer.find("\"error\"")) << answer;
+  }
+  EXPECT_TRUE(host_->wait_for_stderr("Malformed control request", std::chrono::seconds(5), 3));
+  // Silent clients up to the cap and beyond: the ones beyond are told, the rest time out, and
+  // the host answers again once they are gone.
+  std::vector<int> idle;
+  for (int i = 0; i < 40; ++i)
+    idle.push_back(connect_control(control_));
+  int const over = connect_control(control_);
+  EXPECT_NE(std::string::npos, read_all(over).find("too many control connections"));
+  ::close(over);
+  EXPECT_TRUE(host_->wait_for_stderr("sent no request within", std::chrono::seconds(10), 32));
+  Ctl const c = starterctl(ctl("status"));
+  EXPECT_EQ(0, c.status) << c.out;
+  for (int fd : idle)
+    ::close(fd);
+  EXPECT_TRUE(answers_the_time(time_port_));
+  stop();
+}
+
+}  // namespace
