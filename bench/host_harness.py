@@ -14,6 +14,7 @@ KINDS = ["default", "select", "tp", "priority", "dev_poll"]
 SERVICES = {
     "time": "dynamic Time_Service Service_Object * netsvcs:_make_ACE_TS_Server_Acceptor() \"-p {port}\"",
     "logger": "dynamic Logger Service_Object * netsvcs:_make_ACE_Server_Logging_Acceptor() \"-p {port}\"",
+    "time2": "dynamic Time_Service_2 Service_Object * netsvcs:_make_ACE_TS_Server_Acceptor() \"-p {port}\"",
 }
 # The repository probe (bench/repo_slots_service.cpp) where the benchmarks were built.
 SLOTS_LIBRARY = os.path.join(REPO, "build", "bench", "librepo_slots_service.so")
@@ -35,6 +36,8 @@ def add_arguments(parser):
     parser.add_argument("--reactor", default="default", choices=KINDS)
     parser.add_argument("--threads", type=int, default=0,
                         help="event-loop threads (default: 4 for tp, else 1)")
+    parser.add_argument("--reload", choices=["all", "changed"], default=None,
+                        help="the host's --reload mode (default: the host's own)")
 
 
 class Host:
@@ -55,7 +58,10 @@ class Host:
         threads = args.threads or (4 if args.reactor == "tp" else 1)
         if args.reactor != "default":
             cmd += ["--reactor", args.reactor, "--threads", str(threads)]
+        if getattr(args, "reload", None):
+            cmd += ["--reload", args.reload]
         cmd += list(extra) + ["-f", conf]
+        self.conf = conf
         self.log = os.path.join(self.dir, "stderr")
         with open(self.log, "wb") as err:
             self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=err, stderr=err)
@@ -98,6 +104,25 @@ class Host:
                 heap += int(head[1])
         return {"fds": fds, "threads": int(status["Threads"]),
                 "rss": int(status["VmRSS"].split()[0]), "heap": heap}
+
+    def listen_inode(self, port):
+        """The inode of the socket listening on loopback or any address at @port, or None."""
+        for line in open("/proc/%d/net/tcp" % self.proc.pid).readlines()[1:]:
+            f = line.split()
+            if f[3] == "0A" and int(f[1].split(":")[1], 16) == port:
+                return f[9]
+        return None
+
+    def holds_socket(self, inode):
+        """Whether the host has the socket @inode open (/proc/PID/fd)."""
+        d = "/proc/%d/fd" % self.proc.pid
+        for fd in os.listdir(d):
+            try:
+                if os.readlink(os.path.join(d, fd)) == "socket:[%s]" % inode:
+                    return True
+            except OSError:
+                pass
+        return False
 
     def signal(self, signo):
         if self.proc.poll() is None:

@@ -39,8 +39,8 @@ static int log_conf_problems(const Checked_Config& config, bool strict)
 }
 
 Host::Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor,
-           const char* reactor_kind, size_t threads)
-  : source_(source), reconfig_signo_(reconfig_signo), stopping_(false),
+           const char* reactor_kind, size_t threads, Reload_Mode mode)
+  : source_(source), mode_(mode), reconfig_signo_(reconfig_signo), stopping_(false),
     loop_(reactor, [this] { reload(); }, relay_pending_signals)
 {
   record_.reactor = reactor_kind;
@@ -67,10 +67,11 @@ void Host::check_now(Checked_Config& config) const
   assemble_and_check(source_, false, config);
 }
 
-bool Host::open_services(const Checked_Config& config)
+bool Host::open_services(Checked_Config& config)
 {
   record_.configured(config, ACE_OS::time(0));
   int const errors = open_service_config_vector(config);
+  note_running(config, running_);
   if (errors != 0) {
     int const open = open_service_count();
     if (errors < 0)
@@ -159,8 +160,12 @@ Reload_Outcome Host::reload()
   // rather than meet the default action a finalised service may have put back.
   sigset_t old_mask;
   hold_relayed_signals(false, reconfig_signo_, &old_mask);
-  Reload_Outcome outcome = reload_services(source_);
+  Reload_Outcome outcome = reload_services(source_, mode_, running_);
   log_conf_problems(outcome.config, source_.strict);
+  for (const Conf_Problem& p : outcome.problems)
+    SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));
+  for (const std::string& r : outcome.records)
+    SCRT_LOG(0, (LM_INFO, "%s\n", r.c_str()));
   if (outcome.stopped)
     SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
   // A service finalised by the reload may hand back the signal dispositions it saw when it
@@ -173,7 +178,7 @@ Reload_Outcome Host::reload()
     SCRT_LOG(0, (LM_INFO, "%s\n", outcome.summary.c_str()));
   else
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
-  notify_reloaded(ok ? 0 : outcome.summary.c_str());
+  notify_reloaded(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str());
   write_reload_record(began, ok ? 0 : 1, outcome.summary);
   if (outcome.applied)
     record_.configured(outcome.config, ACE_OS::time(0));

@@ -31,18 +31,22 @@ public:
   /// A host reading its configuration from @a source, reconfiguring on SIGHUP and on
   /// @a reconfig_signo (the Service Configurator's checked "-s", 0 for none), running its loop
   /// on @a reactor, of the kind @a reactor_kind ("--reactor"; null for ACE's default) with
-  /// @a threads threads.
+  /// @a threads threads, and reloading as @a mode says.
   Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor,
-       const char* reactor_kind, size_t threads);
+       const char* reactor_kind, size_t threads, Reload_Mode mode = RELOAD_ALL);
 
   /// Assembles and checks the configuration, the "-S" directives too, into @a config and logs
   /// each problem at LM_ERROR. Returns the count of problems.
   int check_configuration(Checked_Config& config);
 
   /// Has the Service Configurator open the services of @a config (see config/apply.h) and puts
-  /// back the dispositions the open took over. True when the Configurator reports no error;
-  /// otherwise one LM_ERROR with the count.
-  bool open_services(const Checked_Config& config);
+  /// back the dispositions the open took over; then @a config is the running configuration,
+  /// and the check's hold on its libraries is let go. True when the Configurator reports no
+  /// error; otherwise one LM_ERROR with the count.
+  bool open_services(Checked_Config& config);
+
+  /// The configuration the running services were opened from (for a restart of one).
+  const Running_Config& running() const { return running_; }
 
   /// Assembles and checks the configuration as a reload would (conf directories read anew, no
   /// "-S" directive), into @a config; applies and logs nothing.
@@ -83,6 +87,8 @@ public:
 private:
   Host_Record record_;
   Config_Source const source_;
+  Reload_Mode const mode_;
+  Running_Config running_;
   /// The Service Configurator's "-s" signal, 0 for none.
   int const reconfig_signo_;
   /// Set by the first stop signal; read and written by the loop only.

@@ -27,6 +27,7 @@ Host_Options parse_host_options(int argc, char** argv)
   ACE_Get_Opt opt(argc, argv, ACE_TEXT(""), 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
   opt.long_option(ACE_TEXT("threads"), ACE_Get_Opt::ARG_REQUIRED);
   opt.long_option(ACE_TEXT("reactor"), ACE_Get_Opt::ARG_REQUIRED);
+  opt.long_option(ACE_TEXT("reload"), ACE_Get_Opt::ARG_REQUIRED);
   opt.long_option(ACE_TEXT("background"), ACE_Get_Opt::NO_ARG);
   opt.long_option(ACE_TEXT("user"), ACE_Get_Opt::ARG_REQUIRED);
   opt.long_option(ACE_TEXT("primary-group"), ACE_Get_Opt::ARG_REQUIRED);
@@ -43,6 +44,8 @@ Host_Options parse_host_options(int argc, char** argv)
       o.threads_text = opt.opt_arg();
     else if (ACE_OS::strcmp(name, ACE_TEXT("reactor")) == 0)
       o.reactor = opt.opt_arg();
+    else if (ACE_OS::strcmp(name, ACE_TEXT("reload")) == 0)
+      o.reload = opt.opt_arg();
     else if (ACE_OS::strcmp(name, ACE_TEXT("background")) == 0)
       o.background = true;
     else if (ACE_OS::strcmp(name, ACE_TEXT("user")) == 0)
@@ -149,6 +152,11 @@ bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict)
   // The kind is checked against a well-formed count only.
   bool ok = resolve_threads(o) && resolve_reactor(o, strict);
   ok = resolve_reconfig_signal(o, argc, argv) && ok;
+  if (o.reload != 0 && ACE_OS::strcmp(o.reload, "changed") != 0 && ACE_OS::strcmp(o.reload, "all") != 0) {
+    SCRT_LOG(0, (LM_ERROR, "Malformed --reload '%C': not \"changed\" or \"all\"\n", o.reload));
+    ok = false;
+  }
+  o.reload_changed = o.reload != 0 && ACE_OS::strcmp(o.reload, "changed") == 0;
   if (!resolve_identity(o.identity)) {
     log_incomplete_identity();
     ok = false;

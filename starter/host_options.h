@@ -3,7 +3,7 @@
  *
  * The host's own options ("--reactor", "--threads", "--background", "--user",
  * "--primary-group", "--group", "--capability", "--no-new-privileges", "--control",
- * "--control-group", and the Service Configurator's "-b" and "-p", which the host
+ * "--control-group", "--reload", and the Service Configurator's "-b" and "-p", which the host
  * carries out itself), read in place: argv is never reordered, since the Service Configurator
  * reads the same words later. They are checked and resolved before the host does anything
  * with them, so that every refusal reaches the operator before the host detaches; then the
@@ -25,6 +25,8 @@ struct Host_Options
 {
   const char* reactor = nullptr;       ///< "--reactor", null when not given or not usable
   const char* threads_text = nullptr;  ///< "--threads" as written, null when not given
+  const char* reload = nullptr;        ///< "--reload" as written: "changed" or "all"
+  bool reload_changed = false;         ///< "--reload changed", once resolved
   size_t threads = 0;                  ///< the event-loop threads to run, once resolved
   bool background = false;             ///< "--background", or the Service Configurator's "-b"
   Identity_Request identity;
@@ -41,7 +43,8 @@ struct Host_Options
 Host_Options parse_host_options(int argc, char** argv);
 
 /**
- * Checks and completes @a o, read from @a argc / @a argv, logging each problem: "--threads"
+ * Checks and completes @a o, read from @a argc / @a argv, logging each problem: "--reload"
+ * must be "changed" or "all"; "--threads"
  * must be a plain decimal count (one that overflows is taken as the most there may be, and
  * more than 1024 as 1024, with a warning); a reactor kind that cannot be made is dropped for
  * ACE's default reactor; kinds that let only one thread run their loop (and the default

@@ -20,6 +20,8 @@ Operator_Options parse_operator_options(int argc, char** argv)
   opt.long_option("strict", ACE_Get_Opt::NO_ARG);
   opt.long_option("quiet", ACE_Get_Opt::NO_ARG);
   opt.long_option("reload-wait", ACE_Get_Opt::ARG_REQUIRED);
+  // The host's "--reload MODE", named here so that it is not read as a short "--reload-wait".
+  opt.long_option("reload", ACE_Get_Opt::ARG_REQUIRED);
   for (int c; (c = opt()) != -1;) {
     if (c != 0)
       continue;
@@ -43,6 +45,8 @@ static const char usage[] =
     "Host options:\n"
     "  --reactor KIND          create a reactor of this kind: select, tp, priority, dev_poll\n"
     "  --threads N             event-loop threads (a pool when N > 1: tp, dev_poll)\n"
+    "  --reload changed|all    what a reload re-opens: the services whose directive or\n"
+    "                          library changed, or all of them (the default)\n"
     "  --background            detach; return once the services are open\n"
     "  --user NAME|UID         switch to this user (and its primary group)\n"
     "  --primary-group NAME|GID  set the process's group\n"

@@ -167,7 +167,7 @@ int main(int argc, ACE_TCHAR** argv)
   source.base_dir = host_options.start_dir;
   source.strict = operator_options.strict;
   Host host(source, host_options.reconfig_signal, ACE_Reactor::instance(), host_options.reactor,
-            threads);
+            threads, host_options.reload_changed ? RELOAD_CHANGED : RELOAD_ALL);
   if (!init_signal_handlers(host))
     return 1;
   // Only now that the stop and reload signals are taken: a supervisor may signal as soon as

@@ -148,6 +148,19 @@ int process_service_config_files(const Checked_Config& config)
   return process_files(config.parts.files, config.texts);
 }
 
+int apply_directive(const Conf_Entry& e, const Conf_Texts& texts)
+{
+  Conf_Texts::const_iterator const t = texts.find(e.where);
+  if (t == texts.end() || e.end > t->second.size())
+    return 1;
+  return apply_entry(e.where, t->second, e);
+}
+
+bool remove_service(const std::string& name)
+{
+  return ACE_Service_Config::remove(name.c_str()) == 0;
+}
+
 namespace {
 
 /// The repository's slots, read in order. Its iterator looks each slot up by number in a map

@@ -30,6 +30,14 @@ int process_service_config_files(const Checked_Config& config);
 /// an exception a service throws as it opens among them. Returns the count of errors.
 int apply_text(const std::string& where, const std::string& text);
 
+/// Has the Service Configurator carry out the one directive @a e of the file text in
+/// @a texts, as apply_text() does each. Returns the count of errors (1 when the text is gone).
+int apply_directive(const Conf_Entry& e, const Conf_Texts& texts);
+
+/// Finalises the service @a name and takes it out of the Service Repository; false when there
+/// is none.
+bool remove_service(const std::string& name);
+
 /// The number of services in the Service Repository that are active.
 int open_service_count();
 

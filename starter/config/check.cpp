@@ -21,25 +21,27 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/inline_util.h"
+#include "starter/config/libraries.h"
 
 #include "starter/config/library_symbols.h"
 
 namespace {
 
-/// Libraries the check loaded, held until the whole check ends: a library may need symbols
-/// that one loaded before it brings, as when the Configurator loads them in turn.
+/// Libraries the check loaded, held until the whole check ends (a library may need symbols
+/// that one loaded before it brings, as when the Configurator loads them in turn), or, with a
+/// holder given, until the holder lets them go.
 class Loaded
 {
 public:
-  ~Loaded()
-  {
-    while (!dlls_.empty())
-      dlls_.pop_back();
-  }
-  std::vector<std::unique_ptr<ACE_DLL>> dlls_;
+  explicit Loaded(Held_Libraries* held = nullptr) : held_(held != nullptr ? held : &own_) {}
+  ACE_DLL& add() { return held_->add(); }
   /// The directive checked last in the text being checked, when its library and factory were
   /// found sound: services of one library follow one another, and it answers for the next.
   const Conf_Dynamic* last_found_ = nullptr;
+
+private:
+  Held_Libraries own_;
+  Held_Libraries* held_;
 };
 
 /// The name ACE's loader looks up for the factory @a symbol.
@@ -96,8 +98,7 @@ void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& load
     loaded.last_found_ = &d;
     return;
   }
-  loaded.dlls_.emplace_back(new ACE_DLL);
-  ACE_DLL& dll = *loaded.dlls_.back();
+  ACE_DLL& dll = loaded.add();
   int const lazy = ACE_DEFAULT_SHLIB_MODE;
   if (dll.open(d.path.c_str(), (lazy & ~RTLD_LAZY) | RTLD_NOW, true) == -1) {
     // The loader tells one reason per name it tried, a line each.
@@ -205,12 +206,14 @@ struct Check_State
   Loaded* loaded = nullptr;
   Conf_Known known;
   std::string base_dir;
+  std::vector<Conf_Entry>* entries = nullptr;  ///< the files' directives, when wanted
 };
 
 /// check_directives() within @a state; the libraries are loaded when state.loaded is set.
 /// Returns the text to apply: @a text, its relative libraries made absolute.
 std::string check_text(const std::string& text, const std::string& where, Check_State& state,
-                       std::vector<Conf_Problem>& problems)
+                       std::vector<Conf_Problem>& problems,
+                       std::vector<Conf_Entry>* entries = nullptr)
 {
   // The libraries' places first, on their own: the text is then read, once, as it is applied.
   std::string rewritten;
@@ -220,7 +223,7 @@ std::string check_text(const std::string& text, const std::string& where, Check_
                                    where, problems);
   }
   std::vector<Conf_Dynamic> const dynamics =
-      read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known);
+      read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known, entries);
   if (state.loaded != 0) {
     for (const Conf_Dynamic& d : dynamics)
       check_library(d, where, *state.loaded, problems);
@@ -336,7 +339,7 @@ static void check_file(const std::string& path, Check_State& state,
                                     true});
     return;
   }
-  std::string applied = check_text(text, path, state, problems);
+  std::string applied = check_text(text, path, state, problems, state.entries);
   if (texts != 0 && whole)
     (*texts)[path] = std::move(applied);
 }
@@ -352,11 +355,13 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
 void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::vector<std::string>& directives,
                                 std::vector<Conf_Problem>& problems, Conf_Texts* texts,
-                                const std::string& base_dir)
+                                const std::string& base_dir, Held_Libraries* held,
+                                std::vector<Conf_Entry>* entries)
 {
-  Loaded loaded;
+  Loaded loaded(held);
   Check_State state;
   state.loaded = &loaded;
+  state.entries = entries;
   state.base_dir = base_dir;
   state.known.running = running_kind;
   state.known.running_module = running_module;

@@ -16,6 +16,8 @@
 
 #include "starter/config/grammar.h"
 
+class Held_Libraries;
+
 /// The largest configuration file the check reads; a larger one is refused unread.
 static const size_t CONF_MAX_FILE_SIZE = 16 * 1024 * 1024;
 
@@ -47,10 +49,14 @@ typedef std::map<std::string, std::string> Conf_Texts;
 /// this process, the libraries of all of them held until the whole check ends, as the
 /// Configurator holds them. A library named by a relative path is taken against @a base_dir
 /// (when not empty): the text is rewritten to name it absolutely, and that text is what is
-/// checked. When @a texts is not null, adds to it the text of each file read whole.
+/// checked. When @a texts is not null, adds to it the text of each file read whole. With
+/// @a held, the libraries stay loaded until @a held lets them go; with @a entries, each sound
+/// directive of the files is appended there (its place in the text in @a texts).
 void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::vector<std::string>& directives,
                                 std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr,
-                                const std::string& base_dir = std::string());
+                                const std::string& base_dir = std::string(),
+                                Held_Libraries* held = nullptr,
+                                std::vector<Conf_Entry>* entries = nullptr);
 
 #endif /* STARTER_CONF_CHECK_H */

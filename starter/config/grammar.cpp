@@ -194,6 +194,7 @@ public:
   {
     while (t_[at_].kind != END) {
       size_t const first = at_;
+      size_t const dynamics_before = dynamics.size();
       stream_ = std::string();
       defined_.clear();
       removed_.clear();
@@ -219,8 +220,7 @@ public:
       // A token the lexer refused right after may have belonged to the directive: it is not
       // applied short of it.
       if (entries != 0 && t_[at_].kind != BAD)
-        entries->push_back(Conf_Entry{t_[first].line, t_[first].begin, t_[at_ - 1].end,
-                                      t_[first].text, name_});
+        entries->push_back(make_entry(first, dynamics_before));
     }
   }
 
@@ -228,6 +228,23 @@ public:
   std::vector<Conf_Service> services;
 
 private:
+  /// The directive of tokens @a first up to the reader's place; the dynamics after
+  /// @a dynamics_before are its own.
+  Conf_Entry make_entry(size_t first, size_t dynamics_before) const
+  {
+    Conf_Entry e{t_[first].line, t_[first].begin, t_[at_ - 1].end, t_[first].text, name_};
+    bool const defines = t_[first].kind == DYNAMIC ||
+                         (t_[first].kind == STREAM && t_[first + 1].kind == DYNAMIC);
+    if (defines && dynamics.size() > dynamics_before)
+      e.library = dynamics[dynamics_before].path;
+    for (size_t i = first; i < at_; ++i) {
+      if (i != first)
+        e.normal += ' ';
+      e.normal += t_[i].kind == STRING ? '"' + t_[i].text + '"' : t_[i].text;
+    }
+    return e;
+  }
+
   /// Where in a directive a "dynamic" stands, which decides the types it may have.
   enum Place { TOP, STREAM_HEAD, STREAM_BODY };
 
@@ -512,7 +529,10 @@ std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::st
   Conf_Known none;
   size_t const first = problems.size();
   Reader r(lex(text, where, problems), where, problems, known != 0 ? *known : none);
+  size_t const had = entries != 0 ? entries->size() : 0;
   r.read_file(entries);
+  for (size_t i = had; entries != 0 && i < entries->size(); ++i)
+    (*entries)[i].where = where;
   // The lexer's problems come first: put them in line order with the parser's.
   std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end(),
                    [](const Conf_Problem& a, const Conf_Problem& b) { return a.line < b.line; });

@@ -48,6 +48,13 @@ struct Conf_Entry
   size_t end;          ///< one past its last byte
   std::string keyword; ///< "dynamic", "static", "suspend", "resume", "remove" or "stream"
   std::string name;    ///< the service (or stream) it names
+  /// For "dynamic" and "stream dynamic": the service's library as written, else empty.
+  std::string library = std::string();
+  /// Its words one blank apart, comments and line breaks left out, quoted text in double
+  /// quotes: two directives the Configurator reads alike read alike here. What a reload
+  /// compares with the directive that opened the running service.
+  std::string normal = std::string();
+  std::string where = std::string();  ///< the file it came from
 };
 
 /// The kinds of service the Configurator holds.

@@ -10,10 +10,12 @@
 #ifndef STARTER_CONFIG_PIPELINE_H
 #define STARTER_CONFIG_PIPELINE_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "starter/config/check.h"
+#include "starter/config/libraries.h"
 
 /// The words a configuration is assembled from, re-read by each reload.
 struct Config_Source
@@ -41,6 +43,9 @@ struct Checked_Config
   std::vector<Conf_Problem> problems;  ///< every problem, a left-out file's saying so
   int errors = 0;                      ///< the problems that count: warnings only when strict
   std::vector<std::string> empty_dirs; ///< conf directories named that hold no file
+  std::vector<Conf_Entry> entries;     ///< the files' directives, in the order they are applied
+  /// The libraries the check loaded, held until the apply has opened the services using them.
+  std::shared_ptr<Held_Libraries> libraries;
 };
 
 /**

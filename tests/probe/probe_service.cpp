@@ -10,6 +10,8 @@
 // SIGHUP through the reactor while it runs, as some of ACE's own services do), -T std|int
 // (throw from fini), -B MS (block in fini for MS, signals or not), -E STATUS (call exit()
 // with STATUS from the first timer callback).
+// Each load of the library appends "load version=V pid=P" to the file named by PROBE_LOADS,
+// from a static constructor; V is PROBE_VERSION, which the init record carries too.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -31,7 +33,33 @@
 #include <ace/Service_Object.h>
 #include <ace/svc_export.h>
 
+#ifndef PROBE_VERSION
+#define PROBE_VERSION 1
+#endif
+
 namespace {
+
+/// Appends @a line to the file @a file in one write.
+void append_line(const char* file, const std::string& line)
+{
+  int const fd = open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0)
+    return;
+  ssize_t const n = write(fd, line.data(), line.size());
+  (void)n;
+  close(fd);
+}
+
+/// Counts the library's loads: its static constructors run once per load.
+struct Load_Counter
+{
+  Load_Counter()
+  {
+    if (const char* const file = std::getenv("PROBE_LOADS"))
+      append_line(file, "load version=" + std::to_string(PROBE_VERSION) + " pid=" +
+                            std::to_string(getpid()) + "\n");
+  }
+} load_counter;
 
 /// Sleeps @a ms whole, resuming after every signal.
 void sleep_ms(long ms)
@@ -101,12 +129,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
   std::string const line = what + " " + name_ + " pid=" + std::to_string(getpid()) +
                            " tid=" + std::to_string(syscall(SYS_gettid)) + details + "\n";
   // One write on an O_APPEND descriptor: lines from several threads never interleave.
-  int const fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return;
-  ssize_t const n = write(fd, line.data(), line.size());
-  (void)n;
-  close(fd);
+  append_line(file_.c_str(), line);
 }
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
@@ -136,7 +159,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       default: break;
     }
   }
-  std::string ids = " uid=" + std::to_string(getuid()) + " euid=" + std::to_string(geteuid()) +
+  std::string ids = " version=" + std::to_string(PROBE_VERSION) + " uid=" + std::to_string(getuid()) + " euid=" + std::to_string(geteuid()) +
                     " gid=" + std::to_string(getgid()) + " cwd=";
   char cwd[4096];
   ids += getcwd(cwd, sizeof cwd) ? cwd : "?";

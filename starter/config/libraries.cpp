@@ -1,0 +1,66 @@
+// Service libraries as files: held loads, the loaded file of a handle, and file stamps.
+#include "starter/config/libraries.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+
+#include <ace/DLL.h>
+
+Held_Libraries::Held_Libraries() = default;
+
+Held_Libraries::~Held_Libraries()
+{
+  // A library may need symbols that one loaded before it brings: the later ones go first.
+  while (!dlls_.empty())
+    dlls_.pop_back();
+}
+
+ACE_DLL& Held_Libraries::add()
+{
+  dlls_.emplace_back(new ACE_DLL);
+  return *dlls_.back();
+}
+
+void Held_Libraries::release(const std::string& file)
+{
+  for (size_t i = dlls_.size(); i-- > 0;)
+    if (loaded_file(*dlls_[i]) == file)
+      dlls_.erase(dlls_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+bool operator==(const Library_Stamp& a, const Library_Stamp& b)
+{
+  return a.dev == b.dev && a.ino == b.ino && a.size == b.size && a.mtime.tv_sec == b.mtime.tv_sec &&
+         a.mtime.tv_nsec == b.mtime.tv_nsec;
+}
+
+std::string loaded_file(const ACE_DLL& dll)
+{
+  void* const handle = dll.get_handle();
+  link_map* map = 0;
+  if (handle == 0 || ::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == 0 || map->l_name == 0)
+    return std::string();
+  return map->l_name;
+}
+
+bool stamp_file(const std::string& file, Library_Stamp& stamp)
+{
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0)
+    return false;
+  stamp.dev = st.st_dev;
+  stamp.ino = st.st_ino;
+  stamp.size = st.st_size;
+  stamp.mtime = st.st_mtim;
+  return true;
+}
+
+bool still_loaded(const std::string& file)
+{
+  void* const handle = ::dlopen(file.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (handle == 0)
+    return false;
+  ::dlclose(handle);
+  return true;
+}

@@ -1,0 +1,63 @@
+// The restart of one service in process: finalised and opened again from its directive, its
+// library not loaded again, a suspended service suspended again, an unknown name refused.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include <ace/Service_Config.h>
+#include <ace/Service_Repository.h>
+#include <ace/Service_Types.h>
+
+#include "starter/config/apply.h"
+#include "starter/restart.h"
+#include "support/host_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+TEST(Restart, OneServiceFromItsDirectiveWithItsLibraryKept)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const loads = d / "loads";
+  ::setenv("PROBE_LOADS", loads.c_str(), 1);
+  Running_Config running;
+  std::string const text = probe_line("A", rec) + probe_line("B", rec) + "suspend B\n";
+  running.texts["f.conf"] = text;
+  std::vector<Conf_Problem> problems;
+  read_directives(text, "f.conf", problems, nullptr, &running.entries);
+  ASSERT_TRUE(problems.empty());
+  char name[] = "test";
+  char* argv[] = {name, nullptr};
+  ASSERT_EQ(0, ACE_Service_Config::open(1, argv, ACE_DEFAULT_LOGGER_KEY, true, true, true));
+  for (const Conf_Entry& e : running.entries)
+    ASSERT_EQ(0, apply_directive(e, running.texts)) << e.normal;
+
+  const struct
+  {
+    const char* name;
+    bool ok;
+    const char* message;
+  } rows[] = {
+      {"A", true, "Restarted A from f.conf:1"},
+      {"B", true, "Restarted B from f.conf:2"},
+      {"C", false, "no service C in the configuration"},
+  };
+  for (const auto& r : rows) {
+    Restart_Outcome const o = restart_service(r.name, running);
+    EXPECT_EQ(r.ok, o.ok) << r.name;
+    EXPECT_EQ(r.message, o.message) << r.name;
+  }
+  EXPECT_EQ(1u, lines_starting(rec, "fini A").size());
+  EXPECT_EQ(2u, lines_starting(rec, "init A").size());
+  EXPECT_EQ(2u, lines_starting(rec, "init B").size());
+  EXPECT_EQ(1u, lines_starting(loads, "load ").size()) << "the library was loaded again";
+  const ACE_Service_Type* b = nullptr;
+  ASSERT_GE(ACE_Service_Repository::instance()->find("B", &b, false), 0);
+  EXPECT_FALSE(b->active()) << "B is suspended again";
+  close_services();
+  ::unsetenv("PROBE_LOADS");
+}
+
+}  // namespace
