@@ -10,8 +10,8 @@
 
 #include "scrt/log_macros.h"
 #include "starter/config/pipeline.h"
-#include "starter/control/restart.h"
 #include "starter/host.h"
+#include "starter/restart.h"
 
 namespace {
 
@@ -110,9 +110,13 @@ nlohmann::json run_control_command(const Control_Request& r, Host& host, long ui
     case Control_Request::SUSPEND: a = suspend_or_resume(r.name, true); break;
     case Control_Request::RESUME: a = suspend_or_resume(r.name, false); break;
     case Control_Request::RESTART: {
-      std::string outcome;
-      int const done = restart_service(r.name, host.record(), ACE_OS::time(0), outcome);
-      a = answer(done == 0 ? 0 : 1, done == 0 ? "restarted" : "failed", outcome);
+      Restart_Outcome const done = restart_service(r.name, host.running());
+      if (done.ok) {
+        std::map<std::string, Service_Site>::iterator const site = host.record().sites.find(r.name);
+        if (site != host.record().sites.end())
+          site->second.opened = ACE_OS::time(0);
+      }
+      a = answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
       break;
     }
     default: return control_refusal("not a command that runs quiesced");
