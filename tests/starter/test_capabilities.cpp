@@ -25,6 +25,8 @@
 #include <ace/SOCK_Stream.h>
 #include <netsvcs/Time_Request_Reply.h>
 
+#include "support/time_request.h"
+
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 
@@ -68,26 +70,6 @@ int free_low_port(int from)
       return p;
   }
   return -1;
-}
-
-/// Whether the time service on the loopback @a port answers a time request with the time.
-bool answers_the_time(int port)
-{
-  ACE_SOCK_Stream peer;
-  ACE_SOCK_Connector connector;
-  ACE_Time_Value timeout(5);
-  if (connector.connect(peer, ACE_INET_Addr(static_cast<u_short>(port), "127.0.0.1"),
-                        &timeout) == -1)
-    return false;
-  ACE_Time_Request request(ACE_Time_Request::TIME_UPDATE, 0);
-  void* buf = 0;
-  ssize_t const len = request.encode(buf);
-  ACE_Time_Request reply;
-  bool const ok = peer.send_n(buf, len, &timeout) == len &&
-                  peer.recv_n(&reply, reply.size(), &timeout) == reply.size() &&
-                  reply.decode() == 0;
-  peer.close();
-  return ok && std::labs(static_cast<long>(reply.time() - std::time(0))) < 60;
 }
 
 std::string time_service_line(const std::string& name, int port)

@@ -25,6 +25,8 @@
 #include <ace/SOCK_Stream.h>
 #include <netsvcs/Time_Request_Reply.h>
 
+#include "support/time_request.h"
+
 #include "starter/control/request.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
@@ -88,24 +90,6 @@ TEST(ControlRequest, ReadsCommandsAndRefusesWhatIsMalformed)
 
 // ---------------------------------------------------------------------------------------------
 // The host.
-
-/// Whether the time service on the loopback @a port answers a time request within a second.
-bool answers_the_time(int port)
-{
-  ACE_SOCK_Stream peer;
-  ACE_SOCK_Connector connector;
-  ACE_Time_Value timeout(1);
-  if (connector.connect(peer, ACE_INET_Addr(static_cast<u_short>(port), "127.0.0.1"), &timeout) == -1)
-    return false;
-  ACE_Time_Request request(ACE_Time_Request::TIME_UPDATE, 0);
-  void* buf = 0;
-  ssize_t const len = request.encode(buf);
-  ACE_Time_Request reply;
-  bool const ok = peer.send_n(buf, len, &timeout) == len &&
-                  peer.recv_n(&reply, reply.size(), &timeout) == reply.size() && reply.decode() == 0;
-  peer.close();
-  return ok;
-}
 
 /// The inode of the socket listening on the loopback or any-address TCP @a port, from
 /// /proc/net/tcp; 0 when none listens.
@@ -264,16 +248,16 @@ TEST_F(Control, SuspendStopsOneServiceAnsweringAndResumeBringsItBack)
   for (const char* reactor : {"select", "tp", "dev_poll"}) {
     SCOPED_TRACE(reactor);
     start({}, reactor);
-    ASSERT_TRUE(answers_the_time(time_port_));
+    ASSERT_TRUE(answers_the_time(time_port_, 1));
     Ctl c = starterctl(ctl("suspend Time_Service"));
     ASSERT_EQ(0, c.status) << c.out;
-    EXPECT_FALSE(answers_the_time(time_port_));
+    EXPECT_FALSE(answers_the_time(time_port_, 1));
     // The other service and the control socket are not suspended with it.
     EXPECT_TRUE(accepts(log_port_));
     EXPECT_NE(std::string::npos, starterctl(ctl("status")).out.find("suspended"));
     c = starterctl(ctl("resume Time_Service"));
     ASSERT_EQ(0, c.status) << c.out;
-    EXPECT_TRUE(answers_the_time(time_port_));
+    EXPECT_TRUE(answers_the_time(time_port_, 1));
     c = starterctl(ctl("suspend No_Such"));
     EXPECT_EQ(1, c.status);
     EXPECT_NE(std::string::npos, c.out.find("no service named 'No_Such'")) << c.out;
@@ -293,7 +277,7 @@ TEST_F(Control, RestartReopensOnlyThatService)
   EXPECT_NE(std::string::npos, c.out.find(conf_ + ":2")) << c.out;
   EXPECT_EQ(log_inode, listening_inode(log_port_));
   EXPECT_NE(time_inode, listening_inode(time_port_));
-  EXPECT_TRUE(answers_the_time(time_port_));
+  EXPECT_TRUE(answers_the_time(time_port_, 1));
   stop();
 }
 
@@ -387,7 +371,7 @@ TEST_F(Control, MisbehavingClientsGetAnAnswerOrTheirTurnAndHoldNothing)
   EXPECT_EQ(0, c.status) << c.out;
   for (int fd : idle)
     ::close(fd);
-  EXPECT_TRUE(answers_the_time(time_port_));
+  EXPECT_TRUE(answers_the_time(time_port_, 1));
   stop();
 }
 
