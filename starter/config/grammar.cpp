@@ -123,6 +123,18 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
     } else if (c == '#') {
       while (i < n && text[i] != '\n' && text[i] != 0)
         ++i;
+      // The Service Configurator's reader fails on a form feed or vertical tab among the blanks
+      // that follow a comment, though it takes them as blanks anywhere else.
+      size_t j = i;
+      int blank_line = line;
+      while (j < n && is_blank(text[j]) && text[j] != '\f' && text[j] != '\v')
+        blank_line += text[j++] == '\n';
+      if (j < n && (text[j] == '\f' || text[j] == '\v')) {
+        i = j;
+        line = blank_line;
+        bad(j, "a form feed or vertical tab after a comment: the Service Configurator cannot "
+               "read it there", false);
+      }
     } else if (is_single(c)) {
       static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
       tokens.push_back(Token{singles[std::strchr(":*(){}", c) - ":*(){}"], std::string(1, c), line,
