@@ -936,6 +936,16 @@ std::vector<int> int_list(const char* text)
 
 }  // namespace
 
+/// The figures of one start-to-stop run, the first named @a start, the rest after the same
+/// subject (the text of @a start before its ':').
+static std::vector<Figure> start_stop_figures(const std::string& start)
+{
+  std::string const what = start.substr(0, start.find(':'));
+  return {Figure(start, "ms"), Figure(what + ": SIGINT -> exit", "ms"),
+          Figure(what + ": idle VmRSS", "MiB"),
+          Figure(what + ": processor time, start to exit", "ms")};
+}
+
 int main(int argc, char** argv)
 {
   Options o;
@@ -1014,10 +1024,7 @@ int main(int argc, char** argv)
     if (!o.wants("services"))
       break;
     std::string const what = std::to_string(n) + " service" + (n == 1 ? "" : "s");
-    std::vector<Figure> figs = {Figure(what + ": spawn -> all open, first reply", "ms"),
-                                Figure(what + ": SIGINT -> exit", "ms"),
-                                Figure(what + ": idle VmRSS", "MiB"),
-                                Figure(what + ": processor time, start to exit", "ms")};
+    std::vector<Figure> figs = start_stop_figures(what + ": spawn -> all open, first reply");
     for (int run = 0; run < o.runs; ++run)
       run_services(run, n, figs);
     services.insert(services.end(), figs.begin(), figs.end());
@@ -1028,10 +1035,7 @@ int main(int argc, char** argv)
     if (!o.wants("large"))
       break;
     std::string const what = std::to_string(mb) + " MiB file";
-    std::vector<Figure> figs = {Figure(what + ": spawn -> first reply", "ms"),
-                                Figure(what + ": SIGINT -> exit", "ms"),
-                                Figure(what + ": idle VmRSS", "MiB"),
-                                Figure(what + ": processor time, start to exit", "ms")};
+    std::vector<Figure> figs = start_stop_figures(what + ": spawn -> first reply");
     for (int run = 0; run < o.large_runs; ++run)
       run_large(run, mb, figs);
     large.insert(large.end(), figs.begin(), figs.end());
