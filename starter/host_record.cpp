@@ -4,26 +4,26 @@
 
 #include "starter/config/grammar.h"
 
-/// Adds the service directives of @a text, from @a where, to @a sites, where not yet there.
-static void add_sites(std::map<std::string, Service_Site>& sites, const std::string& text,
-                      const std::string& where, time_t now)
+/// Moves @a s, from @a where, to @a sites, where not yet there.
+static void add_site(std::map<std::string, Service_Site>& sites, Conf_Service& s,
+                     std::string where, time_t now)
 {
-  for (Conf_Service& s : read_service_directives(text))
-    if (sites.count(s.name) == 0)
-      sites[s.name] = Service_Site{where, s.line, std::move(s.arguments), std::move(s.directive), now};
+  auto const at = sites.lower_bound(s.name);
+  if (at == sites.end() || at->first != s.name)
+    sites.emplace_hint(at, std::move(s.name), Service_Site{std::move(where), s.line,
+                       std::move(s.arguments), std::move(s.directive), now});
 }
 
-void Host_Record::configured(const Checked_Config& config, time_t now)
+void Host_Record::configured(Checked_Config& config, time_t now)
 {
   sites.clear();
-  // The Configurator reads the files first, then the "-S" directives.
-  for (const std::string& f : config.parts.files) {
-    Conf_Texts::const_iterator const t = config.texts.find(f);
-    if (t != config.texts.end())
-      add_sites(sites, t->second, f, now);
-  }
+  // The Configurator reads the files first, in the check's order, then the "-S" directives.
+  for (Conf_Service& s : config.services)
+    add_site(sites, s, std::move(s.where), now);
+  std::vector<Conf_Service>().swap(config.services);
   for (const std::string& d : config.parts.directives)
-    add_sites(sites, d, "-S", now);
+    for (Conf_Service& s : read_service_directives(d))
+      add_site(sites, s, "-S", now);
 }
 
 void Host_Record::reloaded(const char* result, const std::string& summary,

@@ -49,9 +49,10 @@ struct Host_Record
   /**
    * Notes the configuration @a config the Service Configurator is handed: where each service's
    * directive is. The first directive for a name is the one that counts, as it is for the
-   * Configurator. Every service's open time becomes @a now.
+   * Configurator. Every service's open time becomes @a now. The sites are taken from
+   * @a config.services, which is left empty.
    */
-  void configured(const Checked_Config& config, time_t now);
+  void configured(Checked_Config& config, time_t now);
 
   /// Notes the outcome of a reload: @a result, @a summary and @a messages, at @a now.
   void reloaded(const char* result, const std::string& summary,

@@ -19,12 +19,11 @@ namespace {
 template <class F>
 void for_each_loaded(F f)
 {
-  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
-  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance()) {
+  for_each_service([&f](const ACE_Service_Type* t) {
     std::string const file = loaded_file(t->dll());
     if (!file.empty())
       f(std::string(t->name()), file);
-  }
+  });
 }
 
 /// A library file and the names its services' directives load it by.
@@ -122,11 +121,17 @@ int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
 
 void note_running(Checked_Config& config, Running_Config& running)
 {
-  running.entries = config.entries;
-  running.texts = config.texts;
+  // Taken, not copied: the configuration is not applied again, and a copy of each directive
+  // costs memory for as long as the services run.
+  running.entries = std::move(config.entries);
+  running.texts = std::move(config.texts);
+  config.entries.clear();
+  config.texts.clear();
   // Stamped once loaded: a file replaced later is new code at the next reload.
   Library_Stamps stamps;
   for_each_loaded([&](const std::string&, const std::string& file) {
+    if (stamps.count(file) != 0)
+      return;  // one stat a file, however many services it holds
     Library_Stamps::const_iterator const s = running.stamps.find(file);
     Library_Stamp now;
     if (s != running.stamps.end())

@@ -32,7 +32,7 @@ struct Running_Config
 };
 
 /// Takes @a config, just applied, as the running configuration in @a running (its entries and
-/// texts copied there), stamps the library files loaded anew and lets go of the check's loads.
+/// texts moved there), stamps the library files loaded anew and lets go of the check's loads.
 void note_running(Checked_Config& config, Running_Config& running);
 
 /// What a reload did.

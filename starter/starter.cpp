@@ -5,6 +5,7 @@
  * sequence, the event loop and the shutdown, and is the one place the host decides to end.
  */
 #include <fcntl.h>
+#include <malloc.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -187,7 +188,10 @@ int main(int argc, ACE_TCHAR** argv)
   }
   ::on_exit(on_exit_without_main, 0);
   bool const opened = host.open_services(config);
-  Conf_Texts().swap(config.texts);  // applied: no need to hold them while the services run
+  // Applied: what is left of it need not be held while the services run, nor the memory the
+  // check and the apply used and gave back.
+  config = Checked_Config();
+  (void)::malloc_trim(0);
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     close_services();

@@ -110,16 +110,20 @@ int apply_text(const std::string& where, const std::string& text)
   return errors;
 }
 
-/// Has the Configurator process @a files in order, each as its text in @a texts.
-static int process_files(const std::vector<std::string>& files, const Conf_Texts& texts)
+/// Has the Configurator process @a config's files in order, each as the directives the check
+/// read from its text: the text is not read again.
+static int process_files(const Checked_Config& config)
 {
   int errors = 0;
-  for (const std::string& f : files) {
-    Conf_Texts::const_iterator const t = texts.find(f);
+  std::vector<Conf_Entry>::const_iterator e = config.entries.begin();
+  for (const std::string& f : config.parts.files) {
+    Conf_Texts::const_iterator const t = config.texts.find(f);
     // A file the check could not read stops the Configurator, the directives after it too.
-    if (t == texts.end())
+    if (t == config.texts.end())
       return -1;
-    errors += apply_text(f, t->second);
+    // The check read the files in this order: a file's directives are the run that names it.
+    for (; e != config.entries.end() && e->where == f; ++e)
+      errors += apply_entry(f, t->second, *e);
   }
   return errors;
 }
@@ -134,7 +138,7 @@ int open_service_config_vector(const Checked_Config& config)
                                         ACE_LOCALHOST ":20012", false, true, true);
   if (errors < 0)
     return errors;
-  int const r = process_files(config.parts.files, config.texts);
+  int const r = process_files(config);
   if (r < 0)
     return -1;
   errors += r;
@@ -145,7 +149,7 @@ int open_service_config_vector(const Checked_Config& config)
 
 int process_service_config_files(const Checked_Config& config)
 {
-  return process_files(config.parts.files, config.texts);
+  return process_files(config);
 }
 
 int apply_directive(const Conf_Entry& e, const Conf_Texts& texts)
@@ -182,13 +186,18 @@ public:
 
 }  // namespace
 
+void for_each_service(const std::function<void(const ACE_Service_Type*)>& f)
+{
+  Repository_Slots::each(*ACE_Service_Repository::instance(), [&f](const ACE_Service_Type* t) {
+    if (t != 0)
+      f(t);
+  });
+}
+
 int open_service_count()
 {
   int open_services = 0;
-  Repository_Slots::each(*ACE_Service_Repository::instance(), [&](const ACE_Service_Type* t) {
-    if (t != 0 && t->active())
-      ++open_services;
-  });
+  for_each_service([&](const ACE_Service_Type* t) { open_services += t->active() ? 1 : 0; });
   return open_services;
 }
 
@@ -207,9 +216,7 @@ static void log_escaped_exception(const char* what)
 int close_services()
 {
   std::vector<ACE_Service_Type*> services;
-  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
-  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance())
-    services.push_back(const_cast<ACE_Service_Type*>(t));
+  for_each_service([&](const ACE_Service_Type* t) { services.push_back(const_cast<ACE_Service_Type*>(t)); });
   int threw = 0;
   for (auto s = services.rbegin(); s != services.rend(); ++s) {
     if ((*s)->type() == 0 || (*s)->fini_called())

@@ -10,10 +10,13 @@
 #ifndef STARTER_CONFIG_APPLY_H
 #define STARTER_CONFIG_APPLY_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "starter/config/pipeline.h"
+
+class ACE_Service_Type;
 
 /// Opens the Service Configurator with @a config's options, then has it process the files and
 /// the "-S" directives. Returns the count of errors it reports, or -1 when it stopped at a file
@@ -37,6 +40,11 @@ int apply_directive(const Conf_Entry& e, const Conf_Texts& texts);
 /// Finalises the service @a name and takes it out of the Service Repository; false when there
 /// is none.
 bool remove_service(const std::string& name);
+
+/// Calls @a f with each service in the Service Repository, in the repository's order (that of
+/// their opening), at a cost linear in their number, where the repository's iterator costs
+/// their number squared.
+void for_each_service(const std::function<void(const ACE_Service_Type*)>& f);
 
 /// The number of services in the Service Repository that are active.
 int open_service_count();

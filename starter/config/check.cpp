@@ -207,23 +207,55 @@ struct Check_State
   Conf_Known known;
   std::string base_dir;
   std::vector<Conf_Entry>* entries = nullptr;  ///< the files' directives, when wanted
+  std::vector<Conf_Service>* services = nullptr;  ///< the services they name, when wanted
 };
+
+/// Whether @a text may name a library by a relative path: a word holds a "/" but does not
+/// start with one, or a "/" stands in quoted text that may be a library (quoted text runs to
+/// the last quote of its line, blanks and all). Most texts name none, and need no second read.
+bool may_name_relative_path(const std::string& text)
+{
+  static const char word_ends[] = " \t\r\n\f\v:*(){}\"'";
+  for (size_t at = text.find('/'); at != std::string::npos; at = text.find('/', at + 1)) {
+    size_t const start = text.find_last_of(word_ends, at);
+    if (start == std::string::npos ? text[0] != '/' : text[start + 1] != '/')
+      return true;
+    size_t const line = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+    size_t const quote = text.find_first_of("\"'", line);
+    if (quote < at) {
+      // A library's quoted text follows the "*", perhaps after blanks and comments.
+      size_t const before = text.find_last_not_of(" \t\r\n\f\v", quote == 0 ? 0 : quote - 1);
+      if (quote > 0 && before != std::string::npos) {
+        size_t const its_line = text.rfind('\n', before);
+        if (text[before] == '*' ||
+            text.find('#', its_line == std::string::npos ? 0 : its_line) < before)
+          return true;
+      }
+    }
+    at = text.find_first_of(word_ends, at);  // the rest of the word starts with "/" too
+    if (at == std::string::npos)
+      break;
+  }
+  return false;
+}
 
 /// check_directives() within @a state; the libraries are loaded when state.loaded is set.
 /// Returns the text to apply: @a text, its relative libraries made absolute.
 std::string check_text(const std::string& text, const std::string& where, Check_State& state,
                        std::vector<Conf_Problem>& problems,
-                       std::vector<Conf_Entry>* entries = nullptr)
+                       std::vector<Conf_Entry>* entries = nullptr,
+                       std::vector<Conf_Service>* services = nullptr)
 {
   // The libraries' places first, on their own: the text is then read, once, as it is applied.
   std::string rewritten;
-  if (!state.base_dir.empty()) {
+  if (!state.base_dir.empty() && may_name_relative_path(text)) {
     std::vector<Conf_Problem> ignored;
     rewritten = absolute_libraries(text, read_directives(text, where, ignored), state.base_dir,
                                    where, problems);
   }
   std::vector<Conf_Dynamic> const dynamics =
-      read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known, entries);
+      read_directives(rewritten.empty() ? text : rewritten, where, problems, &state.known, entries,
+                      services);
   if (state.loaded != 0) {
     for (const Conf_Dynamic& d : dynamics)
       check_library(d, where, *state.loaded, problems);
@@ -339,7 +371,7 @@ static void check_file(const std::string& path, Check_State& state,
                                     true});
     return;
   }
-  std::string applied = check_text(text, path, state, problems, state.entries);
+  std::string applied = check_text(text, path, state, problems, state.entries, state.services);
   if (texts != 0 && whole)
     (*texts)[path] = std::move(applied);
 }
@@ -356,12 +388,14 @@ void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::vector<std::string>& directives,
                                 std::vector<Conf_Problem>& problems, Conf_Texts* texts,
                                 const std::string& base_dir, Held_Libraries* held,
-                                std::vector<Conf_Entry>* entries)
+                                std::vector<Conf_Entry>* entries,
+                                std::vector<Conf_Service>* services)
 {
   Loaded loaded(held);
   Check_State state;
   state.loaded = &loaded;
   state.entries = entries;
+  state.services = services;
   state.base_dir = base_dir;
   state.known.running = running_kind;
   state.known.running_module = running_module;

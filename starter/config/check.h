@@ -51,12 +51,14 @@ typedef std::map<std::string, std::string> Conf_Texts;
 /// (when not empty): the text is rewritten to name it absolutely, and that text is what is
 /// checked. When @a texts is not null, adds to it the text of each file read whole. With
 /// @a held, the libraries stay loaded until @a held lets them go; with @a entries, each sound
-/// directive of the files is appended there (its place in the text in @a texts).
+/// directive of the files is appended there (its place in the text in @a texts), and with
+/// @a services, each service the files' directives name.
 void check_files_and_directives(const std::vector<std::string>& files,
                                 const std::vector<std::string>& directives,
                                 std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr,
                                 const std::string& base_dir = std::string(),
                                 Held_Libraries* held = nullptr,
-                                std::vector<Conf_Entry>* entries = nullptr);
+                                std::vector<Conf_Entry>* entries = nullptr,
+                                std::vector<Conf_Service>* services = nullptr);
 
 #endif /* STARTER_CONF_CHECK_H */

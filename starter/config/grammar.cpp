@@ -29,7 +29,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -40,13 +42,18 @@ enum Kind {
   INACTIVE
 };
 
+/// A token: its kind and place. Its text is read from the source when wanted: most tokens are
+/// only looked at for their kind, and a text of tokens costs as much again as the text.
 struct Token
 {
+  Token(Kind k, int l, size_t b, size_t e)
+      : kind(k), line(l), begin(static_cast<uint32_t>(b)), end(static_cast<uint32_t>(e))
+  {
+  }
   Kind kind;
-  std::string text;
   int line;
-  size_t begin;
-  size_t end;
+  uint32_t begin;  ///< texts are far shorter than 4 GiB: a file is at most 16 MiB
+  uint32_t end;
 };
 
 const struct
@@ -79,19 +86,19 @@ bool is_alpha(char c)
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-Kind classify(const std::string& w)
+Kind classify(std::string_view w)
 {
   for (const auto& k : keywords)
     if (w == k.word)
       return k.kind;
-  if ((w[0] >= '0' && w[0] <= '9') || w.find_first_of("%-./\\~:") != std::string::npos)
+  if ((w[0] >= '0' && w[0] <= '9') || w.find_first_of("%-./\\~:") != std::string_view::npos)
     return PATHNAME;
   return IDENT;
 }
 
-std::string shown(const std::string& w)
+std::string shown(std::string_view w)
 {
-  return w.size() <= 40 ? w : w.substr(0, 40) + "...";
+  return w.size() <= 40 ? std::string(w) : std::string(w.substr(0, 40)) + "...";
 }
 
 /// Splits @a text into tokens. What ACE's reader would take otherwise is a problem and a BAD
@@ -105,7 +112,7 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
   size_t const n = text.size();
   auto bad = [&](size_t at, const std::string& why, bool unsafe) {
     problems.push_back(Conf_Problem{where, line, why, unsafe});
-    tokens.push_back(Token{BAD, "", line, at, at});
+    tokens.push_back(Token{BAD, line, at, at});
     while (i < n && text[i] != '\n' && text[i] != 0)
       ++i;
   };
@@ -114,7 +121,7 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
     if (c == 0) {
       problems.push_back(Conf_Problem{where, line, "a NUL byte: the Service Configurator ends "
                                                    "its input there", true});
-      tokens.push_back(Token{BAD, "", line, i, i});
+      tokens.push_back(Token{BAD, line, i, i});
       break;
     }
     if (is_blank(c)) {
@@ -137,8 +144,7 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
       }
     } else if (is_single(c)) {
       static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
-      tokens.push_back(Token{singles[std::strchr(":*(){}", c) - ":*(){}"], std::string(1, c), line,
-                             i, i + 1});
+      tokens.push_back(Token{singles[std::strchr(":*(){}", c) - ":*(){}"], line, i, i + 1});
       ++i;
     } else if (c == '"' || c == '\'') {
       size_t j = i + 1;
@@ -153,7 +159,7 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
       else if (close == std::string::npos)
         bad(i, "quoted text without its closing quote", false);
       else {
-        tokens.push_back(Token{STRING, text.substr(i + 1, close - i - 1), line, i, close + 1});
+        tokens.push_back(Token{STRING, line, i, close + 1});
         i = close + 1;
       }
     } else {
@@ -162,16 +168,16 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
         j = i + 2;  // a drive
       while (j < n && !ends_word(text[j]))
         ++j;
-      std::string const w = text.substr(i, j - i);
+      std::string_view const w(text.data() + i, j - i);
       size_t const at = i;
       i = j;
       if (j < n && text[j] == '#')
-        bad(at, "'#' inside the word '" + shown(w + "#") + "': the Service Configurator drops the "
-                "word and reads the rest of the line as a comment", false);
+        bad(at, "'#' inside the word '" + shown(std::string(w) + "#") + "': the Service "
+                "Configurator drops the word and reads the rest of the line as a comment", false);
       else if (j < n && (text[j] == '"' || text[j] == '\''))
-        bad(at, "a quote inside the word '" + shown(w + text[j]) + "': the Service Configurator "
-                "reads a quoted text from its second character", false);
-      else if (w.find_first_of("\f\v") != std::string::npos)
+        bad(at, "a quote inside the word '" + shown(std::string(w) + text[j]) + "': the Service "
+                "Configurator reads a quoted text from its second character", false);
+      else if (w.find_first_of("\f\v") != std::string_view::npos)
         bad(at, "a form feed or vertical tab inside the word '" + shown(w) + "': the Service "
                 "Configurator takes it as part of the word", false);
       else if (w.size() > CONF_MAX_TOKEN)
@@ -179,10 +185,10 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
                 "reads at most " + std::to_string(CONF_MAX_TOKEN) + " at once and ends its input "
                 "there", false);
       else
-        tokens.push_back(Token{classify(w), w, line, at, j});
+        tokens.push_back(Token{classify(w), line, at, j});
     }
   }
-  tokens.push_back(Token{END, "", line, n, n});
+  tokens.push_back(Token{END, line, n, n});
   return tokens;
 }
 
@@ -196,9 +202,9 @@ const char* kind_name(Conf_Kind k)
 class Reader
 {
 public:
-  Reader(std::vector<Token> tokens, const std::string& where, std::vector<Conf_Problem>& problems,
-         Conf_Known& known)
-      : t_(std::move(tokens)), where_(where), problems_(problems), known_(known)
+  Reader(const std::string& source, std::vector<Token> tokens, const std::string& where,
+         std::vector<Conf_Problem>& problems, Conf_Known& known)
+      : source_(source), t_(std::move(tokens)), where_(where), problems_(problems), known_(known)
   {
   }
 
@@ -244,7 +250,7 @@ private:
   /// @a dynamics_before are its own.
   Conf_Entry make_entry(size_t first, size_t dynamics_before) const
   {
-    Conf_Entry e{t_[first].line, t_[first].begin, t_[at_ - 1].end, t_[first].text, name_};
+    Conf_Entry e{t_[first].line, t_[first].begin, t_[at_ - 1].end, text(first), name_};
     bool const defines = t_[first].kind == DYNAMIC ||
                          (t_[first].kind == STREAM && t_[first + 1].kind == DYNAMIC);
     if (defines && dynamics.size() > dynamics_before)
@@ -252,7 +258,7 @@ private:
     for (size_t i = first; i < at_; ++i) {
       if (i != first)
         e.normal += ' ';
-      e.normal += t_[i].kind == STRING ? '"' + t_[i].text + '"' : t_[i].text;
+      e.normal += t_[i].kind == STRING ? '"' + text(i) + '"' : text(i);
     }
     return e;
   }
@@ -275,7 +281,7 @@ private:
       case REMOVE: {
         bool const removal = t_[at_].kind == REMOVE;
         ++at_;
-        std::string const name = t_[at_].text;
+        std::string const name = text(at_);
         if (!expect(IDENT, "a service name"))
           return false;
         if (module)
@@ -302,19 +308,19 @@ private:
     ++at_;
     Conf_Dynamic d;
     d.line = t_[at_].line;
-    d.name = t_[at_].text;
+    d.name = text(at_);
     if (!expect(IDENT, "a service name"))
       return false;
     Kind const k = t_[at_].kind;
     if (k != MODULE_T && k != SVC_OBJ_T && k != STREAM_T)
       return fail("Module, Service_Object or STREAM");
-    std::string const type = t_[at_].text;
+    std::string const type = text(at_);
     // ACE takes the factory's object for the type the text names, unchecked, and a wrong
     // guess crashes it; only a Service_Object's factory can be told from its symbol.
     if (k != SVC_OBJ_T)
-      unsafe(d.line, "service " + d.name + ": type " + t_[at_].text + ": the host opens "
+      unsafe(d.line, "service " + d.name + ": type " + text(at_) + ": the host opens "
              "Service_Object services only, as the Service Configurator cannot tell what a "
-             "factory makes and crashes when it is not a " + t_[at_].text);
+             "factory makes and crashes when it is not a " + text(at_));
     ++at_;
     if (!expect(STAR, "\"*\""))
       return false;
@@ -327,11 +333,11 @@ private:
       quoted_path = p == STRING;
       d.path_begin = t_[at_].begin;
       d.path_end = t_[at_].end;
-      d.path = t_[at_++].text;
+      d.path = text(at_++);
     }
     if (!expect(COLON, "\":\""))
       return false;
-    d.symbol = t_[at_].text;
+    d.symbol = text(at_);
     if (!expect(IDENT, "a factory name"))
       return false;
     d.function = t_[at_].kind == LPAREN;
@@ -341,11 +347,11 @@ private:
     }
     std::string state;
     if (t_[at_].kind == ACTIVE || t_[at_].kind == INACTIVE)
-      state = " " + t_[at_++].text;
+      state = " " + text(at_++);
     Conf_Service s{d.line, d.name, "", ""};
     bool const quoted_arguments = t_[at_].kind == STRING;
     if (quoted_arguments)
-      s.arguments = t_[at_++].text;
+      s.arguments = text(at_++);
     // A string runs to the last quote on its line, so each quoted part ends its own line.
     if (k != STREAM_T && place == TOP)
       s.directive = "dynamic " + d.name + " " + type + " * " +
@@ -364,13 +370,13 @@ private:
   {
     ++at_;
     int const line = t_[at_].line;
-    std::string const name = t_[at_].text;
+    std::string const name = text(at_);
     if (!expect(IDENT, "a service name"))
       return false;
     Conf_Service s{line, name, "", ""};
     bool const quoted_arguments = t_[at_].kind == STRING;
     if (quoted_arguments)
-      s.arguments = t_[at_++].text;
+      s.arguments = text(at_++);
     if (!module) {
       define(line, name, CONF_NONE);
       s.directive = "static " + name + (quoted_arguments ? " \"" + s.arguments + "\"" : "");
@@ -391,7 +397,7 @@ private:
     } else {
       if (t_[at_].kind == STATIC)
         ++at_;
-      name_ = t_[at_].text;
+      name_ = text(at_);
       if (!expect(IDENT, "dynamic, static or a stream's name"))
         return false;
       if (t_[at_ - 2].kind == STATIC && t_[at_].kind == STRING)
@@ -482,15 +488,16 @@ private:
   bool fail(const char* expected)
   {
     const Token& t = t_[at_];
+    std::string const found = text(at_);
     if (t.kind == BAD)
       return false;
     std::string m;
     if (t.kind == END)
       m = std::string("expected ") + expected + " before the end";
     else if (t.kind == STRING)
-      m = std::string("expected ") + expected + ", found quoted text \"" + t.text.substr(0, 40) + "\"";
+      m = std::string("expected ") + expected + ", found quoted text \"" + found.substr(0, 40) + "\"";
     else
-      m = std::string("expected ") + expected + ", found '" + t.text + "'";
+      m = std::string("expected ") + expected + ", found '" + found + "'";
     problems_.push_back(Conf_Problem{where_, t.line, "syntax error: " + m});
     return false;
   }
@@ -504,6 +511,16 @@ private:
         return;
   }
 
+  /// The text of token @a i: a quoted text without its quotes.
+  std::string text(size_t i) const
+  {
+    const Token& t = t_[i];
+    if (t.kind == STRING)
+      return source_.substr(t.begin + 1, t.end - t.begin - 2);
+    return source_.substr(t.begin, t.end - t.begin);
+  }
+
+  const std::string& source_;
   std::vector<Token> t_;
   size_t at_ = 0;
   const std::string& where_;
@@ -536,15 +553,21 @@ bool Conf_Known::has_module(const std::string& stream, const std::string& module
 
 std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
                                           std::vector<Conf_Problem>& problems, Conf_Known* known,
-                                          std::vector<Conf_Entry>* entries)
+                                          std::vector<Conf_Entry>* entries,
+                                          std::vector<Conf_Service>* services)
 {
   Conf_Known none;
   size_t const first = problems.size();
-  Reader r(lex(text, where, problems), where, problems, known != 0 ? *known : none);
+  Reader r(text, lex(text, where, problems), where, problems, known != 0 ? *known : none);
   size_t const had = entries != 0 ? entries->size() : 0;
   r.read_file(entries);
   for (size_t i = had; entries != 0 && i < entries->size(); ++i)
     (*entries)[i].where = where;
+  if (services != 0)
+    for (Conf_Service& s : r.services) {
+      s.where = where;
+      services->push_back(std::move(s));
+    }
   // The lexer's problems come first: put them in line order with the parser's.
   std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end(),
                    [](const Conf_Problem& a, const Conf_Problem& b) { return a.line < b.line; });
@@ -584,7 +607,7 @@ std::vector<Conf_Service> read_service_directives(const std::string& text)
   std::vector<Conf_Problem> problems;
   std::string const where;  // the reader keeps a reference to it
   Conf_Known none;
-  Reader r(lex(text, where, problems), where, problems, none);
+  Reader r(text, lex(text, where, problems), where, problems, none);
   r.read_file(nullptr);
   return r.services;
 }

@@ -57,6 +57,18 @@ struct Conf_Entry
   std::string where = std::string();  ///< the file it came from
 };
 
+/// A directive that names a service ("dynamic" or "static", a stream's modules included).
+struct Conf_Service
+{
+  int line;               ///< the line of its name
+  std::string name;
+  std::string arguments;  ///< the quoted text handed to its init(), quotes taken off
+  /// The directive written again on one line, which the Service Configurator reads as the
+  /// original; empty for a stream and its modules, which only come as a whole.
+  std::string directive;
+  std::string where = std::string();  ///< the file it came from, when read by the check
+};
+
 /// The kinds of service the Configurator holds.
 enum Conf_Kind { CONF_NONE, CONF_SERVICE, CONF_MODULE, CONF_STREAM };
 
@@ -87,11 +99,13 @@ struct Conf_Known
 /// directive the Service Configurator would reject, misread or crash on (then reads on at the
 /// next directive), and returns the "dynamic" directives that name a library, in order. With
 /// @a known, the directives are read against what is in place, which they then add to; with
-/// @a entries, each sound directive is appended there.
+/// @a entries, each sound directive is appended there; with @a services, each service a
+/// directive names (as read_service_directives() gives them).
 std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
                                           std::vector<Conf_Problem>& problems,
                                           Conf_Known* known = nullptr,
-                                          std::vector<Conf_Entry>* entries = nullptr);
+                                          std::vector<Conf_Entry>* entries = nullptr,
+                                          std::vector<Conf_Service>* services = nullptr);
 
 /**
  * The text of a configuration file as the check keeps it, built from the file's bytes fed in
@@ -118,17 +132,6 @@ private:
 /// The longest word, or quoted text up to the end of its line, that ACE's reader takes whole:
 /// at a longer one its buffer is full and it reads the end of the input.
 static const size_t CONF_MAX_TOKEN = 4095;
-
-/// A directive that names a service ("dynamic" or "static", a stream's modules included).
-struct Conf_Service
-{
-  int line;               ///< the line of its name
-  std::string name;
-  std::string arguments;  ///< the quoted text handed to its init(), quotes taken off
-  /// The directive written again on one line, which the Service Configurator reads as the
-  /// original; empty for a stream and its modules, which only come as a whole.
-  std::string directive;
-};
 
 /// The service directives in @a text, in order, read as read_directives() reads them; a
 /// directive it finds wrong is left out.

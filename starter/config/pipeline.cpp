@@ -80,7 +80,7 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
   check_files_and_directives(out.parts.files,
                              directives ? out.parts.directives : std::vector<std::string>(),
                              out.problems, &out.texts, source.base_dir, out.libraries.get(),
-                             &out.entries);
+                             &out.entries, &out.services);
   // A conf-directory file the check could not read is left out, so that it does not stop the
   // Configurator from reading the files after it, and so is anything the Configurator would
   // crash or hang on. The check's own read decides: a file is opened once, not once more to
@@ -106,7 +106,9 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
   }
   out.parts = split_vector(out.vector);
   // What is left out is not applied, so it does not run.
-  out.entries.erase(std::remove_if(out.entries.begin(), out.entries.end(),
-                                   [&out](const Conf_Entry& e) { return out.texts.count(e.where) == 0; }),
+  auto const left_out = [&out](const auto& e) { return out.texts.count(e.where) == 0; };
+  out.entries.erase(std::remove_if(out.entries.begin(), out.entries.end(), left_out),
                     out.entries.end());
+  out.services.erase(std::remove_if(out.services.begin(), out.services.end(), left_out),
+                     out.services.end());
 }

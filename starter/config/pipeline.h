@@ -44,6 +44,7 @@ struct Checked_Config
   int errors = 0;                      ///< the problems that count: warnings only when strict
   std::vector<std::string> empty_dirs; ///< conf directories named that hold no file
   std::vector<Conf_Entry> entries;     ///< the files' directives, in the order they are applied
+  std::vector<Conf_Service> services;  ///< the services the files' directives name, in order
   /// The libraries the check loaded, held until the apply has opened the services using them.
   std::shared_ptr<Held_Libraries> libraries;
 };

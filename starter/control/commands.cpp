@@ -9,6 +9,7 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/log_macros.h"
+#include "starter/config/apply.h"
 #include "starter/config/pipeline.h"
 #include "starter/host.h"
 #include "starter/restart.h"
@@ -65,15 +66,14 @@ void confine_suspension()
 {
   ACE_Reactor* const reactor = ACE_Reactor::instance();
   reactor->resume_handlers();
-  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
-  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance()) {
+  for_each_service([reactor](const ACE_Service_Type* t) {
     const ACE_Service_Type_Impl* const impl = t->type();
     if (t->active() || impl == 0 || impl->service_type() != ACE_Service_Type::SERVICE_OBJECT)
-      continue;
+      return;
     ACE_Service_Object* const so = static_cast<ACE_Service_Object*>(impl->object());
     if (so != 0 && so->get_handle() != ACE_INVALID_HANDLE)
       reactor->suspend_handler(so->get_handle());
-  }
+  });
 }
 
 /// Suspends (@a suspend) or resumes the service @a name.

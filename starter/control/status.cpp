@@ -6,6 +6,7 @@
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
 
+#include "starter/config/apply.h"
 #include "starter/version.h"
 
 std::string iso_time(time_t t)
@@ -69,8 +70,7 @@ nlohmann::json control_status(const Host_Record& record, time_t now)
                            {"messages", record.last_reload.messages},
                            {"at", iso_time(record.last_reload.at)}};
   nlohmann::json services = nlohmann::json::array();
-  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
-  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance()) {
+  for_each_service([&](const ACE_Service_Type* t) {
     std::map<std::string, Service_Site>::const_iterator const site = record.sites.find(t->name());
     // A static service the configuration never opened is held in the repository inactive.
     nlohmann::json s = {{"name", t->name()},
@@ -90,6 +90,6 @@ nlohmann::json control_status(const Host_Record& record, time_t now)
       s["opened"] = iso_time(record.started);
     }
     services.push_back(std::move(s));
-  }
+  });
   return nlohmann::json{{"host", std::move(host)}, {"services", std::move(services)}};
 }
