@@ -65,6 +65,21 @@ void BM_read_directives(benchmark::State& state)
   set_label(state, text);
 }
 
+/// The reading as the check does it: against what is in place, each directive and service kept.
+void BM_read_directives_kept(benchmark::State& state)
+{
+  std::string const text = text_of(state);
+  std::string const where = "/etc/starter/conf.d/bench.conf";
+  for (auto _ : state) {
+    std::vector<Conf_Problem> problems;
+    Conf_Known known;
+    std::vector<Conf_Entry> entries;
+    std::vector<Conf_Service> services;
+    benchmark::DoNotOptimize(read_directives(text, where, problems, &known, &entries, &services));
+  }
+  set_label(state, text);
+}
+
 /// Keeping a file's directive lines, the file fed in the check's 64 KB reads.
 void BM_directive_text(benchmark::State& state)
 {
@@ -79,9 +94,10 @@ void BM_directive_text(benchmark::State& state)
 }
 
 // Arguments: bytes of file, 0 for services or 1 for comments.
-#define CHECK_SIZES ->Args({4096, 0})->Args({1 << 20, 0})->Args({4096, 1})->Args({1 << 20, 1})
+#define CHECK_SIZES ->Args({4096, 0})->Args({90000, 0})->Args({1 << 20, 0})->Args({4096, 1})->Args({1 << 20, 1})
 BENCHMARK(BM_plain_scan) CHECK_SIZES;
 BENCHMARK(BM_read_directives) CHECK_SIZES;
+BENCHMARK(BM_read_directives_kept) CHECK_SIZES;
 BENCHMARK(BM_directive_text) CHECK_SIZES;
 
 }  // namespace

@@ -11,7 +11,7 @@ static void add_site(std::map<std::string, Service_Site>& sites, Conf_Service& s
   auto const at = sites.lower_bound(s.name);
   if (at == sites.end() || at->first != s.name)
     sites.emplace_hint(at, std::move(s.name), Service_Site{std::move(where), s.line,
-                       std::move(s.arguments), std::move(s.directive), now});
+                       std::move(s.arguments), now});
 }
 
 void Host_Record::configured(Checked_Config& config, time_t now)

@@ -22,7 +22,6 @@ struct Service_Site
   std::string where;      ///< the file, or "-S" for a command-line directive
   int line = 0;
   std::string arguments;
-  std::string directive;  ///< on one line, as Conf_Service::directive
   time_t opened = 0;
 };
 

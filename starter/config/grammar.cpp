@@ -31,6 +31,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -58,41 +59,61 @@ struct Token
 
 const struct
 {
-  const char* word;
+  std::string_view word;
   Kind kind;
 } keywords[] = {{"dynamic", DYNAMIC},   {"static", STATIC},        {"suspend", SUSPEND},
                 {"resume", RESUME},     {"remove", REMOVE},        {"stream", STREAM},
                 {"Module", MODULE_T},   {"Service_Object", SVC_OBJ_T}, {"STREAM", STREAM_T},
                 {"active", ACTIVE},     {"inactive", INACTIVE}};
 
-bool is_blank(char c)
-{
-  return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-bool is_single(char c)
-{
-  return c != 0 && std::strchr(":*(){}", c) != 0;
-}
-
-/// What ends a word in ACE's reader: a separator, or a character that changes its state.
-bool ends_word(char c)
-{
-  return c == 0 || std::strchr(" \t\r\n:*(){}#\"'", c) != 0;
-}
-
 bool is_alpha(char c)
 {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+/// A character's classes in ACE's reader, looked up rather than searched for: the lexer asks
+/// of each byte of a text.
+enum Char_Class : unsigned char { BLANK = 1, SINGLE = 2, ENDS_WORD = 4, NOT_IDENT = 8, FF_VT = 16 };
+
+struct Char_Classes
+{
+  unsigned char of[256];
+  Char_Classes() : of()
+  {
+    for (int c = 0; c < 256; ++c)
+      if (std::isspace(c))
+        of[c] |= BLANK;
+    for (const char* c = ":*(){}"; *c != 0; ++c)
+      of[static_cast<unsigned char>(*c)] |= SINGLE;
+    // What ends a word: a separator, or a character that changes the reader's state.
+    of[0] |= ENDS_WORD;
+    for (const char* c = " \t\r\n:*(){}#\"'"; *c != 0; ++c)
+      of[static_cast<unsigned char>(*c)] |= ENDS_WORD;
+    for (const char* c = "%-./\\~:"; *c != 0; ++c)
+      of[static_cast<unsigned char>(*c)] |= NOT_IDENT;
+    of[static_cast<unsigned char>('\f')] |= FF_VT;
+    of[static_cast<unsigned char>('\v')] |= FF_VT;
+  }
+};
+
+const Char_Classes char_classes;
+
+inline bool has(char c, Char_Class k)
+{
+  return (char_classes.of[static_cast<unsigned char>(c)] & k) != 0;
+}
+
 Kind classify(std::string_view w)
 {
-  for (const auto& k : keywords)
-    if (w == k.word)
-      return k.kind;
-  if ((w[0] >= '0' && w[0] <= '9') || w.find_first_of("%-./\\~:") != std::string_view::npos)
+  if (w.size() >= 6 && w.size() <= 14)  // the keywords' lengths
+    for (const auto& k : keywords)
+      if (w == k.word)
+        return k.kind;
+  if (w[0] >= '0' && w[0] <= '9')
     return PATHNAME;
+  for (char c : w)
+    if (has(c, NOT_IDENT))
+      return PATHNAME;
   return IDENT;
 }
 
@@ -101,51 +122,75 @@ std::string shown(std::string_view w)
   return w.size() <= 40 ? std::string(w) : std::string(w.substr(0, 40)) + "...";
 }
 
-/// Splits @a text into tokens. What ACE's reader would take otherwise is a problem and a BAD
-/// token, after which the rest of the line is skipped; a NUL byte ends the text.
-std::vector<Token> lex(const std::string& text, const std::string& where,
-                       std::vector<Conf_Problem>& problems)
+/// Splits a text into tokens, one at a time, as the reader asks for them: a text's tokens are
+/// never all held at once. What ACE's reader would take otherwise is a problem and a BAD token,
+/// after which the rest of the line is skipped; a NUL byte ends the text. Its problems go to
+/// their own list, which the reader puts before its own.
+class Lexer
 {
-  std::vector<Token> tokens;
-  int line = 1;
-  size_t i = 0;
-  size_t const n = text.size();
-  auto bad = [&](size_t at, const std::string& why, bool unsafe) {
-    problems.push_back(Conf_Problem{where, line, why, unsafe});
-    tokens.push_back(Token{BAD, line, at, at});
-    while (i < n && text[i] != '\n' && text[i] != 0)
-      ++i;
-  };
+public:
+  Lexer(const std::string& text, const std::string& where) : text_(text), where_(where) {}
+
+  /// The next token; END, again and again, once the text is read.
+  Token next();
+
+  std::vector<Conf_Problem> problems;
+
+private:
+  Token bad(size_t at, const std::string& why, bool unsafe)
+  {
+    problems.push_back(Conf_Problem{where_, line_, why, unsafe});
+    Token const t{BAD, line_, at, at};
+    while (i_ < text_.size() && text_[i_] != '\n' && text_[i_] != 0)
+      ++i_;
+    return t;
+  }
+
+  const std::string& text_;
+  const std::string& where_;
+  int line_ = 1;
+  size_t i_ = 0;
+  bool ended_ = false;  ///< at a NUL byte
+};
+
+Token Lexer::next()
+{
+  const std::string& text = text_;
+  size_t const n = ended_ ? 0 : text.size();
+  int& line = line_;
+  size_t& i = i_;
   while (i < n) {
     char const c = text[i];
     if (c == 0) {
-      problems.push_back(Conf_Problem{where, line, "a NUL byte: the Service Configurator ends "
-                                                   "its input there", true});
-      tokens.push_back(Token{BAD, line, i, i});
-      break;
+      problems.push_back(Conf_Problem{where_, line, "a NUL byte: the Service Configurator ends "
+                                                    "its input there", true});
+      ended_ = true;
+      return Token{BAD, line, i, i};
     }
-    if (is_blank(c)) {
+    if (has(c, BLANK)) {
       line += c == '\n';
       ++i;
     } else if (c == '#') {
-      while (i < n && text[i] != '\n' && text[i] != 0)
-        ++i;
+      const void* const nl = std::memchr(text.data() + i, '\n', n - i);
+      size_t const eol = nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - text.data()) : n;
+      const void* const nul = std::memchr(text.data() + i, 0, eol - i);
+      i = nul != 0 ? static_cast<size_t>(static_cast<const char*>(nul) - text.data()) : eol;
       // The Service Configurator's reader fails on a form feed or vertical tab among the blanks
       // that follow a comment, though it takes them as blanks anywhere else.
       size_t j = i;
       int blank_line = line;
-      while (j < n && is_blank(text[j]) && text[j] != '\f' && text[j] != '\v')
+      while (j < n && has(text[j], BLANK) && text[j] != '\f' && text[j] != '\v')
         blank_line += text[j++] == '\n';
       if (j < n && (text[j] == '\f' || text[j] == '\v')) {
         i = j;
         line = blank_line;
-        bad(j, "a form feed or vertical tab after a comment: the Service Configurator cannot "
-               "read it there", false);
+        return bad(j, "a form feed or vertical tab after a comment: the Service Configurator "
+                      "cannot read it there", false);
       }
-    } else if (is_single(c)) {
+    } else if (has(c, SINGLE)) {
       static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
-      tokens.push_back(Token{singles[std::strchr(":*(){}", c) - ":*(){}"], line, i, i + 1});
       ++i;
+      return Token{singles[std::strchr(":*(){}", c) - ":*(){}"], line, i - 1, i};
     } else if (c == '"' || c == '\'') {
       size_t j = i + 1;
       size_t close = std::string::npos;
@@ -153,43 +198,43 @@ std::vector<Token> lex(const std::string& text, const std::string& where,
         if (text[j] == c)
           close = j;
       if (j - i > CONF_MAX_TOKEN)
-        bad(i, "quoted text runs " + std::to_string(j - i) + " bytes to the end of its line: "
-               "the Service Configurator reads at most " + std::to_string(CONF_MAX_TOKEN) +
-               " at once and ends its input there", false);
-      else if (close == std::string::npos)
-        bad(i, "quoted text without its closing quote", false);
-      else {
-        tokens.push_back(Token{STRING, line, i, close + 1});
-        i = close + 1;
-      }
+        return bad(i, "quoted text runs " + std::to_string(j - i) + " bytes to the end of its "
+                      "line: the Service Configurator reads at most " +
+                      std::to_string(CONF_MAX_TOKEN) + " at once and ends its input there", false);
+      if (close == std::string::npos)
+        return bad(i, "quoted text without its closing quote", false);
+      size_t const at = i;
+      i = close + 1;
+      return Token{STRING, line, at, close + 1};
     } else {
       size_t j = i;
       if ((is_alpha(c) || c == '%') && i + 1 < n && text[i + 1] == ':')
         j = i + 2;  // a drive
-      while (j < n && !ends_word(text[j]))
-        ++j;
+      bool ff_vt = false;
+      for (; j < n && !has(text[j], ENDS_WORD); ++j)
+        ff_vt = ff_vt || has(text[j], FF_VT);
       std::string_view const w(text.data() + i, j - i);
       size_t const at = i;
       i = j;
       if (j < n && text[j] == '#')
-        bad(at, "'#' inside the word '" + shown(std::string(w) + "#") + "': the Service "
-                "Configurator drops the word and reads the rest of the line as a comment", false);
-      else if (j < n && (text[j] == '"' || text[j] == '\''))
-        bad(at, "a quote inside the word '" + shown(std::string(w) + text[j]) + "': the Service "
-                "Configurator reads a quoted text from its second character", false);
-      else if (w.find_first_of("\f\v") != std::string_view::npos)
-        bad(at, "a form feed or vertical tab inside the word '" + shown(w) + "': the Service "
-                "Configurator takes it as part of the word", false);
-      else if (w.size() > CONF_MAX_TOKEN)
-        bad(at, "a word of " + std::to_string(w.size()) + " bytes: the Service Configurator "
-                "reads at most " + std::to_string(CONF_MAX_TOKEN) + " at once and ends its input "
-                "there", false);
-      else
-        tokens.push_back(Token{classify(w), line, at, j});
+        return bad(at, "'#' inside the word '" + shown(std::string(w) + "#") + "': the Service "
+                       "Configurator drops the word and reads the rest of the line as a comment",
+                   false);
+      if (j < n && (text[j] == '"' || text[j] == '\''))
+        return bad(at, "a quote inside the word '" + shown(std::string(w) + text[j]) + "': the "
+                       "Service Configurator reads a quoted text from its second character",
+                   false);
+      if (ff_vt)
+        return bad(at, "a form feed or vertical tab inside the word '" + shown(w) + "': the "
+                       "Service Configurator takes it as part of the word", false);
+      if (w.size() > CONF_MAX_TOKEN)
+        return bad(at, "a word of " + std::to_string(w.size()) + " bytes: the Service "
+                       "Configurator reads at most " + std::to_string(CONF_MAX_TOKEN) +
+                       " at once and ends its input there", false);
+      return Token{classify(w), line, at, j};
     }
   }
-  tokens.push_back(Token{END, line, n, n});
-  return tokens;
+  return Token{END, line, text.size(), text.size()};
 }
 
 const char* kind_name(Conf_Kind k)
@@ -202,15 +247,21 @@ const char* kind_name(Conf_Kind k)
 class Reader
 {
 public:
-  Reader(const std::string& source, std::vector<Token> tokens, const std::string& where,
-         std::vector<Conf_Problem>& problems, Conf_Known& known)
-      : source_(source), t_(std::move(tokens)), where_(where), problems_(problems), known_(known)
+  Reader(const std::string& source, const std::string& where, std::vector<Conf_Problem>& problems,
+         Conf_Known& known)
+      : source_(source), lexer_(source, where), where_(where), problems_(problems), known_(known)
   {
   }
 
+  /// The lexer's problems, which come before the reader's.
+  std::vector<Conf_Problem>& lexer_problems() { return lexer_.problems; }
+
   void read_file(std::vector<Conf_Entry>* entries)
   {
-    while (t_[at_].kind != END) {
+    while (tok(at_).kind != END) {
+      // The tokens before a directive are not looked at again.
+      t_.erase(t_.begin(), t_.begin() + static_cast<std::ptrdiff_t>(at_ - base_));
+      base_ = at_;
       size_t const first = at_;
       size_t const dynamics_before = dynamics.size();
       stream_ = std::string();
@@ -237,28 +288,34 @@ public:
         known_.defined.erase(r);
       // A token the lexer refused right after may have belonged to the directive: it is not
       // applied short of it.
-      if (entries != 0 && t_[at_].kind != BAD)
+      if (entries != 0 && tok(at_).kind != BAD)
         entries->push_back(make_entry(first, dynamics_before));
     }
   }
 
   std::vector<Conf_Dynamic> dynamics;
-  std::vector<Conf_Service> services;
+  /// Where each service a directive names goes, when wanted.
+  std::vector<Conf_Service>* services = nullptr;
 
 private:
   /// The directive of tokens @a first up to the reader's place; the dynamics after
   /// @a dynamics_before are its own.
-  Conf_Entry make_entry(size_t first, size_t dynamics_before) const
+  Conf_Entry make_entry(size_t first, size_t dynamics_before)
   {
-    Conf_Entry e{t_[first].line, t_[first].begin, t_[at_ - 1].end, text(first), name_};
-    bool const defines = t_[first].kind == DYNAMIC ||
-                         (t_[first].kind == STREAM && t_[first + 1].kind == DYNAMIC);
+    Conf_Entry e{tok(first).line, tok(first).begin, tok(at_ - 1).end, text(first), name_};
+    bool const defines = tok(first).kind == DYNAMIC ||
+                         (tok(first).kind == STREAM && tok(first + 1).kind == DYNAMIC);
     if (defines && dynamics.size() > dynamics_before)
       e.library = dynamics[dynamics_before].path;
+    e.normal.reserve(e.end - e.begin);
     for (size_t i = first; i < at_; ++i) {
+      Token const t = tok(i);
       if (i != first)
         e.normal += ' ';
-      e.normal += t_[i].kind == STRING ? '"' + text(i) + '"' : text(i);
+      if (t.kind == STRING)
+        e.normal.append(1, '"').append(source_, t.begin + 1, t.end - t.begin - 2).append(1, '"');
+      else
+        e.normal.append(source_, t.begin, t.end - t.begin);
     }
     return e;
   }
@@ -268,8 +325,8 @@ private:
 
   bool entry(bool module)
   {
-    int const line = t_[at_].line;
-    switch (t_[at_].kind) {
+    int const line = tok(at_).line;
+    switch (tok(at_).kind) {
       case DYNAMIC: return dynamic(module ? STREAM_BODY : TOP);
       case STATIC:
         if (module)
@@ -279,7 +336,7 @@ private:
       case SUSPEND:
       case RESUME:
       case REMOVE: {
-        bool const removal = t_[at_].kind == REMOVE;
+        bool const removal = tok(at_).kind == REMOVE;
         ++at_;
         std::string const name = text(at_);
         if (!expect(IDENT, "a service name"))
@@ -307,14 +364,13 @@ private:
   {
     ++at_;
     Conf_Dynamic d;
-    d.line = t_[at_].line;
+    d.line = tok(at_).line;
     d.name = text(at_);
     if (!expect(IDENT, "a service name"))
       return false;
-    Kind const k = t_[at_].kind;
+    Kind const k = tok(at_).kind;
     if (k != MODULE_T && k != SVC_OBJ_T && k != STREAM_T)
       return fail("Module, Service_Object or STREAM");
-    std::string const type = text(at_);
     // ACE takes the factory's object for the type the text names, unchecked, and a wrong
     // guess crashes it; only a Service_Object's factory can be told from its symbol.
     if (k != SVC_OBJ_T)
@@ -324,15 +380,13 @@ private:
     ++at_;
     if (!expect(STAR, "\"*\""))
       return false;
-    bool with_path = t_[at_].kind != COLON;
-    bool quoted_path = false;
+    bool with_path = tok(at_).kind != COLON;
     if (with_path) {
-      Kind const p = t_[at_].kind;
+      Kind const p = tok(at_).kind;
       if (p != PATHNAME && p != IDENT && p != STRING)
         return fail("a library");
-      quoted_path = p == STRING;
-      d.path_begin = t_[at_].begin;
-      d.path_end = t_[at_].end;
+      d.path_begin = tok(at_).begin;
+      d.path_end = tok(at_).end;
       d.path = text(at_++);
     }
     if (!expect(COLON, "\":\""))
@@ -340,25 +394,20 @@ private:
     d.symbol = text(at_);
     if (!expect(IDENT, "a factory name"))
       return false;
-    d.function = t_[at_].kind == LPAREN;
+    d.function = tok(at_).kind == LPAREN;
     if (d.function || !with_path) {
       if (!expect(LPAREN, "\"(\"") || !expect(RPAREN, "\")\""))
         return false;
     }
-    std::string state;
-    if (t_[at_].kind == ACTIVE || t_[at_].kind == INACTIVE)
-      state = " " + text(at_++);
-    Conf_Service s{d.line, d.name, "", ""};
-    bool const quoted_arguments = t_[at_].kind == STRING;
-    if (quoted_arguments)
+    if (tok(at_).kind == ACTIVE || tok(at_).kind == INACTIVE)
+      ++at_;
+    Conf_Service s{d.line, d.name, ""};
+    if (tok(at_).kind == STRING)
       s.arguments = text(at_++);
-    // A string runs to the last quote on its line, so each quoted part ends its own line.
-    if (k != STREAM_T && place == TOP)
-      s.directive = "dynamic " + d.name + " " + type + " * " +
-                    (quoted_path ? "\"" + d.path + "\"\n" : d.path) + ":" + d.symbol +
-                    (d.function ? "()" : "") + state +
-                    (quoted_arguments ? " \"" + s.arguments + "\"" : "");
-    services.push_back(s);
+    if (services != nullptr) {
+      s.where = where_;
+      services->push_back(std::move(s));
+    }
     if (with_path)
       dynamics.push_back(d);
     define(d.line, d.name, place == TOP ? CONF_SERVICE : place == STREAM_HEAD ? CONF_STREAM
@@ -369,47 +418,47 @@ private:
   bool static_(bool module)
   {
     ++at_;
-    int const line = t_[at_].line;
+    int const line = tok(at_).line;
     std::string const name = text(at_);
     if (!expect(IDENT, "a service name"))
       return false;
-    Conf_Service s{line, name, "", ""};
-    bool const quoted_arguments = t_[at_].kind == STRING;
-    if (quoted_arguments)
+    Conf_Service s{line, name, ""};
+    if (tok(at_).kind == STRING)
       s.arguments = text(at_++);
-    if (!module) {
+    if (!module)
       define(line, name, CONF_NONE);
-      s.directive = "static " + name + (quoted_arguments ? " \"" + s.arguments + "\"" : "");
+    if (services != nullptr) {
+      s.where = where_;
+      services->push_back(std::move(s));
     }
-    services.push_back(s);
     return true;
   }
 
   bool stream()
   {
     ++at_;
-    int const line = t_[at_].line;
+    int const line = tok(at_).line;
     // Only "stream dynamic" makes a stream; the others name one to work on.
-    bool const makes = t_[at_].kind == DYNAMIC;
+    bool const makes = tok(at_).kind == DYNAMIC;
     if (makes) {
       if (!dynamic(STREAM_HEAD))
         return false;
     } else {
-      if (t_[at_].kind == STATIC)
+      if (tok(at_).kind == STATIC)
         ++at_;
       name_ = text(at_);
       if (!expect(IDENT, "dynamic, static or a stream's name"))
         return false;
-      if (t_[at_ - 2].kind == STATIC && t_[at_].kind == STRING)
+      if (tok(at_ - 2).kind == STATIC && tok(at_).kind == STRING)
         ++at_;
     }
     stream_ = name_;
-    if (t_[at_].kind != LBRACE)
+    if (tok(at_).kind != LBRACE)
       return true;
-    int const body_line = t_[at_].line;
+    int const body_line = tok(at_).line;
     bool modules_defined = false;
-    for (++at_; t_[at_].kind != RBRACE;) {
-      modules_defined = modules_defined || t_[at_].kind == DYNAMIC;
+    for (++at_; tok(at_).kind != RBRACE;) {
+      modules_defined = modules_defined || tok(at_).kind == DYNAMIC;
       if (!entry(true))
         return false;
     }
@@ -479,7 +528,7 @@ private:
 
   bool expect(Kind k, const char* what)
   {
-    if (t_[at_].kind != k)
+    if (tok(at_).kind != k)
       return fail(what);
     ++at_;
     return true;
@@ -487,7 +536,7 @@ private:
 
   bool fail(const char* expected)
   {
-    const Token& t = t_[at_];
+    Token const t = tok(at_);
     std::string const found = text(at_);
     if (t.kind == BAD)
       return false;
@@ -504,24 +553,36 @@ private:
 
   void resync()
   {
-    if (t_[at_].kind != END)
+    if (tok(at_).kind != END)
       ++at_;
-    for (; t_[at_].kind != END; ++at_)
-      if (t_[at_].kind >= DYNAMIC && t_[at_].kind <= STREAM)
+    for (; tok(at_).kind != END; ++at_)
+      if (tok(at_).kind >= DYNAMIC && tok(at_).kind <= STREAM)
         return;
   }
 
-  /// The text of token @a i: a quoted text without its quotes.
-  std::string text(size_t i) const
+  /// Token @a i of the text, read as far as it when not yet read.
+  Token tok(size_t i)
   {
-    const Token& t = t_[i];
+    if (i < base_)  // never asked for: the reader looks back within a directive only
+      return Token{END, 0, 0, 0};
+    while (i - base_ >= t_.size())
+      t_.push_back(lexer_.next());
+    return t_[i - base_];
+  }
+
+  /// The text of token @a i: a quoted text without its quotes.
+  std::string text(size_t i)
+  {
+    Token const t = tok(i);
     if (t.kind == STRING)
       return source_.substr(t.begin + 1, t.end - t.begin - 2);
     return source_.substr(t.begin, t.end - t.begin);
   }
 
   const std::string& source_;
-  std::vector<Token> t_;
+  Lexer lexer_;
+  std::vector<Token> t_;  ///< the tokens from the current directive's first on
+  size_t base_ = 0;       ///< the number of the first of them
   size_t at_ = 0;
   const std::string& where_;
   std::vector<Conf_Problem>& problems_;
@@ -551,6 +612,30 @@ bool Conf_Known::has_module(const std::string& stream, const std::string& module
   return running_module != 0 && running_module(stream, module);
 }
 
+/// How many directives @a text may hold, for the lists they go to: its lines that hold more
+/// than a line end, up to a bound (a list grows past it as it must).
+static size_t directives_estimate(const std::string& text)
+{
+  size_t lines = 0;
+  for (size_t at = 0; at < text.size() && lines < 4096;) {
+    const void* const nl = std::memchr(text.data() + at, '\n', text.size() - at);
+    size_t const end = nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - text.data())
+                               : text.size();
+    lines += end > at ? 1 : 0;
+    at = end + 1;
+  }
+  return lines;
+}
+
+/// Room in @a v for @a more, growing as push_back would: a list that many texts add to (a
+/// conf directory's files) must not be copied once for each.
+template <class T>
+static void make_room(std::vector<T>& v, size_t more)
+{
+  if (v.capacity() - v.size() < more)
+    v.reserve(std::max(v.size() + more, 2 * v.capacity()));
+}
+
 std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::string& where,
                                           std::vector<Conf_Problem>& problems, Conf_Known* known,
                                           std::vector<Conf_Entry>* entries,
@@ -558,20 +643,26 @@ std::vector<Conf_Dynamic> read_directives(const std::string& text, const std::st
 {
   Conf_Known none;
   size_t const first = problems.size();
-  Reader r(text, lex(text, where, problems), where, problems, known != 0 ? *known : none);
+  Reader r(text, where, problems, known != 0 ? *known : none);
+  // Lists reserved once rather than grown: each growth is memory touched afresh.
+  size_t const estimate = directives_estimate(text);
+  r.dynamics.reserve(estimate);
+  if (entries != 0)
+    make_room(*entries, estimate);
+  if (services != 0)
+    make_room(*services, estimate);
+  r.services = services;
   size_t const had = entries != 0 ? entries->size() : 0;
   r.read_file(entries);
+  // The lexer's problems come first, then the reader's, each in line order.
+  problems.insert(problems.begin() + static_cast<std::ptrdiff_t>(first),
+                  std::make_move_iterator(r.lexer_problems().begin()),
+                  std::make_move_iterator(r.lexer_problems().end()));
   for (size_t i = had; entries != 0 && i < entries->size(); ++i)
     (*entries)[i].where = where;
-  if (services != 0)
-    for (Conf_Service& s : r.services) {
-      s.where = where;
-      services->push_back(std::move(s));
-    }
-  // The lexer's problems come first: put them in line order with the parser's.
   std::stable_sort(problems.begin() + static_cast<std::ptrdiff_t>(first), problems.end(),
                    [](const Conf_Problem& a, const Conf_Problem& b) { return a.line < b.line; });
-  return r.dynamics;
+  return std::move(r.dynamics);
 }
 
 void Directive_Text::add(const char* p, size_t n)
@@ -607,7 +698,9 @@ std::vector<Conf_Service> read_service_directives(const std::string& text)
   std::vector<Conf_Problem> problems;
   std::string const where;  // the reader keeps a reference to it
   Conf_Known none;
-  Reader r(text, lex(text, where, problems), where, problems, none);
+  std::vector<Conf_Service> services;
+  Reader r(text, where, problems, none);
+  r.services = &services;
   r.read_file(nullptr);
-  return r.services;
+  return services;
 }

@@ -63,9 +63,6 @@ struct Conf_Service
   int line;               ///< the line of its name
   std::string name;
   std::string arguments;  ///< the quoted text handed to its init(), quotes taken off
-  /// The directive written again on one line, which the Service Configurator reads as the
-  /// original; empty for a stream and its modules, which only come as a whole.
-  std::string directive;
   std::string where = std::string();  ///< the file it came from, when read by the check
 };
 
