@@ -195,6 +195,38 @@ TEST(ConfCheck, FindsLibrariesAsTheLoaderDoesAndTheirFactories)
   EXPECT_NE(std::string::npos, twice.find("\nf.conf:2: service N: cannot load library")) << twice;
 }
 
+// A library named by a relative path is named against the starting directory wherever it
+// stands: unquoted, quoted with blanks in it, after a comment; absolute ones and arguments that
+// hold a "/" are left as written.
+TEST(ConfCheck, NamesRelativeLibrariesAgainstTheStartingDirectoryWhereverTheyStand)
+{
+  struct Row
+  {
+    const char* text;
+    const char* applied;  ///< what the applied text holds, or null when it is the text
+  } const rows[] = {
+      {"dynamic A Service_Object * lib/x.so:_make_A()", "* /base/lib/x.so:"},
+      {"dynamic A Service_Object * \"lib /x.so\":_make_A()", "* \"/base/lib /x.so\":"},
+      {"dynamic A Service_Object *\n# a comment\n'dir /x.so':_make_A()", "\"/base/dir /x.so\":"},
+      {"static S \"-f a\" dynamic B Service_Object * 'x/b.so':_make_B()", "* /base/x/b.so:"},
+      {"dynamic A Service_Object * /abs/x.so:_make_A() \"-f a/b\"", nullptr},
+      {"dynamic A Service_Object * netsvcs:_make_A() \"-f /var/log/x\" # see a/b", nullptr},
+  };
+  Temp_Dir d;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    std::string const f = d.write("f.conf", r.text);
+    std::vector<Conf_Problem> problems;
+    Conf_Texts texts;
+    check_files_and_directives({f}, {}, problems, &texts, "/base");
+    ASSERT_EQ(1u, texts.count(f));
+    if (r.applied == nullptr)
+      EXPECT_EQ(r.text, texts[f]);
+    else
+      EXPECT_NE(std::string::npos, texts[f].find(r.applied)) << texts[f];
+  }
+}
+
 TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
 {
   Temp_Dir d;
