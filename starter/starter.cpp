@@ -121,6 +121,17 @@ static void on_exit_without_main(int status, void*)
   }
 }
 
+/// Finalises the services. Their signal handlers are dropped from ACE's one table first: a
+/// service finalised may leave its handler there freed, and the teardown of a later one that
+/// walks the table (ACE's memory pools do: the Name Server's) would call into freed memory.
+static int finalise_services()
+{
+  forget_service_signal_handlers();
+  int const threw = close_services();
+  forget_service_signal_handlers();
+  return threw;
+}
+
 int main(int argc, ACE_TCHAR** argv)
 {
   open_standard_descriptors();
@@ -194,7 +205,7 @@ int main(int argc, ACE_TCHAR** argv)
   (void)::malloc_trim(0);
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
-    close_services();
+    finalise_services();
     main_exits = true;
     return 1;
   }
@@ -202,7 +213,7 @@ int main(int argc, ACE_TCHAR** argv)
     SCRT_LOG(-1, (LM_ERROR, "Not every event-loop thread asked for started, and --strict is "
                             "given: stopping\n"));
     host.end_loop_threads();
-    close_services();
+    finalise_services();
     main_exits = true;
     return 1;
   }
@@ -210,7 +221,7 @@ int main(int argc, ACE_TCHAR** argv)
   if (!open_control(host_options, host, control) && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "No control socket, and --strict is given: stopping\n"));
     host.end_loop_threads();
-    close_services();
+    finalise_services();
     main_exits = true;
     return 1;
   }
@@ -227,8 +238,7 @@ int main(int argc, ACE_TCHAR** argv)
   // Until the process ends, a reconfiguration signal waits rather than meet the default
   // action that a finalised service, or ACE's teardown, may put back.
   hold_relayed_signals(false, host_options.reconfig_signal);
-  int const threw = close_services();
-  forget_service_signal_handlers();
+  int const threw = finalise_services();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();
   hold_relayed_signals(true, host_options.reconfig_signal);

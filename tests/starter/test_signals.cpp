@@ -464,7 +464,8 @@ std::vector<std::vector<std::string>> const reactor_kinds = {
 TEST(Signals, StopFinalisesEveryServiceWhateverOneDoes)
 {
   // ACE's client logging service leaves a signal handler registered for an object its fini
-  // frees; the host must not let ACE call it when it shuts down.
+  // frees; the host must not let ACE call it when it shuts down, nor the Name Server, finalised
+  // after it, whose memory pool walks ACE's table of signal handlers as it goes.
   for (const std::vector<std::string>& kind : reactor_kinds) {
     SCOPED_TRACE(kind.empty() ? "default" : kind[1]);
     if (std::string(NETSVCS_LIBRARY).empty())
@@ -473,7 +474,9 @@ TEST(Signals, StopFinalisesEveryServiceWhateverOneDoes)
     std::vector<int> ports;
     netsvcs_lines(ports);
     std::string const conf = d.write(
-        "c.conf", std::string("dynamic Client_Logger Service_Object * ") + NETSVCS_LIBRARY +
+        "c.conf", std::string("dynamic Name_Server Service_Object * ") + NETSVCS_LIBRARY +
+                      ":_make_ACE_Name_Acceptor() \"name_server -p 0\"\n"
+                      "dynamic Client_Logger Service_Object * " + NETSVCS_LIBRARY +
                       ":_make_ACE_Client_Logging_Acceptor() \"-p " + std::to_string(ports[0]) +
                       " -h localhost\"\n" + probe_line("P", d / "rec"));
     std::vector<std::string> args = kind;
