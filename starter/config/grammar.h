@@ -11,6 +11,7 @@
 
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,7 +82,7 @@ struct Conf_Known
     int line;
     Conf_Kind kind;
   };
-  std::map<std::string, Defined> defined;
+  std::unordered_map<std::string, Defined> defined;
   std::map<std::string, std::set<std::string>> modules;  ///< a defined stream's modules
   /// The kind of the running service @a name; null when nothing runs.
   Conf_Kind (*running)(const std::string& name) = nullptr;
