@@ -2,7 +2,6 @@
 // event and each reload.
 #include "starter/host.h"
 
-#include <malloc.h>
 #include <signal.h>
 
 #include <new>
@@ -42,10 +41,7 @@ static int log_conf_problems(const Checked_Config& config, bool strict)
 Host::Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor,
            const char* reactor_kind, size_t threads, Reload_Mode mode)
   : source_(source), mode_(mode), reconfig_signo_(reconfig_signo), stopping_(false),
-    loop_(reactor, [this] {
-      reload();
-      (void)::malloc_trim(0);  // what the check and the apply used and gave back
-    }, relay_pending_signals)
+    loop_(reactor, [this] { reload(); }, relay_pending_signals)
 {
   record_.reactor = reactor_kind;
   record_.threads = threads;

@@ -2,7 +2,10 @@
 // Check first, apply only a configuration that passes, and say how it went.
 #include "starter/reload.h"
 
+#include <algorithm>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include <ace/DLL.h>
 #include <ace/DLL_Manager.h>
@@ -19,10 +22,19 @@ namespace {
 template <class F>
 void for_each_loaded(F f)
 {
-  for_each_service([&f](const ACE_Service_Type* t) {
-    std::string const file = loaded_file(t->dll());
-    if (!file.empty())
-      f(std::string(t->name()), file);
+  // Services share a few libraries: each handle's file is asked of the loader once.
+  std::vector<std::pair<void*, std::string>> files;
+  for_each_service([&](const ACE_Service_Type* t) {
+    void* const handle = t->dll().get_handle();
+    if (handle == 0)
+      return;
+    auto known = std::find_if(files.begin(), files.end(), [handle](const auto& h) {
+      return h.first == handle;
+    });
+    if (known == files.end())
+      known = files.insert(files.end(), std::make_pair(handle, loaded_file(t->dll())));
+    if (!known->second.empty())
+      f(std::string(t->name()), known->second);
   });
 }
 
