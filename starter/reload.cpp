@@ -190,6 +190,7 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
     errors += r < 0 ? 1 : r;
   }
   note_running(config, running);
+  compact_repository();
   outcome.errors = errors;
   outcome.open = open_service_count();
   int const open = outcome.open;

@@ -32,6 +32,7 @@ Restart_Outcome restart_service(const std::string& name, const Running_Config& r
   for (const Conf_Entry& e : running.entries)
     if (outcome.ok && e.name == name && (e.keyword == "suspend" || e.keyword == "resume"))
       apply_directive(e, running.texts);
+  compact_repository();
   outcome.message = outcome.ok ? "Restarted " + name + " from " + at
                                : name + " failed to open again from " + at;
   return outcome;

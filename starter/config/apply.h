@@ -46,6 +46,11 @@ bool remove_service(const std::string& name);
 /// their number squared.
 void for_each_service(const std::function<void(const ACE_Service_Type*)>& f);
 
+/// Drops the slots ACE keeps in the Service Repository for services it removed, which each
+/// reload adds to and which every lookup pays for. Only while no directive is carried out.
+/// Returns the number dropped.
+size_t compact_repository();
+
 /// The number of services in the Service Repository that are active.
 int open_service_count();
 

@@ -1,5 +1,6 @@
 // The restart of one service in process: finalised and opened again from its directive, its
-// library not loaded again, a suspended service suspended again, an unknown name refused.
+// library not loaded again, a suspended service suspended again, an unknown name refused, and
+// the repository no larger for it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -44,11 +45,14 @@ TEST(Restart, OneServiceFromItsDirectiveWithItsLibraryKept)
       {"B", true, "Restarted B from f.conf:2"},
       {"C", false, "no service C in the configuration"},
   };
+  size_t const slots = ACE_Service_Repository::instance()->current_size();
   for (const auto& r : rows) {
     Restart_Outcome const o = restart_service(r.name, running);
     EXPECT_EQ(r.ok, o.ok) << r.name;
     EXPECT_EQ(r.message, o.message) << r.name;
   }
+  EXPECT_EQ(slots, ACE_Service_Repository::instance()->current_size())
+      << "each restart left its removed service's slot behind";
   EXPECT_EQ(1u, lines_starting(rec, "fini A").size());
   EXPECT_EQ(2u, lines_starting(rec, "init A").size());
   EXPECT_EQ(2u, lines_starting(rec, "init B").size());
