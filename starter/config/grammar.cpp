@@ -309,13 +309,14 @@ private:
       e.library = dynamics[dynamics_before].path;
     e.normal.reserve(e.end - e.begin);
     for (size_t i = first; i < at_; ++i) {
-      Token const t = tok(i);
       if (i != first)
         e.normal += ' ';
-      if (t.kind == STRING)
-        e.normal.append(1, '"').append(source_, t.begin + 1, t.end - t.begin - 2).append(1, '"');
-      else
-        e.normal.append(source_, t.begin, t.end - t.begin);
+      bool const quoted = tok(i).kind == STRING;
+      if (quoted)
+        e.normal += '"';
+      append_text(e.normal, i);
+      if (quoted)
+        e.normal += '"';
     }
     return e;
   }
@@ -573,10 +574,19 @@ private:
   /// The text of token @a i: a quoted text without its quotes.
   std::string text(size_t i)
   {
+    std::string s;
+    append_text(s, i);
+    return s;
+  }
+
+  /// Appends the text of token @a i to @a out.
+  void append_text(std::string& out, size_t i)
+  {
     Token const t = tok(i);
     if (t.kind == STRING)
-      return source_.substr(t.begin + 1, t.end - t.begin - 2);
-    return source_.substr(t.begin, t.end - t.begin);
+      out.append(source_, t.begin + 1, t.end - t.begin - 2);
+    else
+      out.append(source_, t.begin, t.end - t.begin);
   }
 
   const std::string& source_;
