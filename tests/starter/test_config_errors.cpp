@@ -103,6 +103,9 @@ TEST(ConfigErrors, FilesThenDirectivesAndAnUnreadableNamedFileStopsTheRest)
   } const rows[] = {
       {{"-S", s, "-f", a, "-f", b}, "ABS"},
       {{"-f", a, "-f", d / "missing.conf", "-f", b, "-S", s}, "A"},
+      // Each file's directives as the check read them, in the order the files are named.
+      {{"-f", b, "-f", a}, "BA"},
+      {{"-f", a, "-f", b, "-f", a}, "ABA"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.inits);

@@ -224,7 +224,8 @@ protected:
 
 TEST_F(Control, StatusNamesEachServiceWithItsDirectiveAndTheSocketIsTheHosts)
 {
-  start();
+  // A "-S" directive's service is placed at "-S", after the files'.
+  start({"-S", probe_line("P", dir_ / "rec", "-t 1000")});
   struct stat st;
   ASSERT_EQ(0, ::lstat(control_.c_str(), &st));
   EXPECT_TRUE(S_ISSOCK(st.st_mode));
@@ -233,6 +234,8 @@ TEST_F(Control, StatusNamesEachServiceWithItsDirectiveAndTheSocketIsTheHosts)
   ASSERT_EQ(0, c.status) << c.out;
   for (const std::string& want :
        {"\"directive\": \"" + conf_ + ":2\"", "\"directive\": \"" + conf_ + ":4\"",
+        std::string("\"directive\": \"-S:1\""),
+        "\"arguments\": \"-o " + dir_ / "rec -n P -t 1000\"",
         "\"arguments\": \"-p " + std::to_string(time_port_) + "\"", std::string("\"state\": \"active\""),
         "\"pid\": " + std::to_string(host_->pid()), std::string("\"reactor\": \"tp\""),
         std::string("\"threads\": 3"), std::string("Time Server")})

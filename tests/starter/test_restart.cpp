@@ -53,6 +53,15 @@ TEST(Restart, OneServiceFromItsDirectiveWithItsLibraryKept)
   }
   EXPECT_EQ(slots, ACE_Service_Repository::instance()->current_size())
       << "each restart left its removed service's slot behind";
+  // The slots kept are those ACE's own iterator visits, in its order.
+  std::string walked;
+  std::string iterated;
+  for_each_service([&](const ACE_Service_Type* t) { walked += std::string(t->name()) + " "; });
+  ACE_Service_Repository_Iterator it(*ACE_Service_Repository::instance(), false);
+  for (const ACE_Service_Type* t = 0; it.next(t) != 0; it.advance())
+    iterated += std::string(t->name()) + " ";
+  EXPECT_EQ("A B ", walked);
+  EXPECT_EQ(iterated, walked);
   EXPECT_EQ(1u, lines_starting(rec, "fini A").size());
   EXPECT_EQ(2u, lines_starting(rec, "init A").size());
   EXPECT_EQ(2u, lines_starting(rec, "init B").size());

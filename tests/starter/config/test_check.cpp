@@ -10,6 +10,7 @@
 
 #include "starter/config/apply.h"
 #include "starter/config/check.h"
+#include "starter/config/pipeline.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 
@@ -127,6 +128,16 @@ TEST(ConfCheck, ReportsEachKindOfErrorWithItsLine)
        "input there"},
       {"static A\n\nstatic A", "f.conf:3: service A is defined again: first at f.conf:1; the "
                                "last one wins and each reload opens the first again"},
+      // Two problems on one line: what the reader would misread first, then the syntax error.
+      {"dynamic A Stream * lib:f() x#y",
+       "f.conf:1: '#' inside the word 'x#': the Service Configurator drops the word and reads "
+       "the rest of the line as a comment\nf.conf:1: syntax error: expected Module, "
+       "Service_Object or STREAM, found 'Stream'"},
+      // Reading goes on after a refused word, and after a directive that spans lines.
+      {"static A'x'\nstatic\nB\nstatic C junk",
+       "f.conf:1: a quote inside the word 'A'': the Service Configurator reads a quoted text "
+       "from its second character\nf.conf:4: syntax error: expected a directive (dynamic, "
+       "static, suspend, resume, remove, stream), found 'junk'"},
       // What the Configurator would crash on.
       {"dynamic M Module * lib:f()", "f.conf:1: service M: type Module: the host opens "
        "Service_Object services only, as the Service Configurator cannot tell what a factory "
@@ -211,6 +222,8 @@ TEST(ConfCheck, NamesRelativeLibrariesAgainstTheStartingDirectoryWhereverTheySta
       {"static S \"-f a\" dynamic B Service_Object * 'x/b.so':_make_B()", "* /base/x/b.so:"},
       {"dynamic A Service_Object * /abs/x.so:_make_A() \"-f a/b\"", nullptr},
       {"dynamic A Service_Object * netsvcs:_make_A() \"-f /var/log/x\" # see a/b", nullptr},
+      {"static S \"-f /a\"\ndynamic B Service_Object * x/b.so:_make_B()", "* /base/x/b.so:"},
+      {"dynamic A Service_Object * \"/abs dir/x.so\":_make_A() \"-f a b/c\"", nullptr},
   };
   Temp_Dir d;
   for (const Row& r : rows) {
@@ -225,6 +238,67 @@ TEST(ConfCheck, NamesRelativeLibrariesAgainstTheStartingDirectoryWhereverTheySta
     else
       EXPECT_NE(std::string::npos, texts[f].find(r.applied)) << texts[f];
   }
+}
+
+// The services the check finds a file's directives naming, which the control socket shows with
+// their line and arguments: as a reading of the text alone finds them, each from its file.
+TEST(ConfCheck, NamesEachServiceWithItsLineAndArgumentsAsTheTextAloneReadsThem)
+{
+  struct Row
+  {
+    const char* text;
+    const char* services;  ///< "LINE NAME ARGUMENTS;" each
+  } const rows[] = {
+      {"dynamic A Service_Object * lib:f() \"-p 1\"", "1 A -p 1;"},
+      {"static S\n\ndynamic\nB Service_Object * lib:f() active 'x y'", "1 S ;4 B x y;"},
+      {"stream dynamic T Service_Object * lib:f() { dynamic M Service_Object * lib:g() \"m\" }",
+       "1 T ;1 M m;"},
+      {"static A junk\nstatic B 'x'\nremove A", "1 A ;2 B x;"},
+  };
+  Temp_Dir d;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    std::string const f = d.write("f.conf", r.text);
+    std::vector<Conf_Problem> problems;
+    std::vector<Conf_Service> services;
+    check_files_and_directives({f}, {}, problems, nullptr, "", nullptr, nullptr, &services);
+    auto shown = [](const std::vector<Conf_Service>& v, const std::string& where) {
+      std::string all;
+      for (const Conf_Service& s : v)
+        all += (s.where == where ? "" : "(" + s.where + ")") + std::to_string(s.line) + " " +
+               s.name + " " + s.arguments + ";";
+      return all;
+    };
+    EXPECT_EQ(r.services, shown(services, f));
+    EXPECT_EQ(r.services, shown(read_service_directives(r.text), ""));
+  }
+}
+
+// A start-up's check: a file the Configurator would crash on is left out, and with it its
+// directives and services, which are neither applied nor shown; the others keep their order.
+TEST(ConfPipeline, WhatIsLeftOutIsNeitherAppliedNorShown)
+{
+  Temp_Dir d;
+  std::string const dir = d.mkdir("conf.d");
+  d.write("conf.d/a.conf", "static A\nstatic B \"b\"\n");
+  d.write("conf.d/b.conf", "dynamic M Module * lib:_make_M()\nstatic C\n");
+  d.write("conf.d/c.conf", "static D\n");
+  std::vector<std::string> words = {"starter", "-f", dir};
+  std::vector<char*> argv = pointer_vector(words);
+  Config_Source source;
+  source.argc = static_cast<int>(words.size());
+  source.argv = argv.data();
+  Checked_Config out;
+  assemble_and_check(source, true, out);
+  std::string entries;
+  std::string services;
+  for (const Conf_Entry& e : out.entries)
+    entries += e.where.substr(e.where.size() - 6) + ":" + e.normal + ";";
+  for (const Conf_Service& s : out.services)
+    services += s.where.substr(s.where.size() - 6) + ":" + s.name + ";";
+  EXPECT_EQ("a.conf:static A;a.conf:static B \"b\";c.conf:static D;", entries);
+  EXPECT_EQ("a.conf:A;a.conf:B;c.conf:D;", services);
+  EXPECT_EQ(0u, out.texts.count(dir + "/b.conf"));
 }
 
 TEST(ConfCheck, CheckOptionExitsOneOnEachErrorAndZeroOnValidFiles)
