@@ -94,7 +94,8 @@ void BM_directive_text(benchmark::State& state)
 }
 
 // Arguments: bytes of file, 0 for services or 1 for comments.
-#define CHECK_SIZES ->Args({4096, 0})->Args({90000, 0})->Args({1 << 20, 0})->Args({4096, 1})->Args({1 << 20, 1})
+#define CHECK_SIZES                                                                         \
+  ->Args({4096, 0})->Args({90000, 0})->Args({1 << 20, 0})->Args({4096, 1})->Args({1 << 20, 1})
 BENCHMARK(BM_plain_scan) CHECK_SIZES;
 BENCHMARK(BM_read_directives) CHECK_SIZES;
 BENCHMARK(BM_read_directives_kept) CHECK_SIZES;

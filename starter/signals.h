@@ -59,9 +59,9 @@ void relay_pending_signals(const sigset_t& blocked);
 void hold_relayed_signals(bool stops, int reconfig_signo, sigset_t* old_mask = 0);
 
 /// Before and after the services are finalised: drops every handler that services registered
-/// with the reactor for a signal, without calling it (a finalised service may have freed it, and ACE
-/// would otherwise call into it when it shuts down), and gives each such signal the host's
-/// disposition, or ignores it.
+/// with the reactor for a signal, without calling it (a finalised service may have freed it,
+/// and ACE would otherwise call into it when it shuts down), and gives each such signal the
+/// host's disposition, or ignores it.
 void forget_service_signal_handlers();
 
 /// After the services are finalised: logs the stop signals noted meanwhile (handing them on),

@@ -242,7 +242,9 @@ static void log_escaped_exception(const char* what)
 int close_services()
 {
   std::vector<ACE_Service_Type*> services;
-  for_each_service([&](const ACE_Service_Type* t) { services.push_back(const_cast<ACE_Service_Type*>(t)); });
+  for_each_service([&services](const ACE_Service_Type* t) {
+    services.push_back(const_cast<ACE_Service_Type*>(t));
+  });
   int threw = 0;
   for (auto s = services.rbegin(); s != services.rend(); ++s) {
     if ((*s)->type() == 0 || (*s)->fini_called())

@@ -172,7 +172,8 @@ Token Lexer::next()
       ++i;
     } else if (c == '#') {
       const void* const nl = std::memchr(text.data() + i, '\n', n - i);
-      size_t const eol = nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - text.data()) : n;
+      size_t const eol =
+          nl != 0 ? static_cast<size_t>(static_cast<const char*>(nl) - text.data()) : n;
       const void* const nul = std::memchr(text.data() + i, 0, eol - i);
       i = nul != 0 ? static_cast<size_t>(static_cast<const char*>(nul) - text.data()) : eol;
       // The Service Configurator's reader fails on a form feed or vertical tab among the blanks
@@ -545,7 +546,8 @@ private:
     if (t.kind == END)
       m = std::string("expected ") + expected + " before the end";
     else if (t.kind == STRING)
-      m = std::string("expected ") + expected + ", found quoted text \"" + found.substr(0, 40) + "\"";
+      m = std::string("expected ") + expected + ", found quoted text \"" + found.substr(0, 40) +
+          "\"";
     else
       m = std::string("expected ") + expected + ", found '" + found + "'";
     problems_.push_back(Conf_Problem{where_, t.line, "syntax error: " + m});
