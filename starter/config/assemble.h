@@ -62,9 +62,6 @@ struct Conf_Word
 /// when @a skip_first_arg), in command-line order; every other word is passed over.
 inline std::vector<Conf_Word> service_config_words(int argc, char** argv, bool skip_first_arg);
 
-/// The arguments option @a option has among @a words, in order.
-inline std::vector<std::string> conf_arguments(const std::vector<Conf_Word>& words, char option);
-
 /// The arguments the Service Configurator's short option @a option has in @a argv (argv[0]
 /// being the program path), in command-line order, read exactly as open_service_config()
 /// reads them; an empty string for each occurrence of an option without argument.
@@ -215,18 +212,13 @@ inline std::vector<Conf_Word> service_config_words(int argc, char** argv, bool s
   return words;
 }
 
-inline std::vector<std::string> conf_arguments(const std::vector<Conf_Word>& words, char option)
+inline std::vector<std::string> find_service_config_option(int argc, char** argv, int option)
 {
   std::vector<std::string> found;
-  for (const Conf_Word& w : words)
+  for (const Conf_Word& w : service_config_words(argc, argv, true))
     if (w.option == option)
       found.push_back(w.argument);
   return found;
-}
-
-inline std::vector<std::string> find_service_config_option(int argc, char** argv, int option)
-{
-  return conf_arguments(service_config_words(argc, argv, true), static_cast<char>(option));
 }
 
 inline std::vector<char*> pointer_vector(std::vector<std::string>& v)
