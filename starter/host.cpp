@@ -16,6 +16,7 @@
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/config/assemble.h"
 #include "starter/reload.h"
 #include "starter/reload_record.h"

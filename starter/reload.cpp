@@ -14,6 +14,7 @@
 
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/config/compare.h"
 
 namespace {

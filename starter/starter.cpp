@@ -24,7 +24,7 @@
 #include <ace/Reactor.h>
 
 #include "scrt/log_macros.h"
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/control/server.h"
 #include "starter/daemon.h"
 #include "starter/host.h"
