@@ -32,7 +32,7 @@ static int log_conf_problems(const Checked_Config& config, bool strict)
     SCRT_LOG(0, (LM_NOTICE, "%s holds no *.conf file: no services from it\n", dir.c_str()));
   int errors = 0;
   for (const Conf_Problem& p : config.problems) {
-    bool const error = !p.warning || strict;
+    bool const error = p.kind != CONF_WARNING || strict;
     SCRT_LOG(-1, (error ? LM_ERROR : LM_WARNING, "%s\n", format_problem(p).c_str()));
     errors += error ? 1 : 0;
   }
@@ -183,10 +183,7 @@ Reload_Outcome Host::reload()
   write_reload_record(began, ok ? 0 : 1, outcome.summary);
   if (outcome.applied)
     record_.configured(outcome.config, ACE_OS::time(0));
-  std::vector<std::string> messages;
-  for (const Conf_Problem& p : outcome.config.problems)
-    messages.push_back(format_problem(p));
   record_.reloaded(!outcome.applied ? "refused" : ok ? "applied" : "applied with errors",
-                   outcome.summary, messages, ACE_OS::time(0));
+                   outcome.summary, problem_messages(outcome.config.problems), ACE_OS::time(0));
   return outcome;
 }

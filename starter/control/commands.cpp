@@ -29,9 +29,7 @@ nlohmann::json answer(int exit, const char* result, const std::string& summary,
 nlohmann::json reload(Host& host)
 {
   Reload_Outcome const o = host.reload();
-  std::vector<std::string> messages;
-  for (const Conf_Problem& p : o.config.problems)
-    messages.push_back(format_problem(p));
+  std::vector<std::string> messages = problem_messages(o.config.problems);
   if (!o.applied)
     return answer(1, "refused", o.summary, messages);
   // The Configurator's own records say why; these say which directive it was.
@@ -48,9 +46,7 @@ nlohmann::json check(Host& host)
 {
   Checked_Config config;
   host.check_now(config);
-  std::vector<std::string> messages;
-  for (const Conf_Problem& p : config.problems)
-    messages.push_back(format_problem(p));
+  std::vector<std::string> const messages = problem_messages(config.problems);
   size_t const files = config.parts.files.size();
   std::string const counted = std::to_string(files) + " file" + (files == 1 ? "" : "s");
   if (config.errors != 0)
