@@ -28,6 +28,7 @@
 #include "support/time_request.h"
 
 #include "starter/control/request.h"
+#include "starter/journal_stream.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 
@@ -86,6 +87,34 @@ TEST(ControlRequest, ReadsCommandsAndRefusesWhatIsMalformed)
   line.insert(8, "n");
   EXPECT_EQ(-1, parse_control_request(line.data(), line.size(), r, why));
   EXPECT_NE(std::string::npos, why.find("longer than 4096")) << why;
+}
+
+// The journal's stream, as JOURNAL_STREAM names it, for the host and starterctl alike: only an
+// exact "DEVICE:INODE" of the descriptor's file counts.
+TEST(JournalStream, OnlyTheDescriptorsOwnDeviceAndInodeCount)
+{
+  struct stat st;
+  ASSERT_EQ(0, ::fstat(STDERR_FILENO, &st));
+  std::string const own = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  const struct
+  {
+    std::string value;
+    bool journal;
+  } rows[] = {
+      {own, true},
+      {own + " ", false},
+      {own + ":1", false},
+      {"+" + own, false},
+      {std::to_string(st.st_dev), false},
+      {":" + std::to_string(st.st_ino), false},
+      {std::to_string(st.st_dev) + ":", false},
+      {std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1), false},
+      {"18446744073709551616" + own.substr(own.find(':')), false},
+      {"", false},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(r.journal, is_journal_stream(r.value.c_str(), STDERR_FILENO)) << r.value;
+  EXPECT_FALSE(is_journal_stream(nullptr, STDERR_FILENO));
 }
 
 // ---------------------------------------------------------------------------------------------
