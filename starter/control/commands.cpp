@@ -2,6 +2,7 @@
 #include "starter/control/commands.h"
 
 #include <cstring>
+#include <iterator>
 
 #include <ace/OS_NS_time.h>
 #include <ace/Reactor.h>
@@ -121,6 +122,7 @@ const Handler handlers[] = {
     {"resume", true, [](const Control_Request& q, Host&) { return suspend_or_resume(q.name, 0); }},
     {"restart", true, restart},
 };
+static_assert(std::size(handlers) == std::size(CONTROL_COMMANDS), "a command without a handler");
 
 const Handler* handler(const Control_Request& r)
 {
