@@ -6,7 +6,7 @@
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
 
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/listeners.h"
 #include "starter/version.h"
 
