@@ -116,7 +116,10 @@ bool claim_listener(int fd, const struct sockaddr* a, socklen_t len)
   int const saved = errno;
   int type = 0;
   socklen_t tlen = sizeof type;
-  if (fd < 0 || fd >= TRACKED || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &tlen) != 0) {
+  // The family first: a bind of any other socket costs no system call here.
+  if (a == 0 || len < static_cast<socklen_t>(sizeof(sa_family_t)) ||
+      (a->sa_family != AF_INET && a->sa_family != AF_INET6) || fd < 0 ||
+      fd >= TRACKED || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &tlen) != 0) {
     errno = saved;
     return false;
   }
