@@ -21,6 +21,7 @@
 #include "starter/config/assemble.h"
 #include "starter/control/server.h"
 #include "starter/daemon.h"
+#include "starter/fd_store.h"
 #include "starter/reload.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
@@ -191,8 +192,10 @@ void Host::check_now(Checked_Config& config) const
 bool Host::open_services(Checked_Config& config)
 {
   record_.configured(config, ACE_OS::time(0));
+  adopt_passed_listeners();
   int const errors = open_service_config_vector(config);
   note_running(config, running_);
+  settle_listeners();
   if (errors != 0) {
     int const open = open_service_count();
     if (errors < 0)
@@ -278,6 +281,7 @@ Reload_Outcome Host::reload()
   sigset_t old_mask;
   hold_relayed_signals(false, reconfig_signo_, &old_mask);
   Reload_Outcome outcome = reload_services(source_, mode_, running_);
+  settle_listeners();
   log_conf_problems(outcome.config, source_.strict);
   for (const Conf_Problem& p : outcome.problems)
     SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));

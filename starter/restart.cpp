@@ -8,6 +8,7 @@
 #include "starter/config/apply.h"
 #include "starter/config/repository.h"
 #include "starter/config/compare.h"
+#include "starter/fd_store.h"
 
 Restart_Outcome restart_service(const std::string& name, const Running_Config& running)
 {
@@ -34,6 +35,7 @@ Restart_Outcome restart_service(const std::string& name, const Running_Config& r
     if (outcome.ok && e.name == name && (e.keyword == "suspend" || e.keyword == "resume"))
       apply_directive(e, running.texts);
   compact_repository();
+  settle_listeners();
   outcome.message = outcome.ok ? "Restarted " + name + " from " + at
                                : name + " failed to open again from " + at;
   return outcome;

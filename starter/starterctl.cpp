@@ -178,6 +178,9 @@ void print_status(const nlohmann::json& a)
     if (n > 0 && !text(services[n - 1], "info").empty() && text(services[n - 1], "info") != "-")
       out(stdout, "  info: %s\n", text(services[n - 1], "info").c_str());
   }
+  // The listening sockets the host holds, which a reopened service gets back.
+  for (const nlohmann::json& l : a.value("listeners", nlohmann::json::array()))
+    out(stdout, "listening %s: %s\n", text(l, "address").c_str(), text(l, "service").c_str());
 }
 
 

@@ -18,6 +18,7 @@
 
 #include "scrt/log_macros.h"
 #include "starter/config/assemble.h"
+#include "starter/listeners.h"
 
 namespace {
 
@@ -67,6 +68,8 @@ int apply_entry(const std::string& where, const std::string& text, const Conf_En
   int errors = 0;
   {
     Parse_Error_Count parse_errors;
+    // The listening sockets its init opens are held in its name.
+    listener_opening(e.name.c_str());
     // A service's init may throw: that is its own failure, not the host's.
     try {
       int const r = ACE_Service_Config::process_directive(directive.c_str());
@@ -80,6 +83,7 @@ int apply_entry(const std::string& where, const std::string& text, const Conf_En
       errors = 1;
       why = "an exception was thrown while it opened";
     }
+    listener_opening(0);
   }
   if (errors == 0)
     return 0;

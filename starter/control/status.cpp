@@ -7,6 +7,7 @@
 #include <ace/Service_Types.h>
 
 #include "starter/config/repository.h"
+#include "starter/listeners.h"
 #include "starter/version.h"
 
 std::string iso_time(time_t t)
@@ -91,5 +92,11 @@ nlohmann::json control_status(const Host_Record& record, time_t now)
     }
     services.push_back(std::move(s));
   });
-  return nlohmann::json{{"host", std::move(host)}, {"services", std::move(services)}};
+  nlohmann::json listeners = nlohmann::json::array();
+  for (const Held_Listener& l : held_listeners())
+    listeners.push_back({{"address", l.address},
+                         {"service", l.claimed ? (l.service.empty() ? "?" : l.service)
+                                               : "unclaimed"}});
+  return nlohmann::json{{"host", std::move(host)}, {"services", std::move(services)},
+                        {"listeners", std::move(listeners)}};
 }

@@ -241,6 +241,62 @@ C journalctl -q -u starter -o cat --no-pager | grep -m1 -i "watchdog timeout" | 
   fail "no watchdog timeout in the journal"
 answers 20222 || fail "the restarted host does not answer on 20222"
 
+# repack N: the package under test as version VERSION+upN, in the container as /srv/upN.deb.
+repack() {
+  rm -rf "$WORK/repack"
+  dpkg-deb -R "$DEB" "$WORK/repack"
+  sed -i "s/^Version: .*/&+up$1/" "$WORK/repack/DEBIAN/control"
+  dpkg-deb -b "$WORK/repack" "$WORK/root/srv/up$1.deb" >/dev/null
+  chmod 644 "$WORK/root/srv/up$1.deb"
+}
+upgrade() { C env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/srv/up$1.deb"; }
+
+say "a client every 5 ms across 3 x systemctl restart starter and an upgrade: nothing refused"
+C sh -c 'cat >/srv/client.sh' <<'CLIENT'
+#!/bin/bash
+# Connects to the time service until /run/client.stop appears; counts accepted and refused.
+ok=0 refused=0
+while [ ! -e /run/client.stop ]; do
+  if { exec 3<>/dev/tcp/127.0.0.1/20222; } 2>/dev/null; then ok=$((ok + 1)); exec 3>&-
+  else refused=$((refused + 1)); fi
+  sleep 0.005
+done
+echo "$ok $refused" >/run/client.out
+CLIENT
+C rm -f /run/client.stop /run/client.out
+C sh -c 'setsid bash /srv/client.sh </dev/null >/dev/null 2>&1 &'
+for i in 1 2 3; do
+  sleep 1
+  C systemctl restart starter || fail "systemctl restart $i"
+done
+echo "   stored descriptors: $(show NFileDescriptorStore)"
+repack 1
+sleep 1
+upgrade 1 >"$WORK/upgrade.log" 2>&1 || { cat "$WORK/upgrade.log"; fail "the upgrade"; }
+sleep 1
+C touch /run/client.stop
+wait_for "the client's count" C test -s /run/client.out
+counts=$(C cat /run/client.out)
+ok=${counts% *}
+refused=${counts#* }
+echo "   connections: $ok accepted, $refused refused; now $(C dpkg-query -W -f '${Version}' starter)"
+[ "$ok" -gt 0 ] && [ "$refused" -eq 0 ] || fail "$refused connections refused"
+
+say "an upgrade over a configuration with an error: the running host goes on"
+pid=$(show MainPID)
+C sh -c 'echo "dynamic Broken Service_Object * libnetsvcs-no-such.so:_make_Broken() \"\"" \
+  >/etc/starter/conf.d/20-broken.conf'
+repack 2
+upgrade 2 >"$WORK/upgrade.log" 2>&1 || { cat "$WORK/upgrade.log"; fail "the upgrade over an error"; }
+grep -A1 "20-broken.conf:1:" "$WORK/upgrade.log" | sed 's/^/   /'
+grep -q "was not restarted" "$WORK/upgrade.log" || { cat "$WORK/upgrade.log"; fail "the upgrade did not say why"; }
+[ "$(show MainPID)" = "$pid" ] || fail "the host was restarted over a broken configuration"
+active || fail "not active after the upgrade over an error"
+answers 20222 || fail "the time service stopped answering after the upgrade over an error"
+echo "   MainPID $pid still serves on 20222"
+C rm /etc/starter/conf.d/20-broken.conf
+C systemctl restart starter || fail "systemctl restart after the fix"
+
 say "systemctl stop starter"
 C systemctl stop starter || fail "systemctl stop"
 result=$(show Result)
