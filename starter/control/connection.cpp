@@ -141,7 +141,7 @@ void Control_Connection::serve(bool eof)
     return;
   }
   if (r.command == Control_Request::STATUS) {
-    answer(control_status(server_->host().record(), ACE_OS::time(0)));
+    answer(control_status(server_->host().record(), ACE_OS::time(0), r.all));
     return;
   }
   // Nothing more is read; the answer comes when the job has run.

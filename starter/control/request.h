@@ -21,16 +21,18 @@ struct Control_Request
   enum Command { STATUS, RELOAD, CHECK, SUSPEND, RESUME, RESTART };
   Command command = STATUS;
   std::string name;  ///< the service, for SUSPEND, RESUME and RESTART; else empty
+  bool all = false;  ///< STATUS: ACE's built-in entries that no directive names too
 };
 
 /**
  * Reads the request in @a data / @a size: everything a client sent up to and including its
- * first "\n", or all it sent before closing when no "\n" came. Words are printable ASCII
- * separated by spaces or tabs; a "\r" may end the line. The commands are "status", "reload",
- * "check" (no argument) and "suspend", "resume", "restart" (one service name). Returns 0 and
- * fills @a r; or -1 with @a why saying what is wrong (empty, too long, bytes after the line, a
- * byte that is no printable ASCII, an unknown command, a missing or extra argument), @a r left
- * as it was.
+ * first "\n", or all it sent before closing when no "\n" came ("status" may be followed by
+ * "all"). Words are separated by spaces
+ * or tabs and hold any other byte but NUL, "\r", "\f" and "\v" (so any name a configuration
+ * may hold); a "\r" may end the line. The commands are "status", "reload", "check" (no
+ * argument) and "suspend", "resume", "restart" (one service name). Returns 0 and fills @a r; or
+ * -1 with @a why saying what is wrong (empty, too long, bytes after the line, a byte no word may
+ * hold, an unknown command, a missing or extra argument), @a r left as it was.
  */
 int parse_control_request(const char* data, size_t size, Control_Request& r, std::string& why);
 
