@@ -6,6 +6,7 @@
 #include <ace/Service_Types.h>
 
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/config/compare.h"
 #include "starter/config/grammar.h"
 

@@ -20,6 +20,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "starter/control/command_words.h"
+#include "starter/journal_stream.h"
 #include "starter/version.h"
 
 namespace {
@@ -30,25 +32,28 @@ int const ANSWER_TIMEOUT_MS = 300 * 1000;
 int const EXIT_NO_ANSWER = 3;
 int const EXIT_USAGE = 64;
 
-const char usage[] =
-    "Usage: starterctl [--control PATH] [--json] [--all] COMMAND\n"
-    "       starterctl --version\n"
-    "\n"
-    "Commands:\n"
-    "  status           the host and every service its configuration opened\n"
-    "  reload           reload the configuration and wait for the outcome\n"
-    "  check            check the configuration as it is now; nothing is applied\n"
-    "  suspend NAME     suspend one service\n"
-    "  resume NAME      resume one service\n"
-    "  restart NAME     finalise one service and open it again from its directive\n"
-    "\n"
-    "Options:\n"
-    "  --control PATH   the host's control socket (default /run/starter/control)\n"
-    "  --json           print the host's answer as JSON\n"
-    "  --all            status: ACE's built-in entries that no directive opened too\n"
-    "  --version        print starterctl's version and exit\n"
-    "\n"
-    "Exit status: 0 done, 1 refused or failed, 2 reloaded with errors, 3 no answer, 64 usage.\n";
+/// The usage, its commands read from the table the host reads requests by.
+std::string usage()
+{
+  std::string u = "Usage: starterctl [--control PATH] [--json] [--all] COMMAND\n"
+                  "       starterctl --version\n\nCommands:\n";
+  for (const Control_Command& c : CONTROL_COMMANDS) {
+    char line[160];
+    std::string const word = std::string(c.word) + (c.takes_name ? " NAME" : "");
+    std::snprintf(line, sizeof line, "  %-17s%s\n", word.c_str(), c.purpose);
+    u += line;
+  }
+  return u +
+         "\n"
+         "Options:\n"
+         "  --control PATH   the host's control socket (default /run/starter/control)\n"
+         "  --json           print the host's answer as JSON\n"
+         "  --all            status: ACE's built-in entries that no directive opened too\n"
+         "  --version        print starterctl's version and exit\n"
+         "\n"
+         "Exit status: 0 done, 1 refused or failed, 2 reloaded with errors, 3 no answer, 64 "
+         "usage.\n";
+}
 
 /// The name of user @a uid, or its number.
 std::string user_name(uid_t uid)
@@ -140,24 +145,12 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
 /// answer, a malformed one) only.
 int line_priority = 6;
 
-/// Whether @a f is the journal's stream (systemd names its device and inode in JOURNAL_STREAM),
-/// which reads a leading "<N>" as the line's priority.
-bool is_journal(FILE* f)
-{
-  const char* const stream = std::getenv("JOURNAL_STREAM");
-  unsigned long long dev = 0;
-  unsigned long long ino = 0;
-  struct stat st;
-  return stream != 0 && std::sscanf(stream, "%llu:%llu", &dev, &ino) == 2 &&
-         ::fstat(::fileno(f), &st) == 0 && st.st_dev == dev && st.st_ino == ino;
-}
-
 /// Prints one line, @a format, to @a f: on the journal's stream with its priority first
-/// (standard error's lines are errors).
+/// (line_priority).
 void out(FILE* f, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void out(FILE* f, const char* format, ...)
 {
-  if (is_journal(f))
+  if (is_journal_stream(std::getenv("JOURNAL_STREAM"), ::fileno(f)))
     std::fprintf(f, "<%d>", line_priority);
   va_list ap;
   va_start(ap, format);
@@ -286,16 +279,16 @@ int main(int argc, char** argv)
     else if (a.compare(0, 10, "--control=") == 0)
       path = a.substr(10);
     else if (a == "--help" || a == "-h") {
-      std::fputs(usage, stdout);
+      std::fputs(usage().c_str(), stdout);
       return 0;
     } else if (!a.empty() && a[0] == '-' && words.empty()) {
-      std::fprintf(stderr, "starterctl: unknown option '%s'\n%s", a.c_str(), usage);
+      std::fprintf(stderr, "starterctl: unknown option '%s'\n%s", a.c_str(), usage().c_str());
       return EXIT_USAGE;
     } else
       words.push_back(a);
   }
   if (words.empty()) {
-    std::fputs(usage, stderr);
+    std::fputs(usage().c_str(), stderr);
     return EXIT_USAGE;
   }
   // The host checks the request; only what it cannot carry is stopped here.
