@@ -70,11 +70,12 @@ add_custom_command(
   COMMAND gzip -9nkf ${_pkg}/changelog.Debian
   DEPENDS ${_pkg}/changelog.Debian
   VERBATIM)
-# starterctl(8) is written by hand; compressed the same way.
+# starterctl(8) is written by hand, the version filled in; compressed the same way.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/starterctl.8 ${_pkg}/starterctl.8 @ONLY)
 add_custom_command(
   OUTPUT ${_pkg}/starterctl.8.gz
-  COMMAND sh -c "gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/starterctl.8 >${_pkg}/starterctl.8.gz"
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/starterctl.8
+  COMMAND sh -c "gzip -9nc ${_pkg}/starterctl.8 >${_pkg}/starterctl.8.gz"
+  DEPENDS ${_pkg}/starterctl.8
   VERBATIM)
 add_custom_target(package_files ALL DEPENDS ${_pkg}/starter.8.gz ${_pkg}/starterctl.8.gz
                                             ${_pkg}/changelog.Debian.gz)
