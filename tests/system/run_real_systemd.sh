@@ -201,6 +201,7 @@ say "journalctl -u starter -p err, and the same records at their priorities"
 C journalctl -q -u starter -p err -o cat --no-pager | sed 's/^/   /'
 errs=$(C journalctl -q -u starter -p err..err -o cat --no-pager)
 case "$errs" in *"20-broken.conf:1:"*"Reload refused"*) ;; *) fail "the errors are not at error priority" ;; esac
+[ "$(printf '%s\n' "$errs" | grep -c "20-broken.conf:1:")" -eq 1 ] || fail "a refused reload's problem is not once at error priority"
 infos=$(C journalctl -q -u starter -p info..info -o cat --no-pager)
 case "$infos" in *"is started"*"Reloaded: 2 services open"*) ;; *) fail "the banner and reload are not at info" ;; esac
 case "$infos" in *"Reload refused"*) fail "an error record at info priority" ;; esac
