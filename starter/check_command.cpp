@@ -113,8 +113,8 @@ static void warn_of_root_only_files(const Conf_Texts& texts)
     struct stat st;
     if (::stat(t.first.c_str(), &st) != 0 || (st.st_mode & S_IROTH) != 0)
       continue;
-    SCRT_LOG(0, (LM_WARNING, "starter: %C: mode %04o, owner %u, group %u: a user other than root "
-                             "cannot read it (check with --user USER as the run's user)\n",
+    SCRT_LOG(0, (LM_WARNING, "starter: %C: mode %04o, owner %u, group %u: only they may read it, "
+                             "and root read it here (check with --user USER as the run's user)\n",
                  t.first.c_str(), static_cast<unsigned>(st.st_mode & 07777),
                  static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_gid)));
   }

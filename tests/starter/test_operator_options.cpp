@@ -167,8 +167,9 @@ TEST(OperatorOptions, CheckReportsAnUnreadableFile)
     run(as_root, {"--check", "-f", secret, "-f", open});
     EXPECT_EQ(0, as_root.exit_code()) << as_root.stderr_text();
     EXPECT_EQ(1u, count_of(as_root.stderr_text(), "starter: " + secret + ": mode 0600, owner 0, "
-                                                  "group 0: a user other than root cannot read it "
-                                                  "(check with --user USER as the run's user)\n"))
+                                                  "group 0: only they may read it, and root read "
+                                                  "it here (check with --user USER as the run's "
+                                                  "user)\n"))
         << as_root.stderr_text();
     EXPECT_EQ(std::string::npos, as_root.stderr_text().find(open)) << as_root.stderr_text();
 
