@@ -4,8 +4,8 @@
 
 set(STARTER_MAINTAINER "starter maintainers <maintainers@users.noreply.c-seed-bcd2277a.example>"
     CACHE STRING "Maintainer of the Debian packages, as NAME <ADDRESS>")
-# The Debian version of the packages, as CPack writes it.
-set(STARTER_DEB_VERSION "${PROJECT_VERSION}-${STARTER_RELEASE}")
+# The Debian version of the packages, as CPack writes it: the host's own version.
+set(STARTER_DEB_VERSION "${STARTER_PACKAGE_VERSION}")
 set(_pkg ${PROJECT_BINARY_DIR}/packaging)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -25,21 +25,25 @@ endforeach()
 install(DIRECTORY ${_pkg}/examples/conf.d DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/example.conf.in ${_pkg}/00-example.conf @ONLY)
 
-# The unit names the installed binary and the conf directory, so it is written at install
-# time, when the prefix (the package's /usr, or --prefix) is known; the conf directory, with
-# its commented example, goes in place at the same time.
+# The unit names the installed binary, the conf directory and the host options' file, so it is
+# written at install time, when the prefix (the package's /usr, or --prefix) is known; the conf
+# directory, with its commented example, and the options' file go in place at the same time.
 install(CODE "
   set(_prefix \"\${CMAKE_INSTALL_PREFIX}\")
   set(STARTER_INSTALLED_BINARY \"\${_prefix}/${CMAKE_INSTALL_BINDIR}/starter\")
   set(STARTER_INSTALLED_CTL \"\${_prefix}/${CMAKE_INSTALL_BINDIR}/starterctl\")
   if(_prefix STREQUAL \"/usr\")
-    set(STARTER_INSTALLED_CONF_DIR /etc/starter/conf.d)
+    set(_etc /etc)
   else()
-    set(STARTER_INSTALLED_CONF_DIR \"\${_prefix}/etc/starter/conf.d\")
+    set(_etc \"\${_prefix}/etc\")
   endif()
+  set(STARTER_INSTALLED_CONF_DIR \"\${_etc}/starter/conf.d\")
+  set(STARTER_INSTALLED_DEFAULTS \"\${_etc}/default/starter\")
   configure_file(\"${PROJECT_SOURCE_DIR}/examples/starter.service.in\"
                  \"\$ENV{DESTDIR}\${_prefix}/lib/systemd/system/starter.service\" @ONLY)
   message(STATUS \"Installing: \$ENV{DESTDIR}\${_prefix}/lib/systemd/system/starter.service\")
+  file(INSTALL \"${PROJECT_SOURCE_DIR}/packaging/default\" DESTINATION \"\${_etc}/default\"
+       RENAME starter FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   file(INSTALL \"${_pkg}/00-example.conf\" DESTINATION \"\${STARTER_INSTALLED_CONF_DIR}\"
        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
        DIR_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
@@ -66,11 +70,12 @@ add_custom_command(
   COMMAND gzip -9nkf ${_pkg}/changelog.Debian
   DEPENDS ${_pkg}/changelog.Debian
   VERBATIM)
-# starterctl(8) is written by hand; compressed the same way.
+# starterctl(8) is written by hand, the version filled in; compressed the same way.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/starterctl.8 ${_pkg}/starterctl.8 @ONLY)
 add_custom_command(
   OUTPUT ${_pkg}/starterctl.8.gz
-  COMMAND sh -c "gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/starterctl.8 >${_pkg}/starterctl.8.gz"
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/starterctl.8
+  COMMAND sh -c "gzip -9nc ${_pkg}/starterctl.8 >${_pkg}/starterctl.8.gz"
+  DEPENDS ${_pkg}/starterctl.8
   VERBATIM)
 add_custom_target(package_files ALL DEPENDS ${_pkg}/starter.8.gz ${_pkg}/starterctl.8.gz
                                             ${_pkg}/changelog.Debian.gz)

@@ -1,14 +1,7 @@
-# Package version (N.N.NNNNN-N) and seven-digit source revision, fixed at configure time.
-string(REGEX REPLACE "^0*([0-9])" "\\1" _starter_patch "${PROJECT_VERSION_PATCH}")
-math(EXPR _starter_patch "${_starter_patch}" OUTPUT_FORMAT DECIMAL)
-string(LENGTH "${_starter_patch}" _len)
-set(_pad "")
-if(_len LESS 5)
-  math(EXPR _n "5 - ${_len}")
-  string(REPEAT "0" ${_n} _pad)
-endif()
-set(STARTER_PACKAGE_VERSION
-    "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${_pad}${_starter_patch}-${STARTER_RELEASE}")
+# The package version, as dpkg shows it (VERSION-RELEASE, 1.0.1-1), and the seven-digit source
+# revision, fixed at configure time. The banner, --version, starterctl and the packages all
+# take this one version.
+set(STARTER_PACKAGE_VERSION "${PROJECT_VERSION}-${STARTER_RELEASE}")
 
 set(STARTER_REVISION "0000000")
 find_package(Git QUIET)

@@ -89,8 +89,11 @@ make_reactor_t get_reactor_factory(const ACE_TCHAR* type, size_t threads)
     return 0;
   }
   // The host runs a pool of loop threads only for a count above 1; the thread-pool kind
-  // without a pool is taken for a configuration mistake.
+  // without a pool is taken for a configuration mistake. Callers may rely on this record (and
+  // on EINVAL), so they need not word the reason again.
   if (ACE_OS::strcmp(type, "tp") == 0 && threads < 2) {
+    SCRT_LOG(0, (LM_ERROR, "The number of threads (%u) of thread pool reactor is less than 2\n",
+                 static_cast<unsigned>(threads)));
     ACE_OS::last_error(EINVAL);
     return 0;
   }

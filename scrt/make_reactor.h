@@ -18,8 +18,9 @@ typedef ACE_Reactor* (*make_reactor_t)();
 /**
  * Returns the factory registered under @a type (lower-case, matched exactly), or null with
  * errno ENOENT when there is none or @a type is null. The thread-pool kind "tp" needs at least
- * two event-loop threads: with @a threads 0 or 1 it is refused, null with errno EINVAL. The
- * other kinds are returned for any count. Logs nothing: the caller reports the refusal.
+ * two event-loop threads: with @a threads 0 or 1 it is refused, null with errno EINVAL, and
+ * logged at LM_ERROR as "The number of threads (N) of thread pool reactor is less than 2". The
+ * other kinds are returned for any count; nothing else is logged here.
  */
 make_reactor_t get_reactor_factory(const ACE_TCHAR* type, size_t threads);
 

@@ -104,11 +104,27 @@ static bool log_problem(const Conf_Problem& p, bool strict)
   return error;
 }
 
+/// For a check that root runs as itself: warns of each file of @a texts that no user but its
+/// owner or its group's members may read, since root's privilege read it and the run's user
+/// (the unit's, say) may be neither. A hint, not a problem: it changes no exit status.
+static void warn_of_root_only_files(const Conf_Texts& texts)
+{
+  for (const auto& t : texts) {
+    struct stat st;
+    if (::stat(t.first.c_str(), &st) != 0 || (st.st_mode & S_IROTH) != 0)
+      continue;
+    SCRT_LOG(0, (LM_WARNING, "starter: %C: mode %04o, owner %u, group %u: only they may read it, "
+                             "and root read it here (check with --user USER as the run's user)\n",
+                 t.first.c_str(), static_cast<unsigned>(st.st_mode & 07777),
+                 static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_gid)));
+  }
+}
+
 /// Checks the "-f" words, then assembles and checks the configuration as the run does, relative
-/// paths taken against @a base_dir; prints the vector (unless @a quiet) and logs each problem.
-/// True when all is well.
+/// paths taken against @a base_dir; prints the vector (unless @a quiet) and logs each problem,
+/// and with @a as_root the files only root's privilege could read. True when all is well.
 static bool check_conf_files(const Command_Line& line, const std::string& base_dir, bool strict,
-                             bool quiet)
+                             bool quiet, bool as_root)
 {
   Config_Source source;
   source.program = line.program;
@@ -132,6 +148,8 @@ static bool check_conf_files(const Command_Line& line, const std::string& base_d
       continue;
     ok = !log_problem(p, strict) && ok;
   }
+  if (as_root)
+    warn_of_root_only_files(config.texts);
   return ok;
 }
 
@@ -152,8 +170,9 @@ int check_service_config(const Command_Line& line)
   ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(line) && ok;
   // What the run reads, it reads as the identity it switches to.
   bool child = false;
+  bool const as_root = ACE_OS::geteuid() == 0 && !identity_asked(host.identity);
   int const files = run_as_identity(host.identity, [&] {
-    int const status = check_conf_files(line, host.start_dir, strict, quiet) ? 0 : 1;
+    int const status = check_conf_files(line, host.start_dir, strict, quiet, as_root) ? 0 : 1;
     if (host.pid_file && !quiet)
       std::printf("pid file: %s\n", host.pid_file->c_str());
     return status;

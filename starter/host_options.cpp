@@ -50,12 +50,8 @@ static bool resolve_reactor(Host_Options& o, bool strict)
   if (o.reactor != 0 && *o.reactor == 0)
     o.reactor = 0;
   if (o.reactor != 0 && get_reactor_factory(o.reactor, o.threads) == 0) {
-    if (ACE_OS::last_error() == EINVAL)
-      SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%C': the number of threads (%u) "
-                             "of thread pool reactor is less than 2\n",
-                   o.reactor, static_cast<unsigned>(o.threads)));
-    else
-      SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%C'\n", o.reactor));
+    // The factory has said why a thread count does not do; this names the kind.
+    SCRT_LOG(0, (LM_ERROR, "Failed to get reactor factory by '%C'\n", o.reactor));
     if (strict) {
       SCRT_LOG(0, (LM_ERROR, "No reactor of the kind asked for, and --strict is given: "
                              "stopping\n"));

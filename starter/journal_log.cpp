@@ -5,9 +5,9 @@
 // record it received. That one function is the only place that still knows the record's
 // priority, so the host defines it (the executable's definition takes precedence over the
 // library's) and, for standard error under the journal, prints the record with "<N>" before
-// each line; everything else goes to ACE's own definition. The flags are left alone: services
-// decide by them whether to print at all (ACE's logging handler passes records on only while
-// STDERR is set).
+// each line, debug and trace records only while debug output is on; everything else goes to
+// ACE's own definition. The flags are left alone: services decide by them whether to print at
+// all (ACE's logging handler passes records on only while STDERR is set).
 //
 // ACE prints under its logging lock, from any thread and from the fatal-signal handler too, so
 // this path allocates nothing: it formats into stack buffers and writes with write(2).
@@ -22,6 +22,7 @@
 #include <cstring>
 #include <string>
 
+#include <ace/ACE.h>
 #include <ace/Log_Category.h>
 #include <ace/Log_Msg.h>
 #include <ace/Log_Record.h>
@@ -117,6 +118,10 @@ int ACE_Log_Record::print(const ACE_TCHAR host_name[], u_long verbose_flag, FILE
       return next(this, host_name, verbose_flag, fp);
   }
   ACE_Log_Priority const p = static_cast<ACE_Log_Priority>(this->type());
+  // Debug and trace records reach the journal only while ACE's debug output is on (-d, SIGUSR2):
+  // a service's records per connection would otherwise fill it.
+  if (journal_on && fp == stderr && (p == LM_DEBUG || p == LM_TRACE) && !ACE::debug())
+    return 0;
   ACE_Log_Category_TSS* const c = this->category();
   if (c != 0 ? c->log_priority_enabled(p) == 0 : ACE_LOG_MSG->log_priority_enabled(p) == 0)
     return 0;

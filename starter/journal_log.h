@@ -4,8 +4,9 @@
  * Log lines the journal can rank: when standard error is the journal's stream, every line of
  * every ACE log record printed to standard error (the host's, its services', and the records a
  * logging service forwards) starts with "<N>", N the syslog priority of its record. ACE's
- * logging flags stay exactly as ACE and the services set them. Any other standard error gets
- * exactly the output ACE writes itself. Nothing here fails the host.
+ * logging flags stay exactly as ACE and the services set them; debug and trace records are
+ * written only while ACE's debug output is on. Any other standard error gets exactly the output
+ * ACE writes itself. Nothing here fails the host.
  */
 #ifndef STARTER_JOURNAL_LOG_H
 #define STARTER_JOURNAL_LOG_H

@@ -141,6 +141,7 @@ void note_running(Checked_Config& config, Running_Config& running)
   // costs memory for as long as the services run.
   running.entries = std::move(config.entries);
   running.texts = std::move(config.texts);
+  running.directives = config.parts.directives;
   config.entries.clear();
   config.texts.clear();
   // Stamped once loaded: a file replaced later is new code at the next reload.

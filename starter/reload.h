@@ -29,6 +29,7 @@ struct Running_Config
 {
   std::vector<Conf_Entry> entries;  ///< the files' directives (not the "-S" ones)
   Conf_Texts texts;                 ///< the text of each file, by path
+  std::vector<std::string> directives;  ///< the "-S" directives that were applied, in order
   Library_Stamps stamps;            ///< each loaded library file as it was loaded
 };
 

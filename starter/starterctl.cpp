@@ -1,8 +1,11 @@
 // starterctl: sends one request to a running host's control socket and shows the answer, as
 // text for people or as JSON for tools. The exit status is the host's: 0 done, 1 refused or
 // failed, 2 done with errors; 3 when no answer came, 64 for a malformed command line.
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -19,6 +22,7 @@
 
 #include "starter/control/command_words.h"
 #include "starter/journal_stream.h"
+#include "starter/version.h"
 
 namespace {
 
@@ -31,7 +35,8 @@ int const EXIT_USAGE = 64;
 /// The usage, its commands read from the table the host reads requests by.
 std::string usage()
 {
-  std::string u = "Usage: starterctl [--control PATH] [--json] COMMAND\n\nCommands:\n";
+  std::string u = "Usage: starterctl [--control PATH] [--json] [--all] COMMAND\n"
+                  "       starterctl --version\n\nCommands:\n";
   for (const Control_Command& c : CONTROL_COMMANDS) {
     char line[160];
     std::string const word = std::string(c.word) + (c.takes_name ? " NAME" : "");
@@ -43,9 +48,43 @@ std::string usage()
          "Options:\n"
          "  --control PATH   the host's control socket (default /run/starter/control)\n"
          "  --json           print the host's answer as JSON\n"
+         "  --all            status: ACE's built-in entries that no directive opened too\n"
+         "  --version        print starterctl's version and exit\n"
          "\n"
          "Exit status: 0 done, 1 refused or failed, 2 reloaded with errors, 3 no answer, 64 "
          "usage.\n";
+}
+
+/// The name of user @a uid, or its number.
+std::string user_name(uid_t uid)
+{
+  const passwd* const p = ::getpwuid(uid);
+  return p != 0 ? p->pw_name : std::to_string(uid);
+}
+
+/// The name of group @a gid, or its number.
+std::string group_name(gid_t gid)
+{
+  const group* const g = ::getgrgid(gid);
+  return g != 0 ? g->gr_name : std::to_string(gid);
+}
+
+/// Why the socket at @a path refused this caller, said from its owner and group: the host
+/// serves root, its own user and its control group, and the socket's mode keeps out the rest
+/// before the host sees them.
+std::string who_may_connect(const std::string& path)
+{
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || ::geteuid() == st.st_uid || ::getegid() == st.st_gid)
+    return std::string();
+  gid_t groups[256];
+  int const n = ::getgroups(256, groups);
+  if (std::find(groups, groups + std::max(n, 0), st.st_gid) != groups + std::max(n, 0))
+    return std::string();  // kept out by a directory on the way, not by the socket
+  return ": the host serves root, its user " + user_name(st.st_uid) + " and the members of group " +
+         group_name(st.st_gid) + "; you are " + user_name(::geteuid()) +
+         ", not in that group (run as root, or have the host started with --control-group and "
+         "a group of yours)";
 }
 
 /// Sends @a request to the socket at @a path and returns the answer line in @a answer. False,
@@ -61,7 +100,8 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    why = path + ": " + std::strerror(errno);
+    int const e = errno;
+    why = path + ": " + std::strerror(e) + (e == EACCES ? who_may_connect(path) : "");
     if (fd >= 0)
       ::close(fd);
     return false;
@@ -100,17 +140,18 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
   return true;
 }
 
-/// The journal's priority of the lines printed on standard output next: the lines of a failure
-/// rank as one, so that a refused reload shows among the unit's errors.
+/// The journal's priority of the lines printed next. The host has logged a failure it answers
+/// with at its own priority, so its echo here is a notice; an error is this client's own (no
+/// answer, a malformed one) only.
 int line_priority = 6;
 
 /// Prints one line, @a format, to @a f: on the journal's stream with its priority first
-/// (standard error's lines are errors).
+/// (line_priority).
 void out(FILE* f, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void out(FILE* f, const char* format, ...)
 {
   if (is_journal_stream(std::getenv("JOURNAL_STREAM"), ::fileno(f)))
-    std::fprintf(f, "<%d>", f == stderr ? 3 : line_priority);
+    std::fprintf(f, "<%d>", line_priority);
   va_list ap;
   va_start(ap, format);
   std::vfprintf(f, format, ap);
@@ -137,6 +178,16 @@ std::string duration(long s)
   else
     std::snprintf(buf, sizeof buf, "%lds", s);
   return buf;
+}
+
+/// The columns @a s takes on a terminal: one for each character of UTF-8 text (each byte that
+/// does not continue a character).
+size_t columns_of(const std::string& s)
+{
+  size_t n = 0;
+  for (unsigned char c : s)
+    n += (c & 0xC0) != 0x80;
+  return n;
 }
 
 void print_status(const nlohmann::json& a)
@@ -168,12 +219,13 @@ void print_status(const nlohmann::json& a)
   std::vector<size_t> width(6, 0);
   for (const auto& r : rows)
     for (size_t i = 0; i < r.size(); ++i)
-      width[i] = std::max(width[i], r[i].size());
+      width[i] = std::max(width[i], columns_of(r[i]));
   const nlohmann::json& services = a.at("services");
   for (size_t n = 0; n < rows.size(); ++n) {
     std::string line;
     for (size_t i = 0; i < rows[n].size(); ++i)
-      line += rows[n][i] + (i + 1 < rows[n].size() ? std::string(width[i] - rows[n][i].size() + 2, ' ') : "");
+      line += rows[n][i] +
+              (i + 1 < rows[n].size() ? std::string(width[i] - columns_of(rows[n][i]) + 2, ' ') : "");
     out(stdout, "%s\n", line.c_str());
     if (n > 0 && !text(services[n - 1], "info").empty() && text(services[n - 1], "info") != "-")
       out(stdout, "  info: %s\n", text(services[n - 1], "info").c_str());
@@ -188,7 +240,7 @@ void print_status(const nlohmann::json& a)
 int show(const nlohmann::json& a, bool json)
 {
   int const exit = a.value("exit", 0);
-  line_priority = exit == 0 ? 6 : 3;
+  line_priority = exit == 0 ? 6 : 5;
   if (json) {
     std::printf("%s\n", a.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return exit;
@@ -213,11 +265,18 @@ int main(int argc, char** argv)
 {
   std::string path = DEFAULT_CONTROL;
   bool json = false;
+  bool all = false;
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     std::string const a = argv[i];
     if (a == "--json")
       json = true;
+    else if (a == "--all")
+      all = true;
+    else if (a == "--version") {
+      std::printf("starterctl %s (rev %s)\n", STARTER_PACKAGE_VERSION, STARTER_REVISION);
+      return 0;
+    }
     else if (a == "--control" && i + 1 < argc)
       path = argv[++i];
     else if (a.compare(0, 10, "--control=") == 0)
@@ -244,15 +303,19 @@ int main(int argc, char** argv)
     }
     request += (request.empty() ? "" : " ") + w;
   }
+  if (all && words.size() == 1 && words[0] == "status")
+    request += " all";
   request += "\n";
 
   std::string answer;
   std::string why;
   if (!ask(path, request, answer, why)) {
+    line_priority = 3;
     out(stderr, "starterctl: %s\n", why.c_str());
     return EXIT_NO_ANSWER;
   }
   nlohmann::json const a = nlohmann::json::parse(answer, nullptr, false);
+  line_priority = 3;
   if (a.is_discarded() || !a.is_object()) {
     out(stderr, "starterctl: the host's answer is no JSON object: %s", answer.c_str());
     return EXIT_NO_ANSWER;
@@ -261,6 +324,7 @@ int main(int argc, char** argv)
   try {
     return show(a, json);
   } catch (const nlohmann::json::exception& e) {
+    line_priority = 3;
     out(stderr, "starterctl: unexpected answer (%s): %s", e.what(), answer.c_str());
     return EXIT_NO_ANSWER;
   }

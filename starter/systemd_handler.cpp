@@ -23,6 +23,7 @@
 #include "scrt/environ.h"
 #include "scrt/log_macros.h"
 #include "scrt/natoi.h"
+#include "starter/journal_stream.h"
 
 /// Entry points of systemd's client library.
 typedef int (*sd_booted_t)();
@@ -227,11 +228,13 @@ int Systemd_Handler::open_i(ACE_Reactor* r)
     return -1;
   }
 
-  // "<6>" is the informational level the journal reads on a service's standard error.
+  // "<6>" is the informational level the journal reads on a service's standard error. Under the
+  // journal that line is the record; the debug record would say it again.
   ACE_OS::fprintf(stderr, "<6>Notify systemd every %lu ms.\n",
                   static_cast<unsigned long>(tmo.get_msec()));
-  SCRT_LOG(0, (LM_DEBUG, "Notify systemd every %Q ms.\n",
-               static_cast<ACE_UINT64>(tmo.get_msec())));
+  if (!is_journal_stream(get_env_r("JOURNAL_STREAM").c_str(), STDERR_FILENO))
+    SCRT_LOG(0, (LM_DEBUG, "Notify systemd every %Q ms.\n",
+                 static_cast<ACE_UINT64>(tmo.get_msec())));
 
   (void)sd_notify(0, READY);
   (void)sd_notify(0, WATCHDOG);

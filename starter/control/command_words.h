@@ -21,7 +21,7 @@ struct Control_Command
 
 /// Every command, in the order the usage lists them; "status" first, the request's default.
 inline constexpr Control_Command CONTROL_COMMANDS[] = {
-    {"status", false, "the host and every service it runs"},
+    {"status", false, "the host and every service its configuration opened"},
     {"reload", false, "reload the configuration and wait for the outcome"},
     {"check", false, "check the configuration as it is now; nothing is applied"},
     {"suspend", true, "suspend one service"},

@@ -76,17 +76,27 @@ void confine_suspension()
   });
 }
 
-/// Suspends (@a suspend) or resumes the service @a name.
-nlohmann::json suspend_or_resume(const std::string& name, bool suspend)
+/// Suspends (@a suspend) or resumes the service @a name, one the configuration opened (named in
+/// @a sites).
+nlohmann::json suspend_or_resume(const std::string& name, bool suspend,
+                                 const std::map<std::string, Service_Site>& sites)
 {
   const char* const verb = suspend ? "suspend" : "resume";
   const ACE_Service_Type* t = 0;
   if (ACE_Service_Repository::instance()->find(name.c_str(), &t, false) < 0)
     return answer(1, "failed", "no service named '" + name + "'");
+  // ACE's built-in entries that no directive opened have nothing to suspend or resume.
+  if (sites.count(name) == 0)
+    return answer(1, "failed", "'" + name + "' was opened by no directive of the configuration");
   if (t->active() != suspend)
     return answer(0, "unchanged", "'" + name + "' is already " + (suspend ? "suspended" : "active"));
   int const r = suspend ? ACE_Service_Config::suspend(name.c_str())
                         : ACE_Service_Config::resume(name.c_str());
+  if (r != 0) {
+    // ACE marks the entry before asking the service, which refused: put back the state the
+    // service is in (active when asked to suspend, suspended when asked to resume).
+    const_cast<ACE_Service_Type*>(t)->active(suspend);
+  }
   confine_suspension();
   if (r != 0)
     return answer(1, "failed", std::string("'") + name + "' did not " + verb);
@@ -110,11 +120,15 @@ struct Handler
 
 const Handler handlers[] = {
     {"status", false,
-     [](const Control_Request&, Host& h) { return control_status(h.record(), ACE_OS::time(0)); }},
+     [](const Control_Request& q, Host& h) {
+       return control_status(h.record(), ACE_OS::time(0), q.all);
+     }},
     {"reload", true, [](const Control_Request&, Host& h) { return reload(h); }},
     {"check", true, [](const Control_Request&, Host& h) { return check(h); }},
-    {"suspend", true, [](const Control_Request& q, Host&) { return suspend_or_resume(q.name, 1); }},
-    {"resume", true, [](const Control_Request& q, Host&) { return suspend_or_resume(q.name, 0); }},
+    {"suspend", true,
+     [](const Control_Request& q, Host& h) { return suspend_or_resume(q.name, 1, h.record().sites); }},
+    {"resume", true,
+     [](const Control_Request& q, Host& h) { return suspend_or_resume(q.name, 0, h.record().sites); }},
     {"restart", true, restart},
 };
 static_assert(std::size(handlers) == std::size(CONTROL_COMMANDS), "a command without a handler");

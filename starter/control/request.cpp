@@ -7,8 +7,8 @@
 
 namespace {
 
-/// Up to @a n bytes of @a p, for an error message: at most 40 of them, as they are (the caller
-/// has made sure they are printable).
+/// Up to @a n bytes of @a p, for an error message: at most 40 of them, as they are (the answer's
+/// JSON escapes what is not printable).
 std::string excerpt(const char* p, size_t n)
 {
   return n <= 40 ? std::string(p, n) : std::string(p, 40) + "...";
@@ -33,15 +33,16 @@ int parse_control_request(const char* data, size_t size, Control_Request& r, std
   }
   if (end > 0 && data[end - 1] == '\r')
     --end;
+  // A name holds any byte a configuration's word may hold (non-ASCII ones included): not NUL,
+  // and none of the blanks that end a word there but the two that separate words here.
   for (size_t i = 0; i < end; ++i) {
     unsigned char const c = static_cast<unsigned char>(data[i]);
-    if ((c < 0x20 && c != '\t') || c > 0x7e) {
+    if (c == 0 || c == '\r' || c == '\f' || c == '\v') {
       why = "byte " + std::to_string(c) + " at offset " + std::to_string(i) +
-            " is no printable ASCII";
+            " cannot be part of a request";
       return -1;
     }
   }
-  // The words; every byte left is printable, so each may be quoted back.
   std::vector<std::pair<const char*, size_t>> words;
   for (size_t i = 0; i < end;) {
     if (data[i] == ' ' || data[i] == '\t') {
@@ -68,7 +69,10 @@ int parse_control_request(const char* data, size_t size, Control_Request& r, std
     why = "unknown command '" + excerpt(words[0].first, words[0].second) + "': " + known;
     return -1;
   }
-  size_t const want = k->takes_name ? 2 : 1;
+  // "status all": ACE's built-in entries too.
+  bool const all = k == &CONTROL_COMMANDS[0] && words.size() == 2 && words[1].second == 3 &&
+                   std::memcmp(words[1].first, "all", 3) == 0;
+  size_t const want = k->takes_name || all ? 2 : 1;
   if (words.size() < want) {
     why = std::string("'") + k->word + "' needs a service name";
     return -1;
@@ -80,5 +84,6 @@ int parse_control_request(const char* data, size_t size, Control_Request& r, std
   }
   r.command = k;
   r.name = k->takes_name ? std::string(words[1].first, words[1].second) : std::string();
+  r.all = all;
   return 0;
 }

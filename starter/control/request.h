@@ -22,16 +22,18 @@ struct Control_Request
 {
   const Control_Command* command = CONTROL_COMMANDS;  ///< a row of the table; never null
   std::string name;  ///< the service, for a command that takes one; else empty
+  bool all = false;  ///< "status all": ACE's built-in entries that no directive names too
 };
 
 /**
  * Reads the request in @a data / @a size: everything a client sent up to and including its
- * first "\n", or all it sent before closing when no "\n" came. Words are printable ASCII
- * separated by spaces or tabs; a "\r" may end the line. The commands and whether each takes a
- * service name are those of CONTROL_COMMANDS (command_words.h). Returns 0 and
- * fills @a r; or -1 with @a why saying what is wrong (empty, too long, bytes after the line, a
- * byte that is no printable ASCII, an unknown command, a missing or extra argument), @a r left
- * as it was.
+ * first "\n", or all it sent before closing when no "\n" came. Words are separated by spaces
+ * or tabs and hold any other byte but NUL, "\r", "\f" and "\v" (so any name a configuration
+ * may hold); a "\r" may end the line. The commands and whether each takes a service name are
+ * those of CONTROL_COMMANDS (command_words.h); "status" may be followed by "all". Returns 0
+ * and fills @a r; or -1 with @a why saying what is wrong (empty, too long, bytes after the line,
+ * a byte no word may hold, an unknown command, a missing or extra argument), @a r left as it
+ * was.
  */
 int parse_control_request(const char* data, size_t size, Control_Request& r, std::string& why);
 

@@ -52,7 +52,7 @@ static std::string info_text(const ACE_Service_Type& t)
   return text;
 }
 
-nlohmann::json control_status(const Host_Record& record, time_t now)
+nlohmann::json control_status(const Host_Record& record, time_t now, bool all)
 {
   nlohmann::json host = {
       {"pid", static_cast<long>(ACE_OS::getpid())},
@@ -73,6 +73,8 @@ nlohmann::json control_status(const Host_Record& record, time_t now)
   nlohmann::json services = nlohmann::json::array();
   for_each_service([&](const ACE_Service_Type* t) {
     std::map<std::string, Service_Site>::const_iterator const site = record.sites.find(t->name());
+    if (site == record.sites.end() && !all)
+      return;
     // A static service the configuration never opened is held in the repository inactive.
     nlohmann::json s = {{"name", t->name()},
                         {"type", type_name(*t)},

@@ -2,8 +2,9 @@
  * @file status.h
  *
  * The answer to "status": the host (pid, version, reactor, threads, uptime, reloads) and every
- * service in the Service Repository (name, type, state, directive site, arguments, open time,
- * its own info() text). Reads the repository and asks each service for its info(), nothing else.
+ * service the configuration opened (name, type, state, directive site, arguments, open time,
+ * its own info() text), ACE's built-in entries that no directive names too when asked. Reads the
+ * repository and asks each service for its info(), nothing else.
  */
 #ifndef STARTER_CONTROL_STATUS_H
 #define STARTER_CONTROL_STATUS_H
@@ -14,8 +15,9 @@
 
 #include "starter/host_record.h"
 
-/// The status of the host in @a record and of every service, as of @a now.
-nlohmann::json control_status(const Host_Record& record, time_t now);
+/// The status of the host in @a record and of every service the configuration names, as of
+/// @a now; with @a all, of every entry of the Service Repository.
+nlohmann::json control_status(const Host_Record& record, time_t now, bool all = false);
 
 /// @a t as UTC in ISO 8601 ("2024-01-31T12:00:00Z"); empty for 0.
 std::string iso_time(time_t t);

@@ -175,14 +175,17 @@ TEST(ReactorFactory, FindsExactNamesAndLogsNothing)
 
 TEST(ReactorFactory, ThreadPoolKindNeedsTwoThreads)
 {
-  // Refused with EINVAL and no record: the caller reports it, once.
+  // Refused with EINVAL and one error record, whole with its line end, naming the count.
   for (size_t threads : {0u, 1u}) {
     SCOPED_TRACE(threads);
     Log_Capture log;
     errno = 0;
     EXPECT_EQ(get_reactor_factory("tp", threads), nullptr);
     EXPECT_EQ(EINVAL, errno);
-    EXPECT_TRUE(log.records.empty());
+    ASSERT_EQ(log.records.size(), 1u);
+    EXPECT_EQ(log.records[0].priority, LM_ERROR);
+    EXPECT_EQ(log.records[0].text, "The number of threads (" + std::to_string(threads) +
+                                       ") of thread pool reactor is less than 2\n");
   }
   // "TP" is no kind at all, so the thread rule does not speak for it.
   Log_Capture log;

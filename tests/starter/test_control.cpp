@@ -52,6 +52,7 @@ const Request_Row request_rows[] = {
     {"suspend Time_Service\n", true, "suspend", "Time_Service"},
     {"resume\tA\n", true, "resume", "A"},
     {"restart x.y-z\n", true, "restart", "x.y-z"},
+    {"status all\n", true, "status", ""},
     {"\n", false, "status", "empty request"},
     {"STATUS\n", false, "status", "unknown command 'STATUS'"},
     {"status now\n", false, "status", "takes no argument, found 'now'"},
@@ -59,7 +60,11 @@ const Request_Row request_rows[] = {
     {"restart a b\n", false, "status", "takes one service name, found 'b'"},
     {"status\nstatus\n", false, "status", "one request per connection"},
     {"status\r\r\n", false, "status", "byte 13 at offset 6"},
-    {"stat\xc3\xbcs\n", false, "status", "no printable ASCII"},
+    {"status\v\n", false, "status", "byte 11 at offset 6"},
+    // Any name a configuration may hold: non-ASCII and control bytes.
+    {"restart Q\xc3\xa9\n", true, "restart", "Q\xc3\xa9"},
+    {"resume A\x01\x7f\xff\n", true, "resume", "A\x01\x7f\xff"},
+    {"stat\xc3\xbcs\n", false, "status", "unknown command 'stat\xc3\xbcs'"},
 };
 
 TEST(ControlRequest, ReadsCommandsAndRefusesWhatIsMalformed)
@@ -87,6 +92,8 @@ TEST(ControlRequest, ReadsCommandsAndRefusesWhatIsMalformed)
   line.insert(8, "n");
   EXPECT_EQ(-1, parse_control_request(line.data(), line.size(), r, why));
   EXPECT_NE(std::string::npos, why.find("longer than 4096")) << why;
+  EXPECT_EQ(-1, parse_control_request("status\0\n", 8, r, why));
+  EXPECT_NE(std::string::npos, why.find("byte 0 at offset 6")) << why;
 }
 
 // The journal's stream, as JOURNAL_STREAM names it, for the host and starterctl alike: only an
@@ -272,6 +279,15 @@ TEST_F(Control, StatusNamesEachServiceWithItsDirectiveAndTheSocketIsTheHosts)
   Ctl const text = starterctl(ctl("status"));
   EXPECT_EQ(0, text.status);
   EXPECT_NE(std::string::npos, text.out.find("Logger")) << text.out;
+  // ACE's built-in entries, which no directive opened, only when asked for; they can be neither
+  // resumed nor shown as what they are not.
+  EXPECT_EQ(std::string::npos, c.out.find("ACE_Service_Manager")) << c.out;
+  Ctl const resume = starterctl(ctl("resume ACE_Service_Manager"));
+  EXPECT_EQ(1, resume.status);
+  EXPECT_NE(std::string::npos, resume.out.find("opened by no directive")) << resume.out;
+  Ctl const all = starterctl(ctl("--all status"));
+  EXPECT_NE(std::string::npos, all.out.find("ACE_Service_Manager  Service_Object  inactive"))
+      << all.out;
   stop();
 }
 
@@ -338,6 +354,20 @@ TEST_F(Control, RestartReopensOnlyThatServiceAndStatusDatesWhatWasOpened)
   EXPECT_EQ(opened_of(restarted, "Time_Service"), opened_of(reloaded, "Time_Service")) << reloaded;
   EXPECT_NE(opened_of(restarted, "Logger"), opened_of(reloaded, "Logger")) << reloaded;
   stop();
+
+  // Services of "-S" directives and non-ASCII names are restarted and suspended like any other.
+  std::string const rec = dir_ / "rec";
+  std::string utf8 = probe_line("Q", rec);
+  utf8.replace(utf8.find(" Q "), 3, " Q\xc3\xa9 ");  // the name alone: quoted text is ASCII
+  start({"-S", probe_line("PS", rec), "-S", utf8});
+  for (const char* command : {"restart PS", "restart Q\xc3\xa9", "suspend Q\xc3\xa9"}) {
+    Ctl const ctl_c = starterctl(ctl(command));
+    EXPECT_EQ(0, ctl_c.status) << command << ": " << ctl_c.out;
+  }
+  EXPECT_EQ(2u, lines_starting(rec, "init PS").size());
+  std::string const text = starterctl(ctl("status")).out;
+  EXPECT_NE(std::string::npos, text.find("Q\xc3\xa9            Service_Object  suspended")) << text;
+  stop();
 }
 
 TEST_F(Control, ReloadTellsAppliedRefusedAndErrors)
@@ -395,6 +425,11 @@ TEST_F(Control, CallersOfOtherIdsAreRefused)
   EXPECT_EQ(0, c.status) << c.out;
   c = starterctl(ctl("status"), "setpriv --reuid=65534 --regid=65534 --clear-groups");
   EXPECT_EQ(3, c.status) << c.out;
+  const group* const g = getgrgid(1);
+  EXPECT_NE(std::string::npos, c.out.find(": Permission denied: the host serves root, its user root "
+                                          "and the members of group " +
+                                          std::string(g != 0 ? g->gr_name : "1") + "; you are nobody"))
+      << c.out;
   stop();
 
   start();

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -43,14 +43,11 @@ TEST(OperatorOptions, VersionIsOneLine)
   EXPECT_EQ(0, h.exit_code());
   EXPECT_EQ(std::string("starter ") + STARTER_PACKAGE_VERSION + " (rev " + STARTER_REVISION + ")\n",
             h.stdout_text());
-  // N.N.NNNNN-N and seven lower-case hexadecimal digits.
-  std::string const version = STARTER_PACKAGE_VERSION;
-  std::string shape;
-  for (char c : version)
-    shape += std::isdigit(static_cast<unsigned char>(c)) ? 'N' : c;
-  size_t const dot = shape.find('.');
-  EXPECT_EQ(".NNNNN-", shape.substr(shape.rfind('.'), 7)) << version;
-  EXPECT_NE(dot, shape.rfind('.')) << version;
+  // The package's version as dpkg shows it (N.N.N-N, no padding) and seven lower-case
+  // hexadecimal digits.
+  EXPECT_TRUE(std::regex_match(std::string(STARTER_PACKAGE_VERSION),
+                               std::regex("(0|[1-9][0-9]*)(\\.(0|[1-9][0-9]*)){2}-[0-9]+")))
+      << STARTER_PACKAGE_VERSION;
   std::string const rev = STARTER_REVISION;
   EXPECT_EQ(7u, rev.size());
   EXPECT_EQ(std::string::npos, rev.find_first_not_of("0123456789abcdef")) << rev;
@@ -163,6 +160,19 @@ TEST(OperatorOptions, CheckReportsAnUnreadableFile)
   EXPECT_EQ(1u, count_of(h.stderr_text(), "starter: -f " + secret + ": Permission denied\n")) << h.stderr_text();
 
   if (geteuid() == 0) {
+    // Root passes it, warned that only root's privilege read it; a file others may read is
+    // not named.
+    std::string const open = d.write("open.conf", "");
+    Host_Process as_root;
+    run(as_root, {"--check", "-f", secret, "-f", open});
+    EXPECT_EQ(0, as_root.exit_code()) << as_root.stderr_text();
+    EXPECT_EQ(1u, count_of(as_root.stderr_text(), "starter: " + secret + ": mode 0600, owner 0, "
+                                                  "group 0: only they may read it, and root read "
+                                                  "it here (check with --user USER as the run's "
+                                                  "user)\n"))
+        << as_root.stderr_text();
+    EXPECT_EQ(std::string::npos, as_root.stderr_text().find(open)) << as_root.stderr_text();
+
     // Root may read it, the user the run switches to may not.
     Host_Process as_user;
     run(as_user, {"--check", "--user", "nobody", "-f", secret});

@@ -214,6 +214,19 @@ TEST(HostNotifier, FakeLibraryGetsReadinessThenKeepAlives)
   ASSERT_TRUE(h.send(SIGTERM));
   ASSERT_TRUE(h.wait_exit());
   EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+
+  // Under the journal, debug output on, that line is the interval's one record.
+  Host_Process j;
+  ASSERT_TRUE(j.start({"-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec " +
+                                 std::string(STARTER_BINARY) + " -d"},
+                      {{"LIBSYSTEMD_FILENAME", FAKE_SYSTEMD_LIBRARY},
+                       {"FAKE_SD_WATCHDOG_USEC", "2000000"},
+                       {"FAKE_SD_RECORD", d / "sent2"}},
+                      {"SD_NOTIFY_INTERVAL", "JOURNAL_STREAM"}, "/bin/sh"));
+  ASSERT_TRUE(j.wait_for_stderr("is started")) << j.stderr_text();
+  EXPECT_EQ(1u, count_of(j.stderr_text(), "Notify systemd every")) << j.stderr_text();
+  ASSERT_TRUE(j.send(SIGTERM));
+  ASSERT_TRUE(j.wait_exit());
 }
 
 /// A datagram socket at a path, standing in for systemd's notification socket.

@@ -54,8 +54,7 @@ std::string probe_line(const std::string& name, const std::string& record,
          (options.empty() ? "" : " " + options) + "\"\n";
 }
 
-/// A loopback TCP port nobody listens on at the moment; 0 when none could be found.
-static int free_port()
+int free_port()
 {
   int const fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};

@@ -36,6 +36,9 @@ bool exists(const std::string& path);
 std::string probe_line(const std::string& name, const std::string& record,
                        const std::string& options = "");
 
+/// A loopback TCP port nobody listens on at the moment; 0 when none could be found.
+int free_port();
+
 /// Configuration lines for ACE's netsvcs time and logging services, each on a free loopback
 /// port, which are appended to @a ports; empty when the build found no netsvcs library.
 std::string netsvcs_lines(std::vector<int>& ports);

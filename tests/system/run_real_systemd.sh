@@ -201,6 +201,7 @@ say "journalctl -u starter -p err, and the same records at their priorities"
 C journalctl -q -u starter -p err -o cat --no-pager | sed 's/^/   /'
 errs=$(C journalctl -q -u starter -p err..err -o cat --no-pager)
 case "$errs" in *"20-broken.conf:1:"*"Reload refused"*) ;; *) fail "the errors are not at error priority" ;; esac
+[ "$(printf '%s\n' "$errs" | grep -c "20-broken.conf:1:")" -eq 1 ] || fail "a refused reload's problem is not once at error priority"
 infos=$(C journalctl -q -u starter -p info..info -o cat --no-pager)
 case "$infos" in *"is started"*"Reloaded: 2 services open"*) ;; *) fail "the banner and reload are not at info" ;; esac
 case "$infos" in *"Reload refused"*) fail "an error record at info priority" ;; esac
@@ -208,23 +209,31 @@ C journalctl -q -u starter -o verbose --no-pager | grep -c "PRIORITY=3" | sed 's
 C rm /etc/starter/conf.d/20-broken.conf
 C systemctl reload starter || fail "systemctl reload after the fix"
 
-say "a port below 1024 with the capability handed over (drop-in)"
+say "a port below 1024 (drop-in) and host options from /etc/default/starter"
+C grep -q '^STARTER_OPTIONS=""$' /etc/default/starter || fail "/etc/default/starter sets no empty STARTER_OPTIONS"
 C mkdir -p /etc/systemd/system/starter.service.d
 C sh -c 'cat >/etc/systemd/system/starter.service.d/low-port.conf' <<'EOF'
 [Service]
 AmbientCapabilities=CAP_NET_BIND_SERVICE
 CapabilityBoundingSet=CAP_NET_BIND_SERVICE
-ExecStart=
-ExecStart=/usr/bin/starter --strict --capability net_bind_service --control /run/starter/control -p /run/starter/starter.pid -f /etc/starter/conf.d
 # Short, so that the watchdog step below takes seconds.
 WatchdogSec=3s
 TimeoutAbortSec=5s
 EOF
 C sh -c 'sed "s/-p 20222/-p 37/; s/Time_Service/Low_Time_Service/" /etc/starter/conf.d/10-time.conf \
   >/etc/starter/conf.d/30-low.conf'
+C sed -i 's/^STARTER_OPTIONS=""$/STARTER_OPTIONS="--capability net_bind_service --reload changed"/' \
+  /etc/default/starter
 C systemctl daemon-reload
 C systemctl restart starter || fail "restart with the low-port drop-in"
 answers 37 || fail "no service on port 37"
+C starterctl --json status >"$WORK/status.json" 2>&1 || { cat "$WORK/status.json"; fail "starterctl --json status"; }
+grep -q '"reload_mode": "changed"' "$WORK/status.json" ||
+  { grep reload_mode "$WORK/status.json"; fail "STARTER_OPTIONS=--reload changed is not the running reload mode"; }
+echo "   starterctl --json status: $(grep -o '"reload_mode": "[a-z]*"' "$WORK/status.json")"
+C systemctl reload starter || fail "systemctl reload with --reload changed"
+C journalctl -q -u starter -o cat --no-pager | grep -q "Reloaded: 0 opened, 0 re-opened, 0 removed" ||
+  fail "the reload was not one of what changed"
 pid=$(show MainPID)
 caps=$(C grep -E "^Cap(Eff|Amb)" "/proc/$pid/status" | tr '\t\n' '= ')
 echo "   port 37 answers; $caps"
@@ -240,6 +249,21 @@ echo "   NRestarts $restarts -> $(show NRestarts), MainPID $pid -> $(show MainPI
 C journalctl -q -u starter -o cat --no-pager | grep -m1 -i "watchdog timeout" | sed 's/^/   /' ||
   fail "no watchdog timeout in the journal"
 answers 20222 || fail "the restarted host does not answer on 20222"
+
+say "one version, and the journal's records once each"
+dpkg_version=$(C dpkg-query -W -f '${Version}' starter)
+ctl_version=$(C starterctl --version) || fail "starterctl --version"
+host_version=$(C starter --version) || fail "starter --version"
+status_line=$(C starterctl status | head -n 1)
+echo "   dpkg: $dpkg_version; starterctl: $ctl_version; starter: $host_version; status: $status_line"
+for v in "$ctl_version" "$host_version" "$status_line"; do
+  case "$v" in *" $dpkg_version "*) ;; *) fail "'$v' does not say the package's version $dpkg_version" ;; esac
+done
+C journalctl -q -u starter -o cat --no-pager >"$WORK/journal.log"
+starts=$(grep -c "is started" "$WORK/journal.log")
+notifies=$(grep -c "Notify systemd every" "$WORK/journal.log")
+echo "   $starts starts, $notifies \"Notify systemd every\" records"
+[ "$starts" -gt 1 ] && [ "$notifies" -eq "$starts" ] || fail "\"Notify systemd every\" is not once per start"
 
 # repack N: the package under test as version VERSION+upN, in the container as /srv/upN.deb.
 repack() {
@@ -308,5 +332,6 @@ C env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q starter >"$WORK/purge.l
   { cat "$WORK/purge.log"; fail "apt-get purge"; }
 C test ! -e /usr/lib/systemd/system/starter.service || fail "the unit is still there"
 C test ! -e /etc/starter/conf.d/00-example.conf || fail "the conffile is still there"
+C test ! -e /etc/default/starter || fail "/etc/default/starter is still there"
 echo "   unit: $(C systemctl show -p LoadState --value starter)"
 say "passed"
