@@ -20,6 +20,8 @@
 #include "starter/reload.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
+#include "starter/service_map.h"
+#include "starter/stall_watch.h"
 #include "starter/systemd_handler.h"
 
 /// Logs each problem of @a config as "FILE:LINE: message", at LM_ERROR (a warning at
@@ -41,7 +43,7 @@ static int log_conf_problems(const Checked_Config& config, bool strict)
 Host::Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor,
            const char* reactor_kind, size_t threads, Reload_Mode mode)
   : source_(source), mode_(mode), reconfig_signo_(reconfig_signo), stopping_(false),
-    loop_(reactor, [this] { reload(); }, relay_pending_signals)
+    loop_(reactor, [this] { reload(); }, relay_pending_signals, note_loop_thread)
 {
   record_.reactor = reactor_kind;
   record_.threads = threads;
@@ -52,6 +54,7 @@ void Host::run_quiesced(std::function<void()> job)
 {
   loop_.request_quiesced([this, job] {
     job();
+    note_services();
     reassert_reconfig_handlers(reconfig_signo_);
   });
 }
@@ -72,6 +75,7 @@ bool Host::open_services(Checked_Config& config)
   record_.configured(config, ACE_OS::time(0));
   int const errors = open_service_config_vector(config);
   note_running(config, running_);
+  note_services();
   if (errors != 0) {
     int const open = open_service_count();
     if (errors < 0)
@@ -115,7 +119,9 @@ void Host::run(size_t threads)
 {
   sigset_t pool_blocked;
   host_async_signals(pool_blocked, reconfig_signo_);
+  (void)start_stall_watch(ACE_Reactor::instance());
   loop_.run(threads, pool_blocked);
+  stop_stall_watch();
 }
 
 void Host::on_stop_signal(int)
@@ -161,6 +167,7 @@ Reload_Outcome Host::reload()
   sigset_t old_mask;
   hold_relayed_signals(false, reconfig_signo_, &old_mask);
   Reload_Outcome outcome = reload_services(source_, mode_, running_);
+  note_services();
   log_conf_problems(outcome.config, source_.strict);
   for (const Conf_Problem& p : outcome.problems)
     SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));

@@ -1,8 +1,8 @@
 /**
  * @file starter.cpp
  *
- * The service host's executable: the terminate handler, and main(), which runs the start-up
- * sequence, the event loop and the shutdown, and is the one place the host decides to end.
+ * The service host's executable: main(), which runs the start-up sequence, the event loop and
+ * the shutdown, and is the one place the host decides to end (the other ends: last_words.h).
  */
 #include <fcntl.h>
 #include <malloc.h>
@@ -30,35 +30,13 @@
 #include "starter/host.h"
 #include "starter/host_options.h"
 #include "starter/journal_log.h"
+#include "starter/last_words.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
 #include "starter/stop_deadline.h"
-
-// ---------------------------------------------------------------------------------------------
-// Terminate handler: log what escaped, once, then abort.
-
-/// Entries into handle_terminate; atomic because two threads may terminate at once and only
-/// the first may log.
-static std::atomic<int> tried_throw(0);
-
-void handle_terminate()
-{
-  if (tried_throw.fetch_add(1) == 0) {
-    try {
-      throw;  // with nothing pending this re-enters the handler, which then aborts silently
-    } catch (const std::exception& e) {
-      SCRT_LOG(0, (LM_EMERGENCY, "Unhandled exception is caught, %s\n%?.\n", e.what()));
-    } catch (...) {
-      SCRT_LOG(0, (LM_EMERGENCY, "Unknown/unhandled exception is caught: \n%?.\n"));
-    }
-  }
-  // The abort is this record's own end: the fatal-signal handler must not log it again.
-  ACE_OS::signal(SIGABRT, SIG_DFL);
-  std::abort();
-}
 
 // ---------------------------------------------------------------------------------------------
 // Standard descriptors.
@@ -100,27 +78,6 @@ static bool open_control(const Host_Options& o, Host& host, ACE_Event_Handler_va
   return true;
 }
 
-// ---------------------------------------------------------------------------------------------
-// A service's exit(): said, and the pid file removed.
-
-/// Set when main() returns: from then on the process's exit is the host's own.
-static bool main_exits = false;
-
-/// on_exit() hook: an exit before main() returns is a service's call of exit() (or of
-/// std::exit), which ends the host wherever it is (what ACE's own teardown then finalises is
-/// up to ACE). Says so, and removes the pid file that main() would have.
-static void on_exit_without_main(int status, void*)
-{
-  if (main_exits)
-    return;
-  SCRT_LOG(-1, (LM_ERROR, "A service called exit(%d): the host ends\n", status));
-  if (int const err = remove_pid_file_at_death()) {
-    ACE_OS::last_error(err);
-    SCRT_LOG(-1, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d, %m\n",
-                  held_pid_file(), err));
-  }
-}
-
 /// Finalises the services. Their signal handlers are dropped from ACE's one table first: a
 /// service finalised may leave its handler there freed, and the teardown of a later one that
 /// walks the table (ACE's memory pools do: the Name Server's) would call into freed memory.
@@ -135,7 +92,7 @@ static int finalise_services()
 int main(int argc, ACE_TCHAR** argv)
 {
   open_standard_descriptors();
-  std::set_terminate(handle_terminate);
+  prepare_last_words();
   install_journal_log();
 
   Operator_Options const operator_options = parse_operator_options(argc, argv);
@@ -197,7 +154,7 @@ int main(int argc, ACE_TCHAR** argv)
                   errors, errors == 1 ? "" : "s"));
     return 1;
   }
-  ::on_exit(on_exit_without_main, 0);
+  watch_for_service_exit();
   bool const opened = host.open_services(config);
   // Applied: what is left of it need not be held while the services run, nor the memory the
   // check and the apply used and gave back.
@@ -206,7 +163,7 @@ int main(int argc, ACE_TCHAR** argv)
   if (!opened && operator_options.strict) {
     SCRT_LOG(-1, (LM_ERROR, "Failed to open the services, and --strict is given: stopping\n"));
     finalise_services();
-    main_exits = true;
+    main_returns();
     return 1;
   }
   if (threads > 1 && host.start_loop_threads(threads) < threads && operator_options.strict) {
@@ -214,7 +171,7 @@ int main(int argc, ACE_TCHAR** argv)
                             "given: stopping\n"));
     host.end_loop_threads();
     finalise_services();
-    main_exits = true;
+    main_returns();
     return 1;
   }
   ACE_Event_Handler_var control;
@@ -222,7 +179,7 @@ int main(int argc, ACE_TCHAR** argv)
     SCRT_LOG(-1, (LM_ERROR, "No control socket, and --strict is given: stopping\n"));
     host.end_loop_threads();
     finalise_services();
-    main_exits = true;
+    main_returns();
     return 1;
   }
   log_system_info();
@@ -244,7 +201,7 @@ int main(int argc, ACE_TCHAR** argv)
   hold_relayed_signals(true, host_options.reconfig_signal);
   // The deadline covered the finalisation too.
   cancel_stop_deadline();
-  main_exits = true;
+  main_returns();
   if (threw != 0) {
     SCRT_LOG(-1, (LM_ERROR, "Stopped, but %d exception%s escaped the finalisation: exit status 2\n",
                   threw, threw == 1 ? "" : "s"));
