@@ -276,7 +276,7 @@ void add_thread(Death_Text& t)
   t.add(" in [").add(name).add("] (thread ").add(static_cast<long>(::syscall(SYS_gettid))).add(")");
 }
 
-Death_Blame blame_thread(const void* context, int skip)
+Death_Blame blame_thread(const void* context, int skip, const void* address)
 {
   Death_Blame b;
   uintptr_t pc = 0, sp = 0;
@@ -297,6 +297,13 @@ Death_Blame blame_thread(const void* context, int skip)
   b.at = context != 0 ? library_at(pc) : 0;
   if (serves(b.at)) {
     b.served = b.at;
+    return b;
+  }
+  // Code of the host or of ACE reading a service's memory: its objects, or its library's file
+  // cut short under it.
+  if (address != 0 && serves(library_at(reinterpret_cast<uintptr_t>(address)))) {
+    b.served = library_at(reinterpret_cast<uintptr_t>(address));
+    b.touched = true;
     return b;
   }
   // A call through a null or stale pointer: the caller's return address is at the top of the
@@ -325,7 +332,8 @@ void add_blame(Death_Text& t, const Death_Blame& b)
   if (b.at != 0 && b.at != b.served)
     t.add("in ").add(b.at->path).add(b.at->loaded ? "" : " (unloaded since)");
   if (b.served != 0) {
-    t.add(b.at == b.served ? "in " : b.at != 0 ? ", called from " : b.interrupted ? "in no library, called from " : "from ");
+    t.add(b.at == b.served ? "in " : b.touched ? (b.at != 0 ? ", touching " : "touching ")
+          : b.at != 0 ? ", called from " : b.interrupted ? "in no library, called from " : "from ");
     t.add(b.served->path).add(b.served->loaded ? "" : " (unloaded since)");
     t.add(", which serves ").add(b.served->services);
   } else {
@@ -403,7 +411,9 @@ void die_of_fatal_signal(int signo, siginfo_t* info, void* context)
         (signo == SIGSEGV || signo == SIGBUS || signo == SIGILL || signo == SIGFPE))
       t.add(" at address ").add_hex(reinterpret_cast<uintptr_t>(info->si_addr));
     t.add(": ");
-    add_blame(t, blame_thread(context, 2));
+    bool const addressed = info != 0 && info->si_code > 0 &&
+                           (signo == SIGSEGV || signo == SIGBUS || signo == SIGILL || signo == SIGFPE);
+    add_blame(t, blame_thread(context, 2, addressed ? info->si_addr : 0));
     say(LOG_ALERT_, t);
     remove_files(LOG_ALERT_);
     Death_Text head;

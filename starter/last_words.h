@@ -44,6 +44,7 @@ struct Death_Blame
   const Mapped_Library* at = 0;      ///< the library of the code that was running, or null
   const Mapped_Library* served = 0;  ///< the library of the services blamed, or null
   bool interrupted = false;          ///< read off an interrupted context, not the stack alone
+  bool touched = false;              ///< served is what the faulting access touched
 };
 
 /// Once, first in main(): the terminate handler, the main thread's alternate signal stack, and
@@ -72,8 +73,9 @@ void forget_control_socket();
 void add_thread(Death_Text& t);
 
 /// Async-signal-safe: what the calling thread is executing in, from the signal @a context
-/// (null: from its stack alone), skipping @a skip frames of the caller's own.
-Death_Blame blame_thread(const void* context, int skip);
+/// (null: from its stack alone), skipping @a skip frames of the caller's own; a fault's
+/// @a address counts when the code is no service's but the memory it touched is.
+Death_Blame blame_thread(const void* context, int skip, const void* address = 0);
 
 /// Async-signal-safe: adds @a b to @a t: "in LIB, which serves A, B" and the like.
 void add_blame(Death_Text& t, const Death_Blame& b);

@@ -245,45 +245,57 @@ TEST(Signals, EveryDeathIsSaidAndRemovesThePidFileAndSocket)
 
 TEST(Signals, EveryFaultNamesTheServiceItsLibraryServes)
 {
-  // Beside a healthy service H, service C (from a library of its own) faults in its handler;
-  // the first record names C and its library, whatever the fault, on whichever thread.
-  std::string const blamed = "libprobe_service_v2.so, which serves C\n";
+  // Beside a healthy service H, service C (from a library of its own) faults; the first record
+  // names C and its library, whatever the fault, on whichever thread, even when the library's
+  // file is cut short under it (a second fault while the trace is read).
+  enum Then { NOTHING, TRUNCATE };
   struct Row
   {
     const char* name;
     std::string options;  ///< of service C
     bool pool;
+    Then then;
     int signo;            ///< the death: a signal, or 0 for the exception's abort
     std::string record;   ///< the record's start
   } const rows[] = {
-      {"write through null", "-C null", false, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
-      {"write through null, pool", "-C null", true, SIGSEGV, "at address 0x0: in /"},
-      {"call through null", "-C call", false, SIGSEGV, "at address 0x0: in no library, called from /"},
-      {"stack overflow", "-C overflow", false, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
-      {"stack overflow, pool", "-C overflow", true, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
-      {"on a thread of its own", "-C thread", false, SIGSEGV, "at address 0x0: in /"},
-      {"exception", "-x std", false, SIGABRT, "Unhandled exception is caught, boom; in [starter]"},
-      {"exception, pool", "-x int", true, SIGABRT, "Unknown/unhandled exception is caught; in [loop-"},
+      {"write through null", "-t 50 -C null", false, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
+      {"write through null, pool", "-t 50 -C null", true, NOTHING, SIGSEGV, "at address 0x0: in /"},
+      {"call through null", "-t 50 -C call", false, NOTHING, SIGSEGV, "at address 0x0: in no library, called from /"},
+      {"stack overflow", "-t 50 -C overflow", false, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
+      {"stack overflow, pool", "-t 50 -C overflow", true, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
+      {"on a thread of its own", "-t 50 -C thread", false, NOTHING, SIGSEGV, "at address 0x0: in /"},
+      {"exception", "-t 50 -x std", false, NOTHING, SIGABRT, "Unhandled exception is caught, boom; in [starter]"},
+      {"exception, pool", "-t 50 -x int", true, NOTHING, SIGABRT, "Unknown/unhandled exception is caught; in [loop-"},
+      {"library cut short", "-t 100", false, TRUNCATE, SIGBUS, "Signal 7 (Bus error) caught in ["},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Temp_Dir d;
     std::string const rec = d / "rec";
-    std::string const conf = d.write("c.conf", probe_line("H", rec) +
-        "dynamic C Service_Object * " PROBE_SERVICE_V2_LIBRARY ":_make_Probe_Service() \"-o " + rec +
-        " -n C -t 50 " + row.options + "\"\n");
+    std::string const lib = d.write("libfaulty_c.so", read_file(PROBE_SERVICE_V2_LIBRARY));
+    std::string const conf = d.write("c.conf", probe_line("H", rec) + "dynamic C Service_Object * " +
+        lib + ":_make_Probe_Service() \"-o " + rec + " -n C " + row.options + "\"\n");
     std::vector<std::string> args = {"-p", d / "pid", "--control", d / "sock", "-f", conf};
     if (row.pool)
       args.insert(args.begin(), {"--reactor", "tp", "--threads", "2"});
     Host_Process h;
     ASSERT_TRUE(h.start(args));
+    if (row.then == TRUNCATE) {
+      ASSERT_TRUE(wait_for_file(rec, "timeout C")) << h.stderr_text();
+      ASSERT_EQ(0, ::truncate(lib.c_str(), 0));
+    }
     ASSERT_TRUE(h.wait_exit());
     std::string const err = h.stderr_text();
     EXPECT_EQ(row.signo, h.term_signal()) << err;
     EXPECT_EQ(1u, count_of(err, row.record)) << err;
-    EXPECT_EQ(1u, count_of(err, blamed)) << err;
+    // The first record, and only it, names C and its library.
+    std::string const first = err.substr(err.find(row.record));
+    std::string const line = first.substr(0, first.find('\n') + 1);
+    EXPECT_NE(std::string::npos, line.find("libfaulty_c.so")) << err;
+    EXPECT_EQ(1u, count_of(line, "which serves C\n")) << err;
+    EXPECT_EQ(1u, count_of(err, "which serves C\n")) << err;
     EXPECT_EQ(0u, count_of(err, "which serves H")) << err;
-    EXPECT_LT(err.find(blamed), err.find("The host ends: the pid file")) << "the record first";
+    EXPECT_LT(err.find(line), err.find("The host ends: the pid file")) << "the record first";
     EXPECT_FALSE(exists(d / "pid")) << err;
     EXPECT_FALSE(exists(d / "sock")) << err;
   }
