@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 
@@ -141,7 +143,11 @@ void Control_Connection::serve(bool eof)
     return;
   }
   if (r.command == Control_Request::STATUS) {
-    answer(control_status(server_->host().record(), ACE_OS::time(0)));
+    // On the control socket's own thread: the services and the record are read only while no
+    // reload or command changes them, and the answer does not wait long for one that does.
+    std::unique_lock<std::recursive_timed_mutex> quiet(server_->host().changing(),
+                                                       std::chrono::milliseconds(700));
+    answer(control_status(server_->host().record(), ACE_OS::time(0), quiet.owns_lock()));
     return;
   }
   // Nothing more is read; the answer comes when the job has run.
