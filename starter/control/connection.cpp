@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <mutex>
 #include <cerrno>
 #include <cstring>
 
@@ -17,7 +15,6 @@
 #include "starter/control/commands.h"
 #include "starter/control/request.h"
 #include "starter/control/server.h"
-#include "starter/control/status.h"
 #include "starter/host.h"
 
 void drain_and_close(int fd)
@@ -142,12 +139,8 @@ void Control_Connection::serve(bool eof)
     answer(control_refusal(why));
     return;
   }
-  if (r.command == Control_Request::STATUS) {
-    // On the control socket's own thread: the services and the record are read only while no
-    // reload or command changes them, and the answer does not wait long for one that does.
-    std::unique_lock<std::recursive_timed_mutex> quiet(server_->host().changing(),
-                                                       std::chrono::milliseconds(700));
-    answer(control_status(server_->host().record(), ACE_OS::time(0), quiet.owns_lock()));
+  if (!control_runs_quiesced(r)) {
+    answer(run_control_command(r, server_->host(), static_cast<long>(peer_.uid)));
     return;
   }
   // Nothing more is read; the answer comes when the job has run.
