@@ -261,7 +261,8 @@ void Host::run()
 {
   sigset_t pool_blocked;
   host_async_signals(pool_blocked, reconfig_signo_);
-  (void)start_stall_watch(ACE_Reactor::instance());
+  if (options_.stall_ms > 0)
+    (void)start_stall_watch(ACE_Reactor::instance(), options_.stall_ms);
   loop_.run(threads_, pool_blocked);
   stop_stall_watch();
 }

@@ -442,7 +442,8 @@ TEST(ControlLoop, StatusAnswersWithinASecondWhateverHoldsTheLoopAndSaysWhere)
   // healthy.
   // On a single-threaded loop the host logs the stall naming C, and status (on the control
   // socket's own thread) shows it; with a pool, another thread keeps the loop going. The last
-  // row holds 1,100 descriptors: the control connection's number is past the select kind's.
+  // row but one holds 1,100 descriptors: the control connection's number is past the select
+  // kind's; the last has no watch.
   struct Row
   {
     std::vector<std::string> args;
@@ -455,6 +456,7 @@ TEST(ControlLoop, StatusAnswersWithinASecondWhateverHoldsTheLoopAndSaysWhere)
       {{"--reactor", "dev_poll"}, true, ""},
       {{"--reactor", "tp", "--threads", "2"}, false, ""},
       {{}, true, "-O 1100"},
+      {{"--stall-warning", "0"}, false, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE((row.args.empty() ? "default" : row.args[1]) + " " + row.probe);
