@@ -64,38 +64,22 @@ Death_Text& Death_Text::add_hex(uintptr_t n)
   return add(digits + i);
 }
 
-namespace {
-
-/// Writes all of @a s, @a n bytes, to standard error.
-void write_all(const char* s, size_t n)
+Death_Text& Death_Text::end_line()
 {
-  while (n > 0) {
-    ssize_t const w = ::write(2, s, n);
-    if (w < 0 && errno == EINTR)
-      continue;
-    if (w <= 0)
-      return;
-    s += w;
-    n -= static_cast<size_t>(w);
-  }
+  if (size_ + 1 >= sizeof text_)
+    --size_;
+  text_[size_++] = '\n';
+  text_[size_] = 0;
+  return *this;
 }
 
-/// Writes @a t as one record of syslog @a priority: under the journal each line starts with
-/// "<N>", as the host's other records do.
-void say(int priority, const Death_Text& t)
+namespace {
+
+/// Writes @a t as one record of syslog @a priority, with its line end.
+void say(int priority, Death_Text& t)
 {
-  const char* s = t.c_str();
-  char const prefix[4] = {'<', static_cast<char>('0' + priority), '>', 0};
-  while (*s != 0) {
-    const char* const nl = ::strchr(s, '\n');
-    size_t const n = nl != 0 ? static_cast<size_t>(nl - s) + 1 : ::strlen(s);
-    if (journal_log_installed())
-      write_all(prefix, 3);
-    write_all(s, n);
-    if (nl == 0)
-      write_all("\n", 1);
-    s += n;
-  }
+  t.end_line();
+  write_record_to_stderr(t.c_str(), static_cast<char>('0' + priority));
 }
 
 int const LOG_EMERG_ = 0, LOG_ALERT_ = 1, LOG_ERR_ = 3;
@@ -423,8 +407,7 @@ void die_of_fatal_signal(int signo, siginfo_t* info, void* context)
       int const n = ::backtrace(frames, 64);
       // A frame a line: each gets its priority prefix under the journal.
       for (int i = 0; i < n; ++i) {
-        if (journal_log_installed())
-          write_all("<1>", 3);
+        write_record_to_stderr(journal_log_installed() ? "<1>" : "", '1');
         ::backtrace_symbols_fd(frames + i, 1, 2);
       }
     });

@@ -28,6 +28,8 @@ public:
   Death_Text& add(const char* s);
   Death_Text& add(long n);
   Death_Text& add_hex(uintptr_t n);
+  /// Ends the text with a line end, in place of its last character when it is full.
+  Death_Text& end_line();
   const char* c_str() const { return text_; }
   size_t size() const { return size_; }
 
