@@ -159,6 +159,19 @@ bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
   // A service's exit() ends the process with the loop running: the watch ends first.
   static bool const at_exit = std::atexit(stop_stall_watch) == 0;
   (void)at_exit;
+  // The watch takes no signal but its own faults: one sent to the process must find a thread
+  // that handles it (a SIGHUP during a reload, whose default action a finalised service may
+  // have put back, waits on the main thread, blocked there).
+  sigset_t all, old_mask;
+  sigfillset(&all);
+  for (int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS})
+    sigdelset(&all, fault);
+  (void)::pthread_sigmask(SIG_BLOCK, &all, &old_mask);
+  struct Restore
+  {
+    const sigset_t& mask;
+    ~Restore() { (void)::pthread_sigmask(SIG_SETMASK, &mask, 0); }
+  } const restore{old_mask};
   try {
     watcher = std::thread(watch, threshold_ms);
   } catch (const std::system_error& e) {

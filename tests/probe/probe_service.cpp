@@ -102,9 +102,17 @@ std::string blocking_read(long ms)
 
 volatile int* volatile null_pointer = 0;
 
+// The faults are the point: the sanitizers are not to stop them first.
+#define PROBE_FAULTS __attribute__((no_sanitize("address", "undefined"), noinline))
+
+PROBE_FAULTS void write_null(int value)
+{
+  *null_pointer = value;
+}
+
 #pragma GCC diagnostic ignored "-Winfinite-recursion"
 /// Recurses until the stack is gone.
-int recurse(int depth)
+PROBE_FAULTS int recurse(int depth)
 {
   volatile char frame[512];
   frame[0] = static_cast<char>(depth);
@@ -112,17 +120,16 @@ int recurse(int depth)
 }
 
 /// Faults as @a kind says.
-void crash(const std::string& kind)
+PROBE_FAULTS void crash(const std::string& kind)
 {
   if (kind == "null")
-    *null_pointer = 1;
+    write_null(1);
   if (kind == "call")
     reinterpret_cast<void (*)()>(const_cast<int*>(null_pointer))();
   if (kind == "overflow")
     (void)recurse(0);
-  if (kind == "thread") {
-    std::thread([] { *null_pointer = 2; }).join();
-  }
+  if (kind == "thread")
+    std::thread(write_null, 2).join();
 }
 
 class Probe_Service : public ACE_Service_Object

@@ -287,7 +287,7 @@ TEST(Signals, EveryFaultNamesTheServiceItsLibraryServes)
     ASSERT_TRUE(h.wait_exit());
     std::string const err = h.stderr_text();
     EXPECT_EQ(row.signo, h.term_signal()) << err;
-    EXPECT_EQ(1u, count_of(err, row.record)) << err;
+    ASSERT_EQ(1u, count_of(err, row.record)) << err;
     // The first record, and only it, names C and its library.
     std::string const first = err.substr(err.find(row.record));
     std::string const line = first.substr(0, first.find('\n') + 1);
