@@ -37,6 +37,7 @@ const Long_Option long_options[] = {
      [](Command_Line& l, const char*) { l.host.identity.capabilities.no_new_privileges = true; }},
     {"control", true, [](Command_Line& l, const char* a) { l.host.control = a; }},
     {"control-group", true, [](Command_Line& l, const char* a) { l.host.control_group = a; }},
+    {"stall-warning", true, [](Command_Line& l, const char* a) { l.host.stall_text = a; }},
 };
 
 }  // namespace

@@ -147,3 +147,16 @@ bool install_journal_log()
   }
   return journal_on;
 }
+
+bool journal_log_installed()
+{
+  return journal_on;
+}
+
+void write_record_to_stderr(const char* text, char priority)
+{
+  if (journal_on)
+    write_prefixed(text, priority);
+  else
+    write_all(text, std::strlen(text));
+}

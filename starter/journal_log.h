@@ -16,4 +16,12 @@
 /// it did. Call once, before anything logs.
 bool install_journal_log();
 
+/// Whether install_journal_log() took over standard error: records written to it directly (the
+/// death records, see last_words.h) then start each line with "<N>" too.
+bool journal_log_installed();
+
+/// Async-signal-safe: writes @a text to standard error as a record of syslog @a priority (a
+/// digit): under the journal each line gets "<N>" first, as every ACE record does.
+void write_record_to_stderr(const char* text, char priority);
+
 #endif /* STARTER_JOURNAL_LOG_H */

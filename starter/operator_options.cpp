@@ -27,6 +27,8 @@ static const char usage[] =
     "  --no-new-privileges     nothing the services run may gain privileges\n"
     "  --control PATH          serve starterctl on a Unix socket at PATH (mode 0660)\n"
     "  --control-group GROUP   let members of GROUP use the control socket too\n"
+    "  --stall-warning MS      warn, naming the services, when the loop is held this long\n"
+    "                          (default 1000; 0: no watch)\n"
     "  --strict                stop with a non-zero status when a service fails to open or\n"
     "                          the configuration has a problem, warnings included\n"
     "  --check                 print the Service Configurator's arguments, check what the run\n"

@@ -122,6 +122,8 @@ TEST(HostOptions, MalformedCountsAndUnusableKindsAreRefused)
     {{"--threads", "abc"}, {"Malformed --threads 'abc'"}, {}},
     {{"--threads", "-1"}, {"Malformed --threads '-1'"}, {}},
     {{"--threads="}, {"Malformed --threads ''"}, {}},
+    {{"--stall-warning", "50"}, {"Malformed --stall-warning '50': not 0 or a decimal count"}, {}},
+    {{"--stall-warning", "1s"}, {"Malformed --stall-warning '1s'"}, {}},
     {{"--strict", "--reactor", "epoll"},
      {"Failed to get reactor factory by 'epoll'\n",
       "No reactor of the kind asked for, and --strict is given: stopping\n"},
@@ -167,7 +169,7 @@ TEST_P(ThreadPool, RunsTheGivenNumberOfLoopThreads)
   Host_Process h;
   ASSERT_TRUE(h.start({"--reactor", GetParam(), "--threads", "4", "-f", conf}));
   ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(30), 40)) << h.stderr_text();
-  EXPECT_EQ(5u, task_count(h.pid())) << "the main thread and four loop threads";
+  EXPECT_EQ(6u, task_count(h.pid())) << "the main thread, four loop threads, the stall watch";
   std::set<std::string> const tids = timeout_tids(rec);
   EXPECT_GE(tids.size(), 2u) << "callbacks should land on several pool threads";
   EXPECT_EQ(0u, tids.count(std::to_string(h.pid()))) << "the main thread only waits";
@@ -224,7 +226,7 @@ TEST(HostOptions, WithoutPoolTheMainThreadRunsTheLoop)
     Host_Process h;
     ASSERT_TRUE(h.start(a));
     ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(30), 3)) << h.stderr_text();
-    EXPECT_EQ(1u, task_count(h.pid()));
+    EXPECT_EQ(2u, task_count(h.pid())) << "the main thread and the stall watch";
     EXPECT_EQ(std::set<std::string>{std::to_string(h.pid())}, timeout_tids(rec));
     stop_cleanly(h);
   }
