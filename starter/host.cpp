@@ -17,6 +17,7 @@
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
 #include "starter/config/assemble.h"
+#include "starter/quarantine.h"
 #include "starter/reload.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
@@ -69,9 +70,11 @@ void Host::check_now(Checked_Config& config) const
 
 bool Host::open_services(Checked_Config& config)
 {
+  record_.quarantined = set_aside_quarantined(config);
   record_.configured(config, ACE_OS::time(0));
   int const errors = open_service_config_vector(config);
   note_running(config, running_);
+  prepare_running_blame(running_);
   if (errors != 0) {
     int const open = open_service_count();
     if (errors < 0)
@@ -133,16 +136,16 @@ void Host::on_reconfig_signal(int)
 }
 
 /// Ends the reload for systemd: READY=1, then @a status as STATUS= (the open services when
-/// null).
-static void notify_reloaded(const char* status)
+/// null), then @a more.
+static void notify_reloaded(const char* status, const std::string& more)
 {
   Systemd_Handler::notify("READY=1\n");
   if (status == 0) {
-    notify_service_status();
+    notify_service_status(more);
     return;
   }
   std::string state;
-  string_sprintf(state, "STATUS=%s\n", status);
+  string_sprintf(state, "STATUS=%s%s\n", status, more.c_str());
   Systemd_Handler::notify(state.c_str());
 }
 
@@ -160,7 +163,11 @@ Reload_Outcome Host::reload()
   // rather than meet the default action a finalised service may have put back.
   sigset_t old_mask;
   hold_relayed_signals(false, reconfig_signo_, &old_mask);
-  Reload_Outcome outcome = reload_services(source_, mode_, running_);
+  Reload_Outcome outcome = reload_services(source_, mode_, running_, [this](Checked_Config& c) {
+    record_.quarantined = set_aside_quarantined(c);
+  });
+  if (outcome.applied)
+    prepare_running_blame(running_);
   log_conf_problems(outcome.config, source_.strict);
   for (const Conf_Problem& p : outcome.problems)
     SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));
@@ -178,7 +185,8 @@ Reload_Outcome Host::reload()
     SCRT_LOG(0, (LM_INFO, "%s\n", outcome.summary.c_str()));
   else
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
-  notify_reloaded(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str());
+  notify_reloaded(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str(),
+                  quarantine_status(record_.quarantined));
   write_reload_record(began, ok ? 0 : 1, outcome.summary);
   if (outcome.applied)
     record_.configured(outcome.config, ACE_OS::time(0));

@@ -82,11 +82,12 @@ void log_product_info()
                  "tessary3 " STARTER_PACKAGE_VERSION " (rev " STARTER_REVISION ") is started.\n"));
 }
 
-void notify_service_status()
+void notify_service_status(const std::string& more)
 {
   int const open_services = open_service_count();
   std::string state;
-  string_sprintf(state, "STATUS=%d service%s open\n", open_services, open_services == 1 ? "" : "s");
+  string_sprintf(state, "STATUS=%d service%s open%s\n", open_services,
+                 open_services == 1 ? "" : "s", more.c_str());
   Systemd_Handler::notify(state.c_str());
 }
 

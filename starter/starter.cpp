@@ -32,6 +32,7 @@
 #include "starter/journal_log.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
+#include "starter/quarantine.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/signals.h"
@@ -228,7 +229,7 @@ int main(int argc, ACE_TCHAR** argv)
   log_system_info();
   host.start_notifier();
   log_product_info();
-  notify_service_status();
+  notify_service_status(quarantine_status(host.record().quarantined));
   report_running();
 
   host.run(threads);

@@ -91,5 +91,15 @@ nlohmann::json control_status(const Host_Record& record, time_t now)
     }
     services.push_back(std::move(s));
   });
+  for (const Quarantined_Service& q : record.quarantined)
+    services.push_back({{"name", q.service},
+                        {"type", "Service_Object"},
+                        {"state", "quarantined"},
+                        {"info", ""},
+                        {"directive", q.where + ":" + std::to_string(q.line)},
+                        {"arguments", nullptr},
+                        {"opened", nullptr},
+                        {"deaths", q.deaths},
+                        {"last_death", last_death_text(q)}});
   return nlohmann::json{{"host", std::move(host)}, {"services", std::move(services)}};
 }
