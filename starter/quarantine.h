@@ -35,6 +35,7 @@ struct Quarantined_Service
   Death_Record last;    ///< the last death it was blamed for
   std::string where;    ///< its directive's file, once set aside from a configuration
   int line = 0;         ///< and line
+  bool released = false;  ///< released by the operator since: the next reload opens it
 };
 
 /// A service set aside before that a change has released.

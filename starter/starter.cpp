@@ -174,6 +174,17 @@ int main(int argc, ACE_TCHAR** argv)
   if (ACE_OS::hostname(host_name, sizeof host_name) == 0)
     ACE_Log_Msg::instance()->local_host(host_name);
 
+  // Before the services open, as the run's identity, which will own the file.
+  if (host_options.state_dir != 0) {
+    Quarantine_Policy policy;
+    policy.deaths = host_options.quarantine_deaths;
+    policy.window = host_options.quarantine_seconds;
+    if (!open_quarantine(host_options.state_path, policy) && operator_options.strict) {
+      SCRT_LOG(-1, (LM_ERROR, "No deaths file, and --strict is given: stopping\n"));
+      return 1;
+    }
+  }
+
   Config_Source source;
   source.argc = argc;
   source.argv = argv;

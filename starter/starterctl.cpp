@@ -36,6 +36,7 @@ const char usage[] =
     "  suspend NAME     suspend one service\n"
     "  resume NAME      resume one service\n"
     "  restart NAME     finalise one service and open it again from its directive\n"
+    "  release NAME     forget the deaths of a quarantined service: the next reload opens it\n"
     "\n"
     "Options:\n"
     "  --control PATH   the host's control socket (default /run/starter/control)\n"
@@ -184,6 +185,9 @@ void print_status(const nlohmann::json& a)
     out(stdout, "%s\n", line.c_str());
     if (n > 0 && !text(services[n - 1], "info").empty() && text(services[n - 1], "info") != "-")
       out(stdout, "  info: %s\n", text(services[n - 1], "info").c_str());
+    if (n > 0 && services[n - 1].contains("last_death"))
+      out(stdout, "  %ld deaths, the last %s\n", services[n - 1].value("deaths", 0L),
+          text(services[n - 1], "last_death").c_str());
   }
 }
 

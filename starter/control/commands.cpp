@@ -12,6 +12,7 @@
 #include "starter/config/apply.h"
 #include "starter/config/pipeline.h"
 #include "starter/host.h"
+#include "starter/quarantine.h"
 #include "starter/restart.h"
 
 namespace {
@@ -117,6 +118,14 @@ nlohmann::json run_control_command(const Control_Request& r, Host& host, long ui
           site->second.opened = ACE_OS::time(0);
       }
       a = answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
+      break;
+    }
+    case Control_Request::RELEASE: {
+      std::string message;
+      bool const ok = release_quarantined(r.name, message);
+      for (Quarantined_Service& q : host.record().quarantined)
+        q.released |= ok && q.service == r.name;
+      a = answer(ok ? 0 : 1, ok ? "released" : "failed", message);
       break;
     }
     default: return control_refusal("not a command that runs quiesced");

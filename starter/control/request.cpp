@@ -13,7 +13,8 @@ const struct
   bool takes_name;
 } commands[] = {{"status", Control_Request::STATUS, false},   {"reload", Control_Request::RELOAD, false},
                 {"check", Control_Request::CHECK, false},     {"suspend", Control_Request::SUSPEND, true},
-                {"resume", Control_Request::RESUME, true},    {"restart", Control_Request::RESTART, true}};
+                {"resume", Control_Request::RESUME, true},    {"restart", Control_Request::RESTART, true},
+                {"release", Control_Request::RELEASE, true}};
 
 /// Up to @a n bytes of @a p, for an error message: at most 40 of them, as they are (the caller
 /// has made sure they are printable).
@@ -92,6 +93,6 @@ int parse_control_request(const char* data, size_t size, Control_Request& r, std
     return 0;
   }
   why = "unknown command '" + excerpt(words[0].first, words[0].second) +
-        "': status, reload, check, suspend NAME, resume NAME or restart NAME";
+        "': status, reload, check, suspend NAME, resume NAME, restart NAME or release NAME";
   return -1;
 }

@@ -18,16 +18,16 @@ size_t const CONTROL_REQUEST_MAX = 4096;
 /// What a control client asks for.
 struct Control_Request
 {
-  enum Command { STATUS, RELOAD, CHECK, SUSPEND, RESUME, RESTART };
+  enum Command { STATUS, RELOAD, CHECK, SUSPEND, RESUME, RESTART, RELEASE };
   Command command = STATUS;
-  std::string name;  ///< the service, for SUSPEND, RESUME and RESTART; else empty
+  std::string name;  ///< the service, for SUSPEND, RESUME, RESTART and RELEASE; else empty
 };
 
 /**
  * Reads the request in @a data / @a size: everything a client sent up to and including its
  * first "\n", or all it sent before closing when no "\n" came. Words are printable ASCII
  * separated by spaces or tabs; a "\r" may end the line. The commands are "status", "reload",
- * "check" (no argument) and "suspend", "resume", "restart" (one service name). Returns 0 and
+ * "check" (no argument) and "suspend", "resume", "restart", "release" (one service name). Returns 0 and
  * fills @a r; or -1 with @a why saying what is wrong (empty, too long, bytes after the line, a
  * byte that is no printable ASCII, an unknown command, a missing or extra argument), @a r left
  * as it was.

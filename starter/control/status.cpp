@@ -94,7 +94,7 @@ nlohmann::json control_status(const Host_Record& record, time_t now)
   for (const Quarantined_Service& q : record.quarantined)
     services.push_back({{"name", q.service},
                         {"type", "Service_Object"},
-                        {"state", "quarantined"},
+                        {"state", q.released ? "released" : "quarantined"},
                         {"info", ""},
                         {"directive", q.where + ":" + std::to_string(q.line)},
                         {"arguments", nullptr},
