@@ -1,10 +1,14 @@
 // The deaths file and the quarantine decision: the lines read back as written, a dying
 // process's append, and which services a file and a configuration set aside.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
+#include "starter/config/grammar.h"
 #include "starter/deaths.h"
 #include "starter/quarantine.h"
 #include "support/host_process.h"
@@ -157,5 +161,116 @@ TEST(Quarantine, DecidedByCountWindowAndChanges)
     Quarantine_Decision const again = decide_quarantine(d.kept, row.directives, policy, now + 1, fake_stamp);
     EXPECT_EQ(again.quarantined.size(), d.quarantined.size());
     EXPECT_EQ(again.kept.size(), d.kept.size());
+  }
+}
+
+// The real host: a service that crashes it set aside, the others kept running.
+
+namespace {
+
+/// starterctl's output for @a words against the control socket @a control.
+std::string starterctl(const std::string& control, const std::vector<std::string>& words)
+{
+  Host_Process ctl;
+  std::vector<std::string> args = {"--control", control};
+  args.insert(args.end(), words.begin(), words.end());
+  if (!ctl.start(args, {}, {}, STARTERCTL_BINARY) || !ctl.wait_exit())
+    return "starterctl did not run";
+  return ctl.stdout_text() + ctl.stderr_text();
+}
+
+std::string probe_directive(const std::string& name, const std::string& lib, const std::string& rec,
+                            const std::string& options)
+{
+  return "dynamic " + name + " Service_Object * " + lib + ":_make_Probe_Service() \"-o " + rec +
+         " -n " + name + " " + options + "\"\n";
+}
+
+}  // namespace
+
+TEST(Quarantine_Host, ACrashingServiceIsSetAsideAfterThreeDeathsAndComesBackWhenReleased)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const conf = d.write("svc.conf", probe_directive("Healthy", PROBE_SERVICE_LIBRARY, rec, "-t 50") +
+                                                   probe_directive("Crasher", PROBE_SERVICE_LIBRARY, rec, "-t 100 -k 11"));
+  std::vector<std::string> const args = {"--state-dir", d / "state", "--control", d / "ctl", "-f", conf};
+  int deaths = 0;
+  for (; deaths <= 3; ++deaths) {
+    Host_Process h;
+    ASSERT_TRUE(h.start(args));
+    if (h.wait_for_stderr("quarantined", std::chrono::seconds(3)))
+      break;
+    ASSERT_TRUE(h.wait_exit());
+    ASSERT_EQ(h.term_signal(), SIGSEGV) << h.stderr_text();
+  }
+  EXPECT_EQ(deaths, 3);
+  Host_Process h;
+  ASSERT_TRUE(h.start(args));
+  ASSERT_TRUE(h.wait_for_stderr("service Crasher is quarantined, not opened: blamed for 3 deaths"))
+      << h.stderr_text();
+  EXPECT_NE(h.stderr_text().find("'starterctl release Crasher' then a reload"), std::string::npos);
+  ASSERT_TRUE(wait_for_file(rec, "timeout Healthy", std::chrono::seconds(5), 3));
+  std::string const status = starterctl(d / "ctl", {"status"});
+  EXPECT_NE(status.find("Healthy"), std::string::npos) << status;
+  EXPECT_NE(status.find("quarantined"), std::string::npos) << status;
+  EXPECT_NE(status.find("3 deaths, the last"), std::string::npos) << status;
+
+  EXPECT_NE(starterctl(d / "ctl", {"release", "Crasher"}).find("released 'Crasher'"), std::string::npos);
+  starterctl(d / "ctl", {"reload"});
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(h.term_signal(), SIGSEGV) << h.stderr_text();
+}
+
+TEST(Quarantine_Host, ANewBuildOrAChangedDirectiveReleasesIt)
+{
+  struct Row
+  {
+    const char* what;
+    bool new_build;
+    const char* released_by;
+  } const rows[] = {{"a new build of its library", true, "its library changed"},
+                    {"its directive changed", false, "its directive changed"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Temp_Dir d;
+    std::string const lib = d / "libprobe.so";
+    ASSERT_EQ(0, std::system(("cp " PROBE_SERVICE_LIBRARY " " + lib).c_str()));
+    std::string const rec = d / "rec";
+    std::string const directive = probe_directive("Crasher", lib, rec, "");
+    std::string const conf = d.write("svc.conf", directive);
+    // Three deaths as a dying host writes them, against the library and directive as they are.
+    std::vector<Conf_Problem> problems;
+    std::vector<Conf_Entry> entries;
+    read_directives(directive, conf, problems, nullptr, &entries);
+    ASSERT_EQ(entries.size(), 1u);
+    Blame_Site s = site("Crasher", lib, directive_hash(entries[0].normal));
+    ASSERT_TRUE(stamp_file(lib, s.stamp));
+    std::string deaths_text;
+    for (int i = 1; i <= 3; ++i)
+      deaths_text += format_death_record(death(s, time(0) - i)) + "\n";
+    d.mkdir("state");
+    d.write("state/deaths", deaths_text);
+    std::vector<std::string> const args = {"--state-dir", d / "state", "-f", conf};
+    {
+      Host_Process h;
+      ASSERT_TRUE(h.start(args));
+      ASSERT_TRUE(h.wait_for_stderr("service Crasher is quarantined")) << h.stderr_text();
+      h.send(SIGTERM);
+      ASSERT_TRUE(h.wait_exit());
+    }
+    if (row.new_build) {
+      ASSERT_EQ(0, std::system(("cp " PROBE_SERVICE_LIBRARY " " + lib + ".new && mv " + lib + ".new " + lib).c_str()));
+    } else {
+      d.write("svc.conf", probe_directive("Crasher", lib, rec, "-n Crasher2"));
+    }
+    Host_Process h;
+    ASSERT_TRUE(h.start(args));
+    ASSERT_TRUE(h.wait_for_stderr(std::string("Service Crasher is no longer quarantined: ") + row.released_by))
+        << h.stderr_text();
+    ASSERT_TRUE(wait_for_file(rec, "init "));
+    h.send(SIGTERM);
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(read_file(d / "state/deaths"), "");
   }
 }
