@@ -18,7 +18,7 @@ void log_system_info();
 /// Logs the banner: product, the component from COMPONENT when set, version and revision.
 void log_product_info();
 
-/// Tells systemd, through a running notifier, how many services are open, then @a more.
-void notify_service_status(const std::string& more = std::string());
+/// What systemd is told of the open services: "STATUS=N services open\n".
+std::string service_status();
 
 #endif /* STARTER_REPORTS_H */

@@ -12,7 +12,6 @@
 #include "starter/config/apply.h"
 #include "starter/config/pipeline.h"
 #include "starter/host.h"
-#include "starter/quarantine.h"
 #include "starter/restart.h"
 
 namespace {
@@ -111,20 +110,13 @@ nlohmann::json run_control_command(const Control_Request& r, Host& host, long ui
     case Control_Request::SUSPEND: a = suspend_or_resume(r.name, true); break;
     case Control_Request::RESUME: a = suspend_or_resume(r.name, false); break;
     case Control_Request::RESTART: {
-      Restart_Outcome const done = restart_service(r.name, host.running());
-      if (done.ok) {
-        std::map<std::string, Service_Site>::iterator const site = host.record().sites.find(r.name);
-        if (site != host.record().sites.end())
-          site->second.opened = ACE_OS::time(0);
-      }
+      Restart_Outcome const done = host.restart(r.name);
       a = answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
       break;
     }
     case Control_Request::RELEASE: {
       std::string message;
-      bool const ok = release_quarantined(r.name, message);
-      for (Quarantined_Service& q : host.record().quarantined)
-        q.released |= ok && q.service == r.name;
+      bool const ok = host.release(r.name, message);
       a = answer(ok ? 0 : 1, ok ? "released" : "failed", message);
       break;
     }
