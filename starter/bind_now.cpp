@@ -2,8 +2,18 @@
 // the open, with its name, instead of ending the whole host when the code that needs it first
 // runs. The Service Configurator opens service libraries with a mode fixed inside ACE
 // (RTLD_LAZY), which no interface of ACE lets the host change; so the host, whose exported
-// symbols come first in the lookup, provides dlopen itself and hands the call on.
+// symbols come first in the lookup, provides dlopen itself and hands the call on. The same
+// way it notes where each library lies once it is loaded or closed (service_map.h), and gives
+// every thread the process creates, the services' own included, an alternate signal stack, so
+// that a stack overflow on it is reported (last_words.h).
 #include <dlfcn.h>
+#include <pthread.h>
+
+#include <cerrno>
+#include <new>
+
+#include "starter/last_words.h"
+#include "starter/service_map.h"
 
 extern "C" void* dlopen(const char* file, int mode)
 {
@@ -11,5 +21,60 @@ extern "C" void* dlopen(const char* file, int mode)
   static Open const next = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "dlopen"));
   if (next == 0)
     return 0;
-  return next(file, (mode & ~RTLD_LAZY) | RTLD_NOW);
+  void* const handle = next(file, (mode & ~RTLD_LAZY) | RTLD_NOW);
+  if (handle != 0)
+    note_loaded_libraries();
+  return handle;
+}
+
+extern "C" int dlclose(void* handle)
+{
+  typedef int (*Close)(void*);
+  static Close const next = reinterpret_cast<Close>(::dlsym(RTLD_NEXT, "dlclose"));
+  if (next == 0)
+    return -1;
+  int const closed = next(handle);
+  note_loaded_libraries();
+  return closed;
+}
+
+namespace {
+
+struct Start
+{
+  void* (*routine)(void*);
+  void* arg;
+  void* alt_stack;
+};
+
+void* start_with_alt_stack(void* arg)
+{
+  Start const start = *static_cast<Start*>(arg);
+  delete static_cast<Start*>(arg);
+  adopt_alt_stack(start.alt_stack);
+  return start.routine(start.arg);
+}
+
+}  // namespace
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
+                              void* (*routine)(void*), void* arg) noexcept
+{
+  typedef int (*Create)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+  static Create const next = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
+  if (next == 0)
+    return EAGAIN;
+  // Without room for its alternate stack, a thread would not have room for much else either:
+  // it is refused here, where its creator sees the failure, rather than fault once started.
+  Start* const start = new (std::nothrow) Start{routine, arg, new_alt_stack()};
+  if (start == 0 || start->alt_stack == 0) {
+    delete start;
+    return EAGAIN;
+  }
+  int const created = next(thread, attr, start_with_alt_stack, start);
+  if (created != 0) {
+    drop_alt_stack(start->alt_stack);
+    delete start;
+  }
+  return created;
 }

@@ -20,8 +20,10 @@
 #include "scrt/log_macros.h"
 
 Event_Loop::Event_Loop(ACE_Reactor* reactor, std::function<void()> reload,
-                       std::function<void(const sigset_t&)> after_event)
+                       std::function<void(const sigset_t&)> after_event,
+                       std::function<void()> loop_thread)
   : reactor_(reactor), reload_(std::move(reload)), after_event_(std::move(after_event)),
+    loop_thread_(std::move(loop_thread)),
     stop_requested_(false), reload_requested_(false)
 {
   sigemptyset(&pool_blocked_);
@@ -81,6 +83,8 @@ void* Event_Loop::pool_thread(void* arg)
   (void)::pthread_setname_np(::pthread_self(), name);
   pool_after_event = &loop->after_event_;
   pool_blocked_set = &loop->pool_blocked_;
+  if (loop->loop_thread_)
+    loop->loop_thread_();
   for (;;) {
     loop->reactor_->owner(ACE_OS::thr_self(), 0);
     loop->reactor_->run_reactor_event_loop(after_each_event);
@@ -162,6 +166,8 @@ void Event_Loop::run(size_t threads, const sigset_t& pool_blocked)
     if (running_ > 0) {
       wait_until_all_out();
     } else {
+      if (loop_thread_)
+        loop_thread_();
       reactor_->owner(ACE_OS::thr_self(), 0);
       while (!reactor_->reactor_event_loop_done())
         reactor_->run_reactor_event_loop(0);

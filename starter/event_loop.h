@@ -31,9 +31,11 @@ class Event_Loop
 public:
   /// A loop over @a reactor (which must outlive it) that calls @a reload for each reload. A
   /// pool thread calls @a after_event, when given, with the signals it blocks after each event
-  /// it dispatched: a signal raised on it waits there.
+  /// it dispatched: a signal raised on it waits there. Each thread that runs the loop calls
+  /// @a loop_thread, when given, before it first does.
   Event_Loop(ACE_Reactor* reactor, std::function<void()> reload,
-             std::function<void(const sigset_t&)> after_event = nullptr);
+             std::function<void(const sigset_t&)> after_event = nullptr,
+             std::function<void()> loop_thread = nullptr);
 
   /// Spawns @a threads (more than one) pool threads, which start with @a pool_blocked blocked
   /// and run the loop until end_threads(), reloads included. Call at most once. Returns how
@@ -74,6 +76,7 @@ private:
   ACE_Reactor* const reactor_;
   std::function<void()> const reload_;
   std::function<void(const sigset_t&)> const after_event_;
+  std::function<void()> const loop_thread_;
   /// Set by request_stop(); never reset.
   std::atomic<bool> stop_requested_;
   /// Set by request_reload(), cleared when the reload starts.

@@ -24,6 +24,8 @@
 #include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/stop_deadline.h"
+#include "starter/service_map.h"
+#include "starter/stall_watch.h"
 #include "starter/systemd_handler.h"
 
 /// Logs each problem of @a config as "FILE:LINE: message", at LM_ERROR (a warning at
@@ -68,7 +70,7 @@ Host::Host(const Command_Line& line, ACE_Reactor* reactor, size_t threads)
   : source_(source_of(line)), options_(line.host), strict_(line.operators.strict),
     threads_(threads), mode_(line.host.reload_changed ? RELOAD_CHANGED : RELOAD_ALL),
     reconfig_signo_(line.host.reconfig_signal), stopping_(false),
-    loop_(reactor, [this] { reload(); }, relay_pending_signals)
+    loop_(reactor, [this] { reload(); }, relay_pending_signals, note_loop_thread)
 {
   record_.reactor = options_.reactor;
   record_.threads = threads;
@@ -180,6 +182,7 @@ void Host::run_quiesced(std::function<void()> job)
 {
   loop_.request_quiesced([this, job] {
     job();
+    note_services();
     reassert_reconfig_handlers(reconfig_signo_);
   });
 }
@@ -202,6 +205,7 @@ bool Host::open_services(Checked_Config& config)
   int const errors = open_service_config_vector(config);
   note_running(config, running_);
   prepare_running_blame(running_);
+  note_services();
   if (errors != 0) {
     int const open = open_service_count();
     if (errors < 0)
@@ -254,7 +258,9 @@ void Host::run()
 {
   sigset_t pool_blocked;
   host_async_signals(pool_blocked, reconfig_signo_);
+  (void)start_stall_watch(ACE_Reactor::instance());
   loop_.run(threads_, pool_blocked);
+  stop_stall_watch();
 }
 
 void Host::on_stop_signal(int)
@@ -307,6 +313,7 @@ Reload_Outcome Host::reload()
   Reload_Outcome outcome = reload_services(source_, mode_, running_, [this](Checked_Config& c) {
     record_.quarantined = set_aside_quarantined(c);
   });
+  note_services();
   if (outcome.applied)
     prepare_running_blame(running_);
   log_conf_problems(outcome.config, source_.strict);

@@ -159,3 +159,8 @@ bool install_journal_log()
   }
   return journal_on;
 }
+
+bool journal_log_installed()
+{
+  return journal_on;
+}

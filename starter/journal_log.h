@@ -15,4 +15,8 @@
 /// it did. Call once, before anything logs.
 bool install_journal_log();
 
+/// Whether install_journal_log() took over standard error: records written to it directly (the
+/// death records, see last_words.h) then start each line with "<N>" too.
+bool journal_log_installed();
+
 #endif /* STARTER_JOURNAL_LOG_H */

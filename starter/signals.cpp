@@ -6,8 +6,8 @@
 // signal on, so logging, the reactor and the Service Configurator are never entered from
 // signal context. A note that does not fit into the pipe is kept in a lock-free counter, so no
 // signal is lost. The state below is file-level because the handlers must reach it. The
-// handlers of the fatal signals, and of the signals nobody handles, are the exception: they
-// log and remove the pid file in signal context, since the process is dying anyway.
+// handlers of the fatal signals, and of the signals nobody handles, end the process in signal
+// context with records prepared without ACE (last_words.h).
 #include "starter/signals.h"
 
 #include <dlfcn.h>
@@ -33,7 +33,7 @@
 #include <ace/Signal.h>
 
 #include "scrt/log_macros.h"
-#include "starter/pid_file.h"
+#include "starter/last_words.h"
 #include "starter/stop_deadline.h"
 
 
@@ -92,37 +92,19 @@ static void sig_usr2(int signo)
   post_signal(signo);
 }
 
-/// Removes the pid file on the way to a death by a signal, and says so when that fails.
-static void remove_pid_file_dying()
-{
-  log_pid_file_not_removed(remove_pid_file_at_death());
-}
-
-static void sig_abnormal_terminate(int signo)
-{
-  char thread_name[16];
-  get_thread_name(thread_name);
-  SCRT_LOG(0, (LM_ALERT, "Signal %d (%s) caught in [%s], the back trace:\n%?.\n", signo,
-               strsignal(signo), thread_name));
-  remove_pid_file_dying();
-  // Die by the same signal: supervisors then see a crash, and a core can be written.
-  ::signal(signo, SIG_DFL);
-  ::raise(signo);
-}
-
 /// A signal whose default action ends the process and that neither the host nor a service
-/// handles: one record, the pid file removed, then the death by it that the default action
-/// gives, so the exit status still tells supervisors what happened.
+/// handles: said, the files removed, then the death by it that the default action gives, so
+/// the exit status still tells supervisors what happened.
 static void sig_unhandled(int signo)
 {
-  char thread_name[16];
-  get_thread_name(thread_name);
-  SCRT_LOG(0, (LM_ERROR, "Signal %d (%s) caught in [%s], which the host does not handle: "
-                         "ending by it\n", signo, strsignal(signo), thread_name));
-  remove_pid_file_dying();
-  ::signal(signo, SIG_DFL);
-  ::raise(signo);
+  die_of_unhandled_signal(signo);
 }
+
+/// A fault, an abort, or a signal the host reads as one: the crash record (last_words.h), on
+/// the alternate stack, and SA_NODEFER so that a fault inside it reaches its guard.
+static ACE_SignalHandler const sig_fatal =
+    reinterpret_cast<ACE_SignalHandler>(reinterpret_cast<void (*)()>(die_of_fatal_signal));
+static int const FATAL_FLAGS = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
 
 // The work of the deferred handlers, run by the event loop.
 
@@ -218,16 +200,16 @@ static const Disposition host_dispositions[] = {
   {SIGTERM, sig_terminate, SA_RESTART},
   {SIGHUP, sig_reconfig, SA_RESTART},
   {SIGUSR2, sig_usr2, SA_RESTART},
-  {SIGILL, sig_abnormal_terminate, 0},
-  {SIGSEGV, sig_abnormal_terminate, 0},
-  {SIGFPE, sig_abnormal_terminate, 0},
-  {SIGALRM, sig_abnormal_terminate, 0},
-  {SIGXCPU, sig_abnormal_terminate, 0},
-  {SIGBUS, sig_abnormal_terminate, 0},
-  {SIGABRT, sig_abnormal_terminate, 0},
-  {SIGTRAP, sig_abnormal_terminate, 0},
-  {SIGSYS, sig_abnormal_terminate, 0},
-  {SIGXFSZ, sig_abnormal_terminate, 0},
+  {SIGILL, sig_fatal, FATAL_FLAGS},
+  {SIGSEGV, sig_fatal, FATAL_FLAGS},
+  {SIGFPE, sig_fatal, FATAL_FLAGS},
+  {SIGALRM, sig_fatal, FATAL_FLAGS},
+  {SIGXCPU, sig_fatal, FATAL_FLAGS},
+  {SIGBUS, sig_fatal, FATAL_FLAGS},
+  {SIGABRT, sig_fatal, FATAL_FLAGS},
+  {SIGTRAP, sig_fatal, FATAL_FLAGS},
+  {SIGSYS, sig_fatal, FATAL_FLAGS},
+  {SIGXFSZ, sig_fatal, FATAL_FLAGS},
   {SIGUSR1, sig_unhandled, 0},
   {SIGVTALRM, sig_unhandled, 0},
   {SIGPROF, sig_unhandled, 0},

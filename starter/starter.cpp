@@ -1,9 +1,8 @@
 /**
  * @file starter.cpp
  *
- * The service host's executable: the terminate handler, the hook that reports a service's
- * exit(), and main(): the start-up sequence up to the host, which it then starts, runs and
- * stops; the one place the host decides to end.
+ * The service host's executable: main(), the start-up sequence up to the host, which it then
+ * starts, runs and stops; the one place the host decides to end (the other ends: last_words.h).
  */
 #include <fcntl.h>
 #include <malloc.h>
@@ -31,31 +30,9 @@
 #include "starter/host_options.h"
 #include "starter/identity.h"
 #include "starter/journal_log.h"
+#include "starter/last_words.h"
 #include "starter/operator_options.h"
 #include "starter/pid_file.h"
-
-// ---------------------------------------------------------------------------------------------
-// Terminate handler: log what escaped, once, then abort.
-
-/// Entries into handle_terminate; atomic because two threads may terminate at once and only
-/// the first may log.
-static std::atomic<int> tried_throw(0);
-
-void handle_terminate()
-{
-  if (tried_throw.fetch_add(1) == 0) {
-    try {
-      throw;  // with nothing pending this re-enters the handler, which then aborts silently
-    } catch (const std::exception& e) {
-      SCRT_LOG(0, (LM_EMERGENCY, "Unhandled exception is caught, %s\n%?.\n", e.what()));
-    } catch (...) {
-      SCRT_LOG(0, (LM_EMERGENCY, "Unknown/unhandled exception is caught: \n%?.\n"));
-    }
-  }
-  // The abort is this record's own end: the fatal-signal handler must not log it again.
-  ACE_OS::signal(SIGABRT, SIG_DFL);
-  std::abort();
-}
 
 // ---------------------------------------------------------------------------------------------
 // Standard descriptors.
@@ -72,25 +49,7 @@ static void open_standard_descriptors()
 }
 
 // ---------------------------------------------------------------------------------------------
-// A service's exit(): said, and the pid file removed.
-
-/// Set when main() returns: from then on the process's exit is the host's own.
-static bool main_exits = false;
-
-/// on_exit() hook: an exit before main() returns is a service's call of exit() (or of
-/// std::exit), which ends the host wherever it is (what ACE's own teardown then finalises is
-/// up to ACE). Says so, and removes the pid file that main() would have.
-static void on_exit_without_main(int status, void*)
-{
-  if (main_exits)
-    return;
-  SCRT_LOG(-1, (LM_ERROR, "A service called exit(%d): the host ends\n", status));
-  if (int const err = remove_pid_file_at_death()) {
-    ACE_OS::last_error(err);
-    SCRT_LOG(-1, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d, %m\n",
-                  held_pid_file(), err));
-  }
-}
+// The reactor.
 
 /// Makes the reactor @a o asks for the process's own (@a recycler deletes it) and sets
 /// @a threads to its loop threads. False, logged, when the reactor did not initialise.
@@ -116,7 +75,7 @@ static bool make_reactor(const Host_Options& o, size_t& threads,
 int main(int argc, ACE_TCHAR** argv)
 {
   open_standard_descriptors();
-  std::set_terminate(handle_terminate);
+  prepare_last_words();
   install_journal_log();
 
   Command_Line line = parse_command_line(argc, argv);
@@ -141,12 +100,12 @@ int main(int argc, ACE_TCHAR** argv)
     return 1;
 
   Host host(line, ACE_Reactor::instance(), threads);
-  ::on_exit(on_exit_without_main, 0);
+  watch_for_service_exit();
   int status = host.start();
   if (status < 0) {
     host.run();
     status = host.stop();
   }
-  main_exits = true;
+  main_returns();
   return status;
 }

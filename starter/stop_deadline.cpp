@@ -1,9 +1,10 @@
-// The stop deadline. Its expiry is handled in signal context, on whichever thread takes the
-// signal: the thread that is stuck may be any of them, the main thread included. It logs
-// there, and removes the pid file with async-signal-safe calls only.
+// The stop deadline. Its expiry is handled in signal context on the main thread, which runs
+// the stop (the loop, then the finalisation), so that its record can say where that is stuck;
+// it writes a record prepared without ACE and removes the files with async-signal-safe calls.
 #include "starter/stop_deadline.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -13,8 +14,8 @@
 #include <ace/OS_NS_string.h>
 #include <ace/Signal.h>
 
-#include "scrt/log_macros.h"
-#include "starter/pid_file.h"
+#include "starter/last_words.h"
+#include "starter/stall_watch.h"
 
 /// The deadline's timer, valid when timer_ok.
 static timer_t timer;
@@ -24,23 +25,24 @@ static std::atomic<bool> armed(false);
 /// Set when the deadline has passed once.
 static volatile sig_atomic_t passed = 0;
 
-/// The deadline passed: removes the pid file, logs and exits with status 2, so that a
+/// The host's real-time signal: the deadline's expiry, or a stall watch's sample. The deadline
+/// passed: the record (last_words.h), the files removed, and exit status 2, so that a
 /// supervisor sees that the stop was cut short. The timer fires again a second later, and
-/// SA_NODEFER lets that expiry end a first one that hangs in logging. A SIGRTMAX that is not
-/// this timer's expiry (sent with kill, say) is ignored: only the host's own stop may end it.
-static void sig_deadline(int, siginfo_t* info, void*)
+/// SA_NODEFER lets that expiry end a first one that hangs. A SIGRTMAX that is neither (sent
+/// with kill, say) is ignored: only the host's own stop may end it.
+static void sig_deadline(int, siginfo_t* info, void* context)
 {
+  if (take_stall_sample(info, context))
+    return;
   if (info == 0 || info->si_code != SI_TIMER || info->si_value.sival_ptr != &timer)
     return;
   if (passed != 0)
     ::_exit(STOP_DEADLINE_STATUS);
   passed = 1;
-  int const err = remove_pid_file_at_death();
-  SCRT_LOG(0, (LM_ERROR, "The stop did not complete within %d s of its request: exiting with "
-                         "status %d, without finalising the services that are left\n",
-               STOP_GRACE_SECONDS, STOP_DEADLINE_STATUS));
-  log_pid_file_not_removed(err);
-  ::_exit(STOP_DEADLINE_STATUS);
+  char loop[512];
+  if (!loop_stall_text(loop, sizeof loop))
+    loop[0] = 0;
+  die_of_stop_deadline(STOP_GRACE_SECONDS, STOP_DEADLINE_STATUS, context, loop);
 }
 
 bool init_stop_deadline()
@@ -52,13 +54,15 @@ bool init_stop_deadline()
   struct sigaction action;
   ACE_OS::memset(&action, 0, sizeof action);
   action.sa_sigaction = sig_deadline;
-  action.sa_flags = SA_SIGINFO | SA_RESTART | SA_NODEFER;
+  action.sa_flags = SA_SIGINFO | SA_RESTART | SA_NODEFER | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
   if (::sigaction(signo, &action, 0) != 0)
     return false;
   sigevent ev;
   ACE_OS::memset(&ev, 0, sizeof ev);
-  ev.sigev_notify = SIGEV_SIGNAL;
+  // On the main thread, which runs the stop: the record then says where it is stuck.
+  ev.sigev_notify = SIGEV_THREAD_ID;
+  ev._sigev_un._tid = static_cast<pid_t>(::syscall(SYS_gettid));
   ev.sigev_signo = signo;
   ev.sigev_value.sival_ptr = &timer;
   timer_ok = ::timer_create(CLOCK_MONOTONIC, &ev, &timer) == 0;

@@ -24,6 +24,7 @@
 #include "scrt/log_macros.h"
 #include "starter/control/commands.h"
 #include "starter/control/connection.h"
+#include "starter/last_words.h"
 
 Control_Server::Control_Server(Host& host)
     : host_(host), handle_(ACE_INVALID_HANDLE), dev_(0), ino_(0), group_(static_cast<gid_t>(-1)), refused_(0),
@@ -100,8 +101,10 @@ int Control_Server::open(ACE_Reactor* r, const std::string& path, gid_t group, s
     reactor(r);
     ACE_Time_Value const second(1);
     if (r->register_handler(this, ACE_Event_Handler::ACCEPT_MASK) == 0 &&
-        r->schedule_timer(this, 0, second, second) != -1)
+        r->schedule_timer(this, 0, second, second) != -1) {
+      note_control_socket(path_.c_str(), dev_, ino_);
       return 0;
+    }
     step = "register with the reactor";
   }
   int const saved = errno;
@@ -125,6 +128,7 @@ int Control_Server::close()
     reactor()->cancel_timer(this);
     reactor()->remove_handler(this, ACE_Event_Handler::ALL_EVENTS_MASK | ACE_Event_Handler::DONT_CALL);
   }
+  forget_control_socket();
   ::close(handle_);
   handle_ = ACE_INVALID_HANDLE;
   struct stat st;

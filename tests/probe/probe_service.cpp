@@ -9,7 +9,9 @@
 // read that a helper thread satisfies after MS, and record how the read ended), -H (take
 // SIGHUP through the reactor while it runs, as some of ACE's own services do), -T std|int
 // (throw from fini), -B MS (block in fini for MS, signals or not), -E STATUS (call exit()
-// with STATUS from the first timer callback).
+// with STATUS from the first timer callback), -C null|call|overflow|thread (fault in the first
+// timer callback: a write through a null pointer, a call through one, a stack overflow, or a
+// write through a null pointer on a thread of its own).
 // Each load of the library appends "load version=V pid=P" to the file named by PROBE_LOADS,
 // from a static constructor; V is PROBE_VERSION, which the init record carries too.
 #include <dlfcn.h>
@@ -98,6 +100,31 @@ std::string blocking_read(long ms)
   return how;
 }
 
+volatile int* volatile null_pointer = 0;
+
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
+/// Recurses until the stack is gone.
+int recurse(int depth)
+{
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  return recurse(depth + 1) + frame[0];
+}
+
+/// Faults as @a kind says.
+void crash(const std::string& kind)
+{
+  if (kind == "null")
+    *null_pointer = 1;
+  if (kind == "call")
+    reinterpret_cast<void (*)()>(const_cast<int*>(null_pointer))();
+  if (kind == "overflow")
+    (void)recurse(0);
+  if (kind == "thread") {
+    std::thread([] { *null_pointer = 2; }).join();
+  }
+}
+
 class Probe_Service : public ACE_Service_Object
 {
 public:
@@ -120,6 +147,7 @@ private:
   std::string fini_throw_;
   long fini_block_ms_ = 0;
   int exit_status_ = -1;
+  std::string crash_;
 };
 
 void Probe_Service::record(const std::string& what, const std::string& details)
@@ -134,7 +162,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:C:", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -156,6 +184,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'T': fini_throw_ = opt.opt_arg(); break;
       case 'B': fini_block_ms_ = std::atol(opt.opt_arg()); break;
       case 'E': exit_status_ = std::atoi(opt.opt_arg()); break;
+      case 'C': crash_ = opt.opt_arg(); break;
       default: break;
     }
   }
@@ -221,6 +250,8 @@ int Probe_Service::handle_timeout(const ACE_Time_Value&, const void*)
     raise(raise_signo_);
   if (exit_status_ >= 0)
     std::exit(exit_status_);
+  if (!crash_.empty())
+    crash(crash_);
   return 0;
 }
 

@@ -166,7 +166,7 @@ TEST_P(ThreadPool, RunsTheGivenNumberOfLoopThreads)
   Host_Process h;
   ASSERT_TRUE(h.start({"--reactor", GetParam(), "--threads", "4", "-f", conf}));
   ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(30), 40)) << h.stderr_text();
-  EXPECT_EQ(5u, task_count(h.pid())) << "the main thread and four loop threads";
+  EXPECT_EQ(6u, task_count(h.pid())) << "the main thread, four loop threads, the stall watch";
   std::set<std::string> const tids = timeout_tids(rec);
   EXPECT_GE(tids.size(), 2u) << "callbacks should land on several pool threads";
   EXPECT_EQ(0u, tids.count(std::to_string(h.pid()))) << "the main thread only waits";
@@ -223,7 +223,7 @@ TEST(HostOptions, WithoutPoolTheMainThreadRunsTheLoop)
     Host_Process h;
     ASSERT_TRUE(h.start(a));
     ASSERT_TRUE(wait_for_file(rec, "timeout P", seconds(30), 3)) << h.stderr_text();
-    EXPECT_EQ(1u, task_count(h.pid()));
+    EXPECT_EQ(2u, task_count(h.pid())) << "the main thread and the stall watch";
     EXPECT_EQ(std::set<std::string>{std::to_string(h.pid())}, timeout_tids(rec));
     stop_cleanly(h);
   }

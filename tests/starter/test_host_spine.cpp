@@ -132,8 +132,8 @@ struct Throw_Case
 TEST(HostSpine, UncaughtExceptionIsLoggedThenAborts)
 {
   for (const Throw_Case& c :
-       {Throw_Case{"std", "Unhandled exception is caught, boom"},
-        Throw_Case{"int", "Unknown/unhandled exception is caught: "}}) {
+       {Throw_Case{"std", "Unhandled exception is caught, boom; in [starter]"},
+        Throw_Case{"int", "Unknown/unhandled exception is caught; in [starter]"}}) {
     SCOPED_TRACE(c.kind);
     Temp_Dir d;
     std::string const rec = d / "rec";
@@ -143,7 +143,7 @@ TEST(HostSpine, UncaughtExceptionIsLoggedThenAborts)
     ASSERT_TRUE(h.wait_exit());
     EXPECT_EQ(SIGABRT, h.term_signal()) << h.stderr_text();
     EXPECT_EQ(1u, count_of(h.stderr_text(), c.record)) << h.stderr_text();
-    EXPECT_EQ(0u, count_of(h.stderr_text(), "exception is caught, \n")) ;
+    EXPECT_EQ(1u, count_of(h.stderr_text(), "libprobe_service.so, which serves T\n")) << h.stderr_text();
     EXPECT_EQ(0u, count_of(h.stderr_text(), "the back trace")) << "one record, not two";
   }
 }

@@ -172,25 +172,26 @@ TEST(Signals, IgnoredSignalsDoNotEndTheHost)
   EXPECT_EQ(0, p.host.exit_code());
 }
 
-TEST(Signals, EveryDeathIsSaidAndRemovesThePidFile)
+TEST(Signals, EveryDeathIsSaidAndRemovesThePidFileAndSocket)
 {
-  // Faults get a back trace; other signals the host does not handle one record; both then end
-  // the host by the signal. A service's exit() is said too. Raised inside a hosted service's
-  // callback (on a pool thread where one runs), or sent from outside.
-  std::string const trace = "the back trace:\n";
-  std::string const unhandled = "which the host does not handle: ending by it\n";
+  // Faults get a record naming the library and its services, then a back trace; other signals
+  // the host does not handle one record; both then end the host by the signal. A service's
+  // exit() is said too. Raised inside a hosted service's callback (on a pool thread where one
+  // runs), or sent from outside. Every death removes the pid file and the control socket.
+  std::string const trace = ": ";
+  std::string const unhandled = ", which the host does not handle: ending by it\n";
   struct Row
   {
     int signo;           ///< 0: the service calls exit(3)
     bool inside;
-    std::string record;  ///< what follows "caught in [thread], "
+    std::string record;  ///< what follows "caught in [thread] (thread TID)"
   } const rows[] = {
       {SIGSEGV, true, trace},      {SIGABRT, true, trace},      {SIGFPE, false, trace},
       {SIGALRM, false, trace},     {SIGXCPU, false, trace},     {SIGTRAP, true, trace},
       {SIGSYS, false, trace},      {SIGXFSZ, false, trace},     {SIGUSR1, false, unhandled},
       {SIGVTALRM, false, unhandled}, {SIGPROF, false, unhandled}, {SIGPWR, false, unhandled},
       {SIGSTKFLT, true, unhandled}, {SIGRTMIN, false, unhandled}, {SIGRTMAX - 1, true, unhandled},
-      {0, true, "A service called exit(3): the host ends\n"},
+      {0, true, "A service called exit(3): the host ends; in ["},
   };
   for (const Row& row : rows) {
     for (bool pool : {false, true}) {
@@ -201,7 +202,7 @@ TEST(Signals, EveryDeathIsSaidAndRemovesThePidFile)
       if (row.inside)
         options += row.signo == 0 ? "-E 3" : "-k " + std::to_string(row.signo);
       Temp_Dir d;
-      std::vector<std::string> args = {"-p", d / "pid"};
+      std::vector<std::string> args = {"-p", d / "pid", "--control", d / "sock"};
       if (pool)
         args.insert(args.end(), {"--reactor", "tp", "--threads", "3"});
       Probe_Host p(options, args, row.signo == 0 ? leaks_by_design() : Host_Process::Env());
@@ -220,17 +221,83 @@ TEST(Signals, EveryDeathIsSaidAndRemovesThePidFile)
         std::string const head = "Signal " + std::to_string(row.signo) + " (" + strsignal(row.signo) +
                                  ") caught in [";
         EXPECT_EQ(1u, count_of(err, head)) << err;
-        EXPECT_EQ(1u, count_of(err, "], " + row.record)) << err;
+        EXPECT_EQ(1u, count_of(err, ")" + row.record)) << err;
+        EXPECT_EQ(row.record == trace ? 1u : 0u, count_of(err, "The back trace:\n")) << err;
         // The thread that took it is named: a pool thread is not the main one.
         if (pool) {
           EXPECT_EQ(0u, count_of(err, head + "starter]")) << err;
         }
       }
+      // Raised inside the service: its library and name are in the record.
+      EXPECT_EQ(row.inside && row.record != unhandled ? 1u : 0u,
+                count_of(err, "libprobe_service.so, which serves P\n")) << err;
+      EXPECT_EQ(1u, count_of(err, "The host ends: the pid file " + d / "pid" +
+                                      " removed; the control socket " + d / "sock" + " removed\n"))
+          << err;
       EXPECT_FALSE(exists(d / "pid")) << err;
+      EXPECT_FALSE(exists(d / "sock")) << err;
       if (row.signo != 0) {
         EXPECT_TRUE(lines_starting(p.rec, "fini").empty()) << "no orderly shutdown after a death";
       }
     }
+  }
+}
+
+TEST(Signals, EveryFaultNamesTheServiceItsLibraryServes)
+{
+  // Beside a healthy service H, service C (from a library of its own) faults; the first record
+  // names C and its library, whatever the fault, on whichever thread, even when the library's
+  // file is cut short under it (a second fault while the trace is read).
+  enum Then { NOTHING, TRUNCATE };
+  struct Row
+  {
+    const char* name;
+    std::string options;  ///< of service C
+    bool pool;
+    Then then;
+    int signo;            ///< the death: a signal, or 0 for the exception's abort
+    std::string record;   ///< the record's start
+  } const rows[] = {
+      {"write through null", "-t 50 -C null", false, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
+      {"write through null, pool", "-t 50 -C null", true, NOTHING, SIGSEGV, "at address 0x0: in /"},
+      {"call through null", "-t 50 -C call", false, NOTHING, SIGSEGV, "at address 0x0: in no library, called from /"},
+      {"stack overflow", "-t 50 -C overflow", false, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
+      {"stack overflow, pool", "-t 50 -C overflow", true, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
+      {"on a thread of its own", "-t 50 -C thread", false, NOTHING, SIGSEGV, "at address 0x0: in /"},
+      {"exception", "-t 50 -x std", false, NOTHING, SIGABRT, "Unhandled exception is caught, boom; in [starter]"},
+      {"exception, pool", "-t 50 -x int", true, NOTHING, SIGABRT, "Unknown/unhandled exception is caught; in [loop-"},
+      {"library cut short", "-t 100", false, TRUNCATE, SIGBUS, "Signal 7 (Bus error) caught in ["},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Temp_Dir d;
+    std::string const rec = d / "rec";
+    std::string const lib = d.write("libfaulty_c.so", read_file(PROBE_SERVICE_V2_LIBRARY));
+    std::string const conf = d.write("c.conf", probe_line("H", rec) + "dynamic C Service_Object * " +
+        lib + ":_make_Probe_Service() \"-o " + rec + " -n C " + row.options + "\"\n");
+    std::vector<std::string> args = {"-p", d / "pid", "--control", d / "sock", "-f", conf};
+    if (row.pool)
+      args.insert(args.begin(), {"--reactor", "tp", "--threads", "2"});
+    Host_Process h;
+    ASSERT_TRUE(h.start(args));
+    if (row.then == TRUNCATE) {
+      ASSERT_TRUE(wait_for_file(rec, "timeout C")) << h.stderr_text();
+      ASSERT_EQ(0, ::truncate(lib.c_str(), 0));
+    }
+    ASSERT_TRUE(h.wait_exit());
+    std::string const err = h.stderr_text();
+    EXPECT_EQ(row.signo, h.term_signal()) << err;
+    EXPECT_EQ(1u, count_of(err, row.record)) << err;
+    // The first record, and only it, names C and its library.
+    std::string const first = err.substr(err.find(row.record));
+    std::string const line = first.substr(0, first.find('\n') + 1);
+    EXPECT_NE(std::string::npos, line.find("libfaulty_c.so")) << err;
+    EXPECT_EQ(1u, count_of(line, "which serves C\n")) << err;
+    EXPECT_EQ(1u, count_of(err, "which serves C\n")) << err;
+    EXPECT_EQ(0u, count_of(err, "which serves H")) << err;
+    EXPECT_LT(err.find(line), err.find("The host ends: the pid file")) << "the record first";
+    EXPECT_FALSE(exists(d / "pid")) << err;
+    EXPECT_FALSE(exists(d / "sock")) << err;
   }
 }
 
@@ -284,8 +351,11 @@ TEST(Signals, StopEndsTheHostWhateverHoldsItUp)
       EXPECT_EQ(2, h.exit_code()) << h.stderr_text();
       EXPECT_EQ(1u, count_of(h.stderr_text(), "The stop did not complete within 3 s of its "
                                               "request: exiting with status 2, without "
-                                              "finalising the services that are left\n"))
+                                              "finalising the services that are left: "))
           << h.stderr_text();
+      // Where it is stuck: in A, the service that holds the loop or blocks in its fini.
+      std::string const deadline = h.stderr_text().substr(h.stderr_text().find("The stop did not"));
+      EXPECT_EQ(1u, count_of(deadline, "libprobe_service.so, which serves A, B")) << deadline;
       EXPECT_FALSE(exists(d / "pid")) << "a stop cut short leaves no pid file";
     } else {
       EXPECT_EQ(0, h.exit_code()) << h.stderr_text();

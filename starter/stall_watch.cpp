@@ -1,0 +1,233 @@
+// The stall watch. The heartbeat tells a held loop from an idle one without touching the loop
+// threads; only once the loop is held is a thread interrupted, with the host's real-time
+// signal, SA_RESTART and once per stall, so that a service's blocking call is disturbed at most
+// once. The stall's text is published under a sequence count, so that the stop deadline's
+// handler can copy it without a lock.
+#include "starter/stall_watch.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <ace/Event_Handler.h>
+#include <ace/Reactor.h>
+
+#include "scrt/log_macros.h"
+#include "starter/last_words.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// Answers the heartbeat on a loop thread.
+class Heartbeat : public ACE_Event_Handler
+{
+public:
+  int handle_exception(ACE_HANDLE) override;
+};
+
+Heartbeat heartbeat;
+ACE_Reactor* watched = 0;
+std::thread watcher;
+std::mutex lock;  ///< guards the four below
+std::condition_variable changed;
+bool stopping = false;
+bool answered = false;
+std::vector<pthread_t> loop_threads;
+
+int Heartbeat::handle_exception(ACE_HANDLE)
+{
+  std::lock_guard<std::mutex> guard(lock);
+  answered = true;
+  changed.notify_all();
+  return 0;
+}
+
+thread_local bool noted = false;
+
+// The sample: one at a time. The request's value is the token's address.
+char sample_token;
+std::atomic<int> sample_taken(0);
+char sample_text[640];
+
+// The stall's text: odd sequence while written.
+std::atomic<unsigned> text_seq(0);
+char stall_text[720];
+
+void publish(const std::string& text)
+{
+  text_seq.fetch_add(1, std::memory_order_acq_rel);
+  size_t const n = std::min(text.size(), sizeof stall_text - 1);
+  std::memcpy(stall_text, text.data(), n);
+  stall_text[n] = 0;
+  text_seq.fetch_add(1, std::memory_order_acq_rel);
+}
+
+/// Samples each loop thread in turn: the first whose stack runs through a service's library,
+/// else the first that answered.
+std::string sample_loop()
+{
+  std::vector<pthread_t> threads;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    threads = loop_threads;
+  }
+  std::string first;
+  for (pthread_t t : threads) {
+    sample_taken = 0;
+    sigval v;
+    v.sival_ptr = &sample_token;
+    if (::pthread_sigqueue(t, SIGRTMAX, v) != 0)
+      continue;
+    for (int i = 0; i < 40 && sample_taken.load() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (sample_taken.load() == 0)
+      continue;
+    std::string const s = sample_text;
+    if (s.find(", which serves ") != std::string::npos)
+      return s;
+    if (first.empty())
+      first = s;
+  }
+  return first.empty() ? "where, no loop thread answered" : first;
+}
+
+std::string seconds_text(Clock::duration d)
+{
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s",
+                std::chrono::duration_cast<std::chrono::milliseconds>(d).count() / 1000.0);
+  return text;
+}
+
+void watch(long threshold_ms)
+{
+  std::chrono::milliseconds const threshold(threshold_ms);
+  std::chrono::milliseconds const tick(std::max(20L, std::min(100L, threshold_ms / 4)));
+  bool out = false;
+  Clock::time_point sent;
+  std::string where;  // of the stall reported, empty while none is
+  std::unique_lock<std::mutex> guard(lock);
+  while (!stopping) {
+    if (!out) {
+      answered = false;
+      sent = Clock::now();
+      guard.unlock();
+      out = watched->notify(&heartbeat, ACE_Event_Handler::EXCEPT_MASK) != -1;
+      guard.lock();
+    }
+    changed.wait_for(guard, tick, [] { return stopping || answered; });
+    Clock::duration const held = Clock::now() - sent;
+    if (answered) {
+      out = false;
+      if (!where.empty()) {
+        publish("");
+        SCRT_LOG(0, (LM_NOTICE, "The loop is free again: it was held %C%C\n", seconds_text(held).c_str(),
+                     where.c_str()));
+        where.clear();
+      }
+      continue;
+    }
+    if (!out || held < threshold)
+      continue;
+    if (where.empty()) {
+      guard.unlock();
+      where = " by " + sample_loop().substr(4);  // without the leading " in "
+      guard.lock();
+      SCRT_LOG(0, (LM_WARNING, "The loop has not returned for %C: held%C\n", seconds_text(held).c_str(),
+                   where.c_str()));
+    }
+    publish("busy " + seconds_text(Clock::now() - sent) + where);
+  }
+}
+
+}  // namespace
+
+bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
+{
+  if (watcher.joinable())
+    return true;
+  watched = reactor;
+  stopping = false;
+  // A service's exit() ends the process with the loop running: the watch ends first.
+  static bool const at_exit = std::atexit(stop_stall_watch) == 0;
+  (void)at_exit;
+  try {
+    watcher = std::thread(watch, threshold_ms);
+  } catch (const std::system_error& e) {
+    SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: %C: the loop runs unwatched\n", e.what()));
+    return false;
+  }
+  return true;
+}
+
+void stop_stall_watch()
+{
+  if (!watcher.joinable())
+    return;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    stopping = true;
+    changed.notify_all();
+  }
+  watcher.join();
+  (void)watched->purge_pending_notifications(&heartbeat);
+  publish("");
+}
+
+void note_loop_thread()
+{
+  if (noted)
+    return;
+  noted = true;
+  std::lock_guard<std::mutex> guard(lock);
+  loop_threads.push_back(::pthread_self());
+}
+
+std::string loop_stall()
+{
+  char text[sizeof stall_text];
+  return loop_stall_text(text, sizeof text) ? text : "";
+}
+
+bool loop_stall_text(char* text, size_t size)
+{
+  for (int tries = 0; tries < 4; ++tries) {
+    unsigned const before = text_seq.load(std::memory_order_acquire);
+    if (before % 2 != 0)
+      continue;
+    if (stall_text[0] == 0)
+      return false;
+    size_t const n = std::min(::strnlen(stall_text, sizeof stall_text), size - 1);
+    std::memcpy(text, stall_text, n);
+    text[n] = 0;
+    if (text_seq.load(std::memory_order_acquire) == before)
+      return true;
+  }
+  return false;
+}
+
+bool take_stall_sample(const siginfo_t* info, const void* context)
+{
+  if (info == 0 || info->si_code != SI_QUEUE || info->si_value.sival_ptr != &sample_token ||
+      info->si_pid != ::getpid())
+    return false;
+  Death_Text t;
+  add_thread(t);
+  t.add(", ");
+  add_blame(t, blame_thread(context, 2));
+  size_t const n = std::min(t.size(), sizeof sample_text - 1);
+  std::memcpy(sample_text, t.c_str(), n);
+  sample_text[n] = 0;
+  sample_taken = 1;
+  return true;
+}
