@@ -31,11 +31,19 @@ struct Prepared
   std::vector<std::string> tails;  ///< each service's "\tSERVICE\tLIBRARY\tSTAMP\tDIRECTIVE\t"
 };
 
-std::atomic<const Prepared*> prepared(nullptr);
-/// The block published before the current one: a handler on another thread may still read it
+/// One published block, and the one before it: a handler on another thread may still read that
 /// while the next is prepared, so it lives one publication longer.
-std::unique_ptr<const Prepared> current_block;
-std::unique_ptr<const Prepared> retired_block;
+struct Published
+{
+  std::atomic<const Prepared*> block{nullptr};
+  std::unique_ptr<const Prepared> current;
+  std::unique_ptr<const Prepared> retired;
+
+  void publish(const std::vector<Blame_Site>& sites);
+};
+
+Published running;  ///< the services open
+Published opening;  ///< the service being opened, if any
 
 /// The deaths file, open for appending; its number stays while the file is rewritten.
 int deaths_fd = -1;
@@ -279,7 +287,7 @@ bool rewrite_deaths_file(const std::vector<Death_Record>& records)
   return open_for_append(deaths_path, deaths_fd);
 }
 
-void prepare_blame(const std::vector<Blame_Site>& sites)
+void Published::publish(const std::vector<Blame_Site>& sites)
 {
   std::unique_ptr<Prepared> p(new Prepared);
   for (const Blame_Site& s : sites) {
@@ -287,9 +295,24 @@ void prepare_blame(const std::vector<Blame_Site>& sites)
     p->libraries.push_back(s.library);
     p->tails.push_back(site_tail(s));
   }
-  prepared.store(p.get(), std::memory_order_release);
-  retired_block = std::move(current_block);
-  current_block = std::move(p);
+  block.store(p.get(), std::memory_order_release);
+  retired = std::move(current);
+  current = std::move(p);
+}
+
+void prepare_blame(const std::vector<Blame_Site>& sites)
+{
+  running.publish(sites);
+}
+
+void prepare_opening(const Blame_Site* site)
+{
+  if (deaths_fd < 0)
+    return;
+  if (site == 0)
+    opening.block.store(nullptr, std::memory_order_release);
+  else
+    opening.publish({*site});
 }
 
 size_t note_death(const char* library, const char* services, const char* cause)
@@ -310,7 +333,7 @@ size_t note_death(const char* library, const char* services, const char* cause)
   for (const char* c = cause != 0 ? cause : ""; *c != 0 && line.text_size < sizeof line.text - 1; ++c)
     line.text[line.text_size++] = *c == '\t' || *c == '\n' || *c == '\r' ? ' ' : *c;
   line.text[line.text_size++] = '\n';
-  const Prepared* const p = prepared.load(std::memory_order_acquire);
+  const Prepared* const p = running.block.load(std::memory_order_acquire);
   size_t const n = p != 0 ? p->services.size() : 0;
   bool const by_library = library != 0 && *library != 0;
   size_t written = 0;
@@ -334,6 +357,9 @@ size_t note_death(const char* library, const char* services, const char* cause)
     while (*name == ',' || *name == ' ')
       ++name;
   }
+  const Prepared* const o = opening.block.load(std::memory_order_acquire);
+  if (written == 0 && o != 0 && !o->tails.empty())
+    written += line.write(o->tails[0].data(), o->tails[0].size(), 0, 0);
   errno = saved;
   return written;
 }

@@ -79,11 +79,17 @@ bool rewrite_deaths_file(const std::vector<Death_Record>& records);
 /// before. From one thread at a time.
 void prepare_blame(const std::vector<Blame_Site>& sites);
 
+/// Prepares what note_death() writes for the service @a site while it is being opened (null:
+/// none is), so that a death in its init, before it is among the prepared services, is its.
+/// Nothing without a deaths file. From one thread at a time.
+void prepare_opening(const Blame_Site* site);
+
 /**
  * Async-signal-safe, for the dying paths: appends a death at the time of the call, caused by
  * @a cause (one line of text), to each service opened from the library file @a library (null
  * or empty for none) and to each service named in @a services (names separated by ", ";
- * null for none), once each. A name nothing was prepared for is written without library or
+ * null for none), once each; when that blames no service, to the service being opened, if
+ * any (prepare_opening()). A name nothing was prepared for is written without library or
  * directive. Only the first call in the process writes: one death is counted once. Returns
  * the number of records written; 0 when no deaths file is open or the file has reached
  * DEATHS_FILE_LIMIT.

@@ -124,11 +124,13 @@ bool guarded(Step step)
 }
 
 /// Keeps the death @a t, blamed as @a b, in the deaths file (deaths.h), against the services of
-/// the library blamed; nothing when none serves a service.
+/// the library blamed, or, when none serves a service, the service being opened, if any.
 void keep_death(const Death_Blame& b, const Death_Text& t)
 {
-  if (serves(b.served))
-    (void)guarded([&b, &t] { note_death(b.served->path, b.served->services, t.c_str()); });
+  bool const served = serves(b.served);
+  (void)guarded([&] {
+    note_death(served ? b.served->path : 0, served ? b.served->services : 0, t.c_str());
+  });
 }
 
 /// The thread that is dying: only it speaks. Another thread that faults meanwhile waits for

@@ -212,14 +212,16 @@ C journalctl -q -u starter -o verbose --no-pager | grep -c "PRIORITY=3" | sed 's
 C rm /etc/starter/conf.d/20-broken.conf
 C systemctl reload starter || fail "systemctl reload after the fix"
 
-say "a service that crashes the host 200 ms after it opens, beside the time service"
+say "a service that faults 200 ms after it opens, beside the time service"
 if C test -f /srv/libprobe_service.so; then
   restarts=$(show NRestarts)
-  C sh -c 'echo "dynamic Crasher Service_Object * /srv/libprobe_service.so:_make_Probe_Service() \"-o /tmp/crasher.rec -n Crasher -t 200 -k 11\"" \
+  C sh -c 'echo "dynamic Crasher Service_Object * /srv/libprobe_service.so:_make_Probe_Service() \"-o /tmp/crasher.rec -n Crasher -t 200 -C null\"" \
     >/etc/starter/conf.d/40-crash.conf'
   # The host may die before the reload's answer: the restarts are what is watched.
   C systemctl reload starter >/dev/null 2>&1 || true
   quarantined() { active && C starterctl status 2>/dev/null | grep -q "^Crasher .* quarantined"; }
+  quarantined || sleep 5
+  quarantined || { C starterctl status; C journalctl -q -u starter -n 15 -o cat --no-pager; }
   wait_for "Crasher quarantined" quarantined
   n=$(($(show NRestarts) - restarts))
   echo "   after $n restarts: $(show ActiveState)"
