@@ -21,7 +21,7 @@
 
 #include <ace/Service_Types.h>
 
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/deaths.h"
 #include "starter/journal_log.h"
 #include "starter/pid_file.h"
