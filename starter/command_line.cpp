@@ -40,6 +40,7 @@ const Long_Option long_options[] = {
     {"state-dir", true, [](Command_Line& l, const char* a) { l.host.state_dir = a; }},
     {"quarantine-after", true, [](Command_Line& l, const char* a) { l.host.quarantine_after = a; }},
     {"quarantine-window", true, [](Command_Line& l, const char* a) { l.host.quarantine_window = a; }},
+    {"stall-warning", true, [](Command_Line& l, const char* a) { l.host.stall_text = a; }},
 };
 
 }  // namespace

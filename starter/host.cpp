@@ -25,9 +25,9 @@
 #include "starter/reload.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
-#include "starter/stop_deadline.h"
 #include "starter/service_map.h"
 #include "starter/stall_watch.h"
+#include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
 
 /// Logs each problem of @a config as "FILE:LINE: message", at LM_ERROR (a warning at
@@ -72,7 +72,12 @@ Host::Host(const Command_Line& line, ACE_Reactor* reactor, size_t threads)
   : source_(source_of(line)), options_(line.host), strict_(line.operators.strict),
     threads_(threads), mode_(line.host.reload_changed ? RELOAD_CHANGED : RELOAD_ALL),
     reconfig_signo_(line.host.reconfig_signal), stopping_(false),
-    loop_(reactor, [this] { reload(); }, relay_pending_signals, note_loop_thread)
+    loop_(reactor,
+          [this] {
+            std::lock_guard<std::recursive_timed_mutex> guard(changing_);
+            reload();
+          },
+          relay_pending_signals, note_loop_thread)
 {
   record_.reactor = options_.reactor;
   record_.threads = threads;
@@ -143,7 +148,12 @@ bool Host::open_control()
   }
   control_ = s;
   std::string why;
-  if (s->open(ACE_Reactor::instance(), options_.control_path, options_.control_gid, why) != 0) {
+  sigset_t blocked;
+  host_async_signals(blocked, reconfig_signo_);
+  ACE_Reactor* const r = control_loop_.open(why);
+  if (r == 0 || s->open(r, options_.control_path, options_.control_gid, why) != 0 ||
+      !control_loop_.start(blocked, why)) {
+    s->close();
     SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: %C\n",
                   options_.control_path.c_str(), why.c_str()));
     control_ = 0;
@@ -155,6 +165,7 @@ bool Host::open_control()
 
 int Host::stop()
 {
+  control_loop_.stop();
   if (control_.handler() != 0)
     static_cast<Control_Server*>(control_.handler())->close();
   // Until the process ends, a reconfiguration signal waits rather than meet the default
@@ -183,6 +194,7 @@ void Host::notify(const char* state)
 void Host::run_quiesced(std::function<void()> job)
 {
   loop_.request_quiesced([this, job] {
+    std::lock_guard<std::recursive_timed_mutex> guard(changing_);
     job();
     note_services();
     reassert_reconfig_handlers(reconfig_signo_);
@@ -260,7 +272,8 @@ void Host::run()
 {
   sigset_t pool_blocked;
   host_async_signals(pool_blocked, reconfig_signo_);
-  (void)start_stall_watch(ACE_Reactor::instance());
+  if (options_.stall_ms > 0)
+    (void)start_stall_watch(ACE_Reactor::instance(), options_.stall_ms);
   loop_.run(threads_, pool_blocked);
   stop_stall_watch();
 }

@@ -14,12 +14,14 @@
 #define STARTER_HOST_H
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 
 #include <ace/Event_Handler.h>
 
 #include "starter/command_line.h"
 #include "starter/config/pipeline.h"
+#include "starter/control/control_loop.h"
 #include "starter/event_loop.h"
 #include "starter/host_record.h"
 #include "starter/reload.h"
@@ -94,6 +96,10 @@ public:
   /// What the control socket tells: written only with the loop quiesced or before it runs.
   const Host_Record& record() const { return record_; }
 
+  /// Held on the main thread while a reload or a control command changes the services and the
+  /// record; the control socket's own thread takes it, with a bound, to read them.
+  std::recursive_timed_mutex& changing() { return changing_; }
+
 private:
   /// Assembles and checks the configuration, the "-S" directives too, into @a config and logs
   /// each problem at LM_ERROR. Returns the count of problems.
@@ -142,6 +148,9 @@ private:
   /// Where each reload's outcome is recorded (beside the pid file); empty for nowhere.
   std::string reload_record_;
   ACE_Event_Handler_var control_;
+  /// The control socket's own loop, so that it answers whatever holds the services' loop.
+  Control_Loop control_loop_;
+  std::recursive_timed_mutex changing_;
   /// The notifier, held while it runs; null when none does.
   ACE_Event_Handler_var notifier_;
 };

@@ -19,6 +19,23 @@
 /// any machine the host runs on.
 static size_t const max_threads = 1024;
 
+/// Reads "--stall-warning" into @a o.stall_ms; false, logged, when it is no plain decimal count
+/// of milliseconds, 0 or at least 100.
+static bool resolve_stall(Host_Options& o)
+{
+  if (o.stall_text == 0)
+    return true;
+  const char* end = 0;
+  long const n = natoi<long>(o.stall_text, nullptr, &end);
+  if (ACE_OS::last_error() != 0 || *end != 0 || n < 0 || (n > 0 && n < 100)) {
+    SCRT_LOG(0, (LM_ERROR, "Malformed --stall-warning '%C': not 0 or a decimal count of at "
+                           "least 100 milliseconds\n", o.stall_text));
+    return false;
+  }
+  o.stall_ms = n;
+  return true;
+}
+
 /// Reads "--threads" into @a o.threads; false, logged, when it is no plain decimal count.
 static bool resolve_threads(Host_Options& o)
 {
@@ -122,6 +139,7 @@ bool resolve_host_options(Host_Options& o, bool strict)
   // The kind is checked against a well-formed count only.
   bool ok = resolve_threads(o) && resolve_reactor(o, strict);
   ok = resolve_reconfig_signal(o) && ok;
+  ok = resolve_stall(o) && ok;
   if (o.reload != 0 && ACE_OS::strcmp(o.reload, "changed") != 0 && ACE_OS::strcmp(o.reload, "all") != 0) {
     SCRT_LOG(0, (LM_ERROR, "Malformed --reload '%C': not \"changed\" or \"all\"\n", o.reload));
     ok = false;

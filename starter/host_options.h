@@ -35,6 +35,8 @@ struct Host_Options
   std::string control_path;            ///< control, made absolute against start_dir
   const char* control_group = nullptr; ///< "--control-group": a group also allowed to control
   gid_t control_gid = static_cast<gid_t>(-1);  ///< control_group, once resolved
+  const char* stall_text = nullptr;    ///< "--stall-warning" as written, null when not given
+  long stall_ms = 1000;                ///< the stall watch's threshold, 0 for none, once resolved
   const char* pid_file_word = nullptr;         ///< the last "-p" as written
   const char* reconfig_signal_word = nullptr;  ///< the last "-s" as written
   int reconfig_signal = 0;             ///< the last "-s" signal, 0 when none is given
@@ -48,7 +50,8 @@ struct Host_Options
 
 /**
  * Checks and completes @a o, logging each problem: "--reload"
- * must be "changed" or "all"; "--threads"
+ * must be "changed" or "all"; "--stall-warning" a decimal count of milliseconds, 0 or from 100
+ * (less would take the heartbeat's own period for a stall); "--threads"
  * must be a plain decimal count (one that overflows is taken as the most there may be, and
  * more than 1024 as 1024, with a warning); a reactor kind that cannot be made is dropped for
  * ACE's default reactor; kinds that let only one thread run their loop (and the default

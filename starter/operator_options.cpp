@@ -31,6 +31,8 @@ static const char usage[] =
     "                          that keeps crashing the host is quarantined, not opened\n"
     "  --quarantine-after N    deaths that quarantine a service (default 3)\n"
     "  --quarantine-window SECONDS  within this long (default 600)\n"
+    "  --stall-warning MS      warn, naming the services, when the loop is held this long\n"
+    "                          (default 1000; 0: no watch)\n"
     "  --strict                stop with a non-zero status when a service fails to open or\n"
     "                          the configuration has a problem, warnings included\n"
     "  --check                 print the Service Configurator's arguments, check what the run\n"

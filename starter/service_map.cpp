@@ -17,7 +17,7 @@
 #include <ace/DLL.h>
 #include <ace/Service_Types.h>
 
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
 
 namespace {
 

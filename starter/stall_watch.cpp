@@ -1,5 +1,5 @@
-// The stall watch. The heartbeat tells a held loop from an idle one without touching the loop
-// threads; only once the loop is held is a thread interrupted, with the host's real-time
+// The stall watch. The heartbeat, a timer the loop runs, tells a held loop from an idle one
+// without touching the loop threads; only once the loop is held is a thread interrupted, with the host's real-time
 // signal, SA_RESTART and once per stall, so that a service's blocking call is disturbed at most
 // once. The stall's text is published under a sequence count, so that the stop deadline's
 // handler can copy it without a lock.
@@ -28,27 +28,28 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/// Answers the heartbeat on a loop thread.
+/// The heartbeat: a repeating timer on the loop, scheduled before the loop runs, so that no
+/// other thread ever wakes the loop for it.
 class Heartbeat : public ACE_Event_Handler
 {
 public:
-  int handle_exception(ACE_HANDLE) override;
+  int handle_timeout(const ACE_Time_Value&, const void*) override;
 };
 
 Heartbeat heartbeat;
 ACE_Reactor* watched = 0;
+long beat_timer = -1;
 std::thread watcher;
-std::mutex lock;  ///< guards the four below
+std::mutex lock;  ///< guards the three below
 std::condition_variable changed;
 bool stopping = false;
-bool answered = false;
 std::vector<pthread_t> loop_threads;
+/// When the loop last ran the heartbeat, in the steady clock's ticks.
+std::atomic<Clock::rep> last_beat(0);
 
-int Heartbeat::handle_exception(ACE_HANDLE)
+int Heartbeat::handle_timeout(const ACE_Time_Value&, const void*)
 {
-  std::lock_guard<std::mutex> guard(lock);
-  answered = true;
-  changed.notify_all();
+  last_beat = Clock::now().time_since_epoch().count();
   return 0;
 }
 
@@ -112,41 +113,30 @@ std::string seconds_text(Clock::duration d)
 void watch(long threshold_ms)
 {
   std::chrono::milliseconds const threshold(threshold_ms);
-  std::chrono::milliseconds const tick(std::max(20L, std::min(100L, threshold_ms / 4)));
-  bool out = false;
-  Clock::time_point sent;
   std::string where;  // of the stall reported, empty while none is
+  Clock::time_point held_since;
   std::unique_lock<std::mutex> guard(lock);
   while (!stopping) {
-    if (!out) {
-      answered = false;
-      sent = Clock::now();
-      guard.unlock();
-      out = watched->notify(&heartbeat, ACE_Event_Handler::EXCEPT_MASK) != -1;
-      guard.lock();
+    changed.wait_for(guard, std::chrono::milliseconds(100), [] { return stopping; });
+    Clock::time_point const beat{Clock::duration(last_beat.load())};
+    Clock::time_point const now = Clock::now();
+    if (!where.empty() && beat > held_since) {
+      publish("");
+      SCRT_LOG(0, (LM_NOTICE, "The loop is free again: it was held %C%C\n",
+                   seconds_text(beat - held_since).c_str(), where.c_str()));
+      where.clear();
     }
-    changed.wait_for(guard, tick, [] { return stopping || answered; });
-    Clock::duration const held = Clock::now() - sent;
-    if (answered) {
-      out = false;
-      if (!where.empty()) {
-        publish("");
-        SCRT_LOG(0, (LM_NOTICE, "The loop is free again: it was held %C%C\n", seconds_text(held).c_str(),
-                     where.c_str()));
-        where.clear();
-      }
-      continue;
-    }
-    if (!out || held < threshold)
+    if (now - beat < threshold)
       continue;
     if (where.empty()) {
+      held_since = beat;
       guard.unlock();
       where = " by " + sample_loop().substr(4);  // without the leading " in "
       guard.lock();
-      SCRT_LOG(0, (LM_WARNING, "The loop has not returned for %C: held%C\n", seconds_text(held).c_str(),
-                   where.c_str()));
+      SCRT_LOG(0, (LM_WARNING, "The loop has not returned for %C: held%C\n",
+                   seconds_text(now - beat).c_str(), where.c_str()));
     }
-    publish("busy " + seconds_text(Clock::now() - sent) + where);
+    publish("busy " + seconds_text(now - beat) + where);
   }
 }
 
@@ -158,12 +148,22 @@ bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
     return true;
   watched = reactor;
   stopping = false;
+  last_beat = Clock::now().time_since_epoch().count();
+  ACE_Time_Value const period(0, static_cast<suseconds_t>(std::min(250L, threshold_ms / 4) * 1000));
+  beat_timer = reactor->schedule_timer(&heartbeat, 0, period, period);
+  if (beat_timer == -1) {
+    SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: its timer, errno=%d: the loop runs "
+                           "unwatched\n", errno));
+    return false;
+  }
   // A service's exit() ends the process with the loop running: the watch ends first.
   static bool const at_exit = std::atexit(stop_stall_watch) == 0;
   (void)at_exit;
   try {
     watcher = std::thread(watch, threshold_ms);
   } catch (const std::system_error& e) {
+    (void)reactor->cancel_timer(beat_timer, 0, 0);
+    beat_timer = -1;
     SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: %C: the loop runs unwatched\n", e.what()));
     return false;
   }
@@ -180,7 +180,8 @@ void stop_stall_watch()
     changed.notify_all();
   }
   watcher.join();
-  (void)watched->purge_pending_notifications(&heartbeat);
+  (void)watched->cancel_timer(beat_timer, 0, 0);
+  beat_timer = -1;
   publish("");
 }
 

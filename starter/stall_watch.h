@@ -1,9 +1,9 @@
 /**
  * @file stall_watch.h
  *
- * The stall watch: a thread of its own that asks the loop for a heartbeat (a reactor
- * notification) every fraction of a second. When one has not been dispatched within the
- * threshold, the loop is held (a handler that blocks, a reload stuck in a service's init): each
+ * The stall watch: the loop runs a heartbeat (a repeating timer) every fraction of a second,
+ * and a thread of its own looks at when it last did. When it has not within the threshold,
+ * the loop is held (a handler that blocks, a reload stuck in a service's init): each
  * loop thread is sampled with the host's real-time signal, and one warning names the library
  * and services it is executing in; when the heartbeat comes, one record says how long the loop
  * was held. What the stall is, while it lasts, is readable by the control socket's status and,

@@ -9,8 +9,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <atomic>
-#include <exception>
 #include <memory>
 #include <new>
 #include <string>
@@ -32,7 +30,6 @@
 #include "starter/journal_log.h"
 #include "starter/last_words.h"
 #include "starter/operator_options.h"
-#include "starter/pid_file.h"
 
 // ---------------------------------------------------------------------------------------------
 // Standard descriptors.

@@ -150,6 +150,10 @@ void print_status(const nlohmann::json& a)
               duration(h.value("uptime_seconds", 0L)).c_str(), text(h, "started").c_str(),
               text(h, "reload_mode").c_str(), h.value("reloads", 0L),
               h.value("reloads", 0L) == 1 ? "" : "s");
+  if (h.contains("loop"))
+    out(stdout, "loop %s\n", text(h, "loop").c_str());
+  if (h.value("services_changing", false))
+    out(stdout, "services: a reload or a command is changing them; ask again\n");
   if (h.contains("last_reload")) {
     const nlohmann::json& r = h["last_reload"];
     out(stdout, "last reload %s at %s: %s\n", text(r, "result").c_str(), text(r, "at").c_str(),

@@ -1,8 +1,10 @@
 // The control commands that run with the loop quiesced: what each does and how it answers.
 #include "starter/control/commands.h"
 
+#include <chrono>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 
 #include <ace/OS_NS_time.h>
 #include <ace/Reactor.h>
@@ -117,7 +119,12 @@ struct Handler
 
 const Handler handlers[] = {
     {"status", false,
-     [](const Control_Request&, Host& h) { return control_status(h.record(), ACE_OS::time(0)); }},
+     [](const Control_Request&, Host& h) {
+       // On the control socket's own thread: the services and the record are read only while
+       // no reload or command changes them, and the answer does not wait long for one that does.
+       std::unique_lock<std::recursive_timed_mutex> quiet(h.changing(), std::chrono::milliseconds(700));
+       return control_status(h.record(), ACE_OS::time(0), quiet.owns_lock());
+     }},
     {"reload", true, [](const Control_Request&, Host& h) { return reload(h); }},
     {"check", true, [](const Control_Request&, Host& h) { return check(h); }},
     {"suspend", true, [](const Control_Request& q, Host&) { return suspend_or_resume(q.name, 1); }},

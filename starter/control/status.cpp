@@ -7,6 +7,7 @@
 #include <ace/Service_Types.h>
 
 #include "starter/config/repository.h"
+#include "starter/stall_watch.h"
 #include "starter/version.h"
 
 std::string iso_time(time_t t)
@@ -51,7 +52,7 @@ static std::string info_text(const ACE_Service_Type& t)
   return text;
 }
 
-nlohmann::json control_status(const Host_Record& record, time_t now)
+nlohmann::json control_status(const Host_Record& record, time_t now, bool with_services)
 {
   nlohmann::json host = {
       {"pid", static_cast<long>(ACE_OS::getpid())},
@@ -69,7 +70,14 @@ nlohmann::json control_status(const Host_Record& record, time_t now)
                            {"summary", record.last_reload.summary},
                            {"messages", record.last_reload.messages},
                            {"at", iso_time(record.last_reload.at)}};
+  std::string const held = loop_stall();
+  if (!held.empty())
+    host["loop"] = held;
   nlohmann::json services = nlohmann::json::array();
+  if (!with_services) {
+    host["services_changing"] = true;
+    return nlohmann::json{{"host", std::move(host)}, {"services", std::move(services)}};
+  }
   for_each_service([&](const ACE_Service_Type* t) {
     std::map<std::string, Service_Site>::const_iterator const site = record.sites.find(t->name());
     // A static service the configuration never opened is held in the repository inactive.

@@ -14,8 +14,10 @@
 
 #include "starter/host_record.h"
 
-/// The status of the host in @a record and of every service, as of @a now.
-nlohmann::json control_status(const Host_Record& record, time_t now);
+/// The status of the host in @a record and, with @a services, of every service, as of @a now;
+/// where the loop is held, when it is. Without @a services the answer says that they are
+/// changing (a reload or a command runs) and lists none.
+nlohmann::json control_status(const Host_Record& record, time_t now, bool services = true);
 
 /// @a t as UTC in ISO 8601 ("2024-01-31T12:00:00Z"); empty for 0.
 std::string iso_time(time_t t);

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -433,6 +434,61 @@ TEST_F(Control, MisbehavingClientsGetAnAnswerOrTheirTurnAndHoldNothing)
     ::close(fd);
   EXPECT_TRUE(answers_the_time(time_port_, 1));
   stop();
+}
+
+TEST(ControlLoop, StatusAnswersWithinASecondWhateverHoldsTheLoopAndSaysWhere)
+{
+  // Service C's first timer callback blocks for 2.5 s; H beside it, from another library, is
+  // healthy.
+  // On a single-threaded loop the host logs the stall naming C, and status (on the control
+  // socket's own thread) shows it; with a pool, another thread keeps the loop going. The last
+  // row but one holds 1,100 descriptors: the control connection's number is past the select
+  // kind's; the last has no watch.
+  struct Row
+  {
+    std::vector<std::string> args;
+    bool stalls;
+    const char* probe;  ///< H's options
+  } const rows[] = {
+      {{}, true, ""},
+      {{"--reactor", "select"}, true, ""},
+      {{"--reactor", "priority"}, true, ""},
+      {{"--reactor", "dev_poll"}, true, ""},
+      {{"--reactor", "tp", "--threads", "2"}, false, ""},
+      {{}, true, "-O 1100"},
+      {{"--stall-warning", "0"}, false, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE((row.args.empty() ? "default" : row.args[1]) + " " + row.probe);
+    Temp_Dir d;
+    std::string const rec = d / "rec";
+    std::string const conf = d.write("c.conf", probe_line("H", rec, row.probe) +
+        "dynamic C Service_Object * " PROBE_SERVICE_V2_LIBRARY ":_make_Probe_Service() \"-o " +
+        rec + " -n C -t 100 -r 2500\"\n");
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {"--control", d / "sock", "-f", conf});
+    Host_Process h;
+    ASSERT_TRUE(h.start(args));
+    ASSERT_TRUE(wait_for_file(rec, "timeout C")) << h.stderr_text();
+    if (row.stalls) {
+      ASSERT_TRUE(h.wait_for_stderr("The loop has not returned for 1.")) << h.stderr_text();
+    }
+    auto const asked = std::chrono::steady_clock::now();
+    Ctl const c = starterctl("--control " + d / "sock" + " status");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1)) << c.out;
+    EXPECT_EQ(0, c.status) << c.out;
+    EXPECT_NE(std::string::npos, c.out.find("\nH ")) << c.out;
+    EXPECT_EQ(row.stalls ? 1u : 0u, count_of(c.out, "\nloop busy ")) << c.out;
+    if (row.stalls) {
+      EXPECT_EQ(1u, count_of(c.out, "libprobe_service_v2.so, which serves C\n")) << c.out;
+      EXPECT_EQ(1u, count_of(h.stderr_text(), "libprobe_service_v2.so, which serves C\n"))
+          << h.stderr_text();
+      EXPECT_TRUE(h.wait_for_stderr("The loop is free again: it was held ")) << h.stderr_text();
+    }
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_FALSE(exists(d / "sock")) << h.stderr_text();
+  }
 }
 
 }  // namespace

@@ -120,6 +120,8 @@ TEST(HostOptions, MalformedCountsAndUnusableKindsAreRefused)
     {{"--threads", "abc"}, {"Malformed --threads 'abc'"}, {}},
     {{"--threads", "-1"}, {"Malformed --threads '-1'"}, {}},
     {{"--threads="}, {"Malformed --threads ''"}, {}},
+    {{"--stall-warning", "50"}, {"Malformed --stall-warning '50': not 0 or a decimal count"}, {}},
+    {{"--stall-warning", "1s"}, {"Malformed --stall-warning '1s'"}, {}},
     {{"--strict", "--reactor", "epoll"},
      {"Failed to get reactor factory by 'epoll'\n",
       "No reactor of the kind asked for, and --strict is given: stopping\n"},
