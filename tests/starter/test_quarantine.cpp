@@ -190,6 +190,9 @@ std::string probe_directive(const std::string& name, const std::string& lib, con
 
 TEST(Quarantine_Host, ACrashingServiceIsSetAsideAfterThreeDeathsAndComesBackWhenReleased)
 {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers report the service's deliberate fault and end the host themselves";
+#endif
   struct Row
   {
     const char* what;
@@ -210,8 +213,12 @@ TEST(Quarantine_Host, ACrashingServiceIsSetAsideAfterThreeDeathsAndComesBackWhen
     for (; deaths <= 3; ++deaths) {
       Host_Process h;
       ASSERT_TRUE(h.start(args));
-      if (!h.wait_exit(std::chrono::seconds(3)))
+      bool set_aside = false;
+      for (int i = 0; i < 200 && !set_aside && !h.wait_exit(std::chrono::milliseconds(100)); ++i)
+        set_aside = h.stderr_text().find("is quarantined") != std::string::npos;
+      if (set_aside)
         break;
+      ASSERT_TRUE(h.exited());
       ASSERT_EQ(h.term_signal(), SIGSEGV) << h.stderr_text();
     }
     EXPECT_EQ(deaths, 3);
