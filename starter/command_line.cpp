@@ -37,6 +37,9 @@ const Long_Option long_options[] = {
      [](Command_Line& l, const char*) { l.host.identity.capabilities.no_new_privileges = true; }},
     {"control", true, [](Command_Line& l, const char* a) { l.host.control = a; }},
     {"control-group", true, [](Command_Line& l, const char* a) { l.host.control_group = a; }},
+    {"state-dir", true, [](Command_Line& l, const char* a) { l.host.state_dir = a; }},
+    {"quarantine-after", true, [](Command_Line& l, const char* a) { l.host.quarantine_after = a; }},
+    {"quarantine-window", true, [](Command_Line& l, const char* a) { l.host.quarantine_window = a; }},
     {"stall-warning", true, [](Command_Line& l, const char* a) { l.host.stall_text = a; }},
 };
 

@@ -22,6 +22,7 @@
 #include "starter/control/server.h"
 #include "starter/daemon.h"
 #include "starter/fd_store.h"
+#include "starter/quarantine.h"
 #include "starter/reload.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
@@ -96,6 +97,14 @@ int Host::start()
     return 1;
   if (pid_written && options_.pid_file)
     reload_record_ = reload_record_path(*options_.pid_file);
+  // Before the services open, as the run's identity, which will own the file.
+  if (options_.state_dir != 0) {
+    Quarantine_Policy policy;
+    policy.deaths = options_.quarantine_deaths;
+    policy.window = options_.quarantine_seconds;
+    if (!open_quarantine(options_.state_path, policy) && strict_)
+      return stop_strictly("No deaths file");
+  }
   Checked_Config config;
   int const errors = check_configuration(config);
   if (errors != 0 && strict_)
@@ -116,7 +125,7 @@ int Host::start()
   log_system_info();
   start_notifier();
   log_product_info();
-  notify(service_status().c_str());
+  notify(status_text(0).c_str());
   report_running();
   return -1;
 }
@@ -206,11 +215,13 @@ void Host::check_now(Checked_Config& config) const
 
 bool Host::open_services(Checked_Config& config)
 {
+  record_.quarantined = set_aside_quarantined(config);
   record_.configured(config, ACE_OS::time(0));
   adopt_passed_listeners();
   int const errors = open_service_config_vector(config);
   note_running(config, running_);
   settle_listeners();
+  prepare_running_blame(running_);
   note_services();
   if (errors != 0) {
     int const open = open_service_count();
@@ -285,6 +296,24 @@ void Host::on_reconfig_signal(int)
 }
 
 
+std::string Host::status_text(const char* summary) const
+{
+  std::string const quarantined = quarantine_status(record_.quarantined);
+  if (summary == 0) {
+    std::string text = service_status();
+    return text.insert(text.size() - 1, quarantined);
+  }
+  return std::string("STATUS=") + summary + quarantined + "\n";
+}
+
+bool Host::release(const std::string& name, std::string& message)
+{
+  bool const ok = release_quarantined(name, message);
+  for (Quarantined_Service& q : record_.quarantined)
+    q.released |= ok && q.service == name;
+  return ok;
+}
+
 Reload_Outcome Host::reload()
 {
   // A unit of Type=notify-reload waits for RELOADING=1 stamped with the monotonic clock, then
@@ -299,9 +328,13 @@ Reload_Outcome Host::reload()
   // rather than meet the default action a finalised service may have put back.
   sigset_t old_mask;
   hold_relayed_signals(false, reconfig_signo_, &old_mask);
-  Reload_Outcome outcome = reload_services(source_, mode_, running_);
+  Reload_Outcome outcome = reload_services(source_, mode_, running_, [this](Checked_Config& c) {
+    record_.quarantined = set_aside_quarantined(c);
+  });
   settle_listeners();
   note_services();
+  if (outcome.applied)
+    prepare_running_blame(running_);
   log_conf_problems(outcome.config, source_.strict);
   for (const Conf_Problem& p : outcome.problems)
     SCRT_LOG(-1, (LM_ERROR, "%s\n", format_problem(p).c_str()));
@@ -321,12 +354,7 @@ Reload_Outcome Host::reload()
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
   // READY=1, then the open services or, when there is more to say, the outcome as STATUS=.
   notify("READY=1\n");
-  if (ok && mode_ == RELOAD_ALL) {
-    notify(service_status().c_str());
-  } else {
-    string_sprintf(state, "STATUS=%s\n", outcome.summary.c_str());
-    notify(state.c_str());
-  }
+  notify(status_text(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str()).c_str());
   write_reload_record(reload_record_, began, ok ? 0 : 1, outcome.summary);
   if (outcome.applied)
     record_.configured(outcome.config, ACE_OS::time(0), outcome.kept);

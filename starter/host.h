@@ -89,6 +89,10 @@ public:
   /// and a STATUS=. Returns the outcome. Only with the loop ended on every thread.
   Reload_Outcome reload();
 
+  /// Releases the quarantined service @a name (release_quarantined()): the next reload opens
+  /// it, and the status says so meanwhile. Sets @a message to what was done or why not.
+  bool release(const std::string& name, std::string& message);
+
   /// What the control socket tells: written only with the loop quiesced or before it runs.
   const Host_Record& record() const { return record_; }
 
@@ -106,6 +110,10 @@ private:
   /// and the check's hold on its libraries is let go. True when the Configurator reports no
   /// error; otherwise one LM_ERROR with the count.
   bool open_services(Checked_Config& config);
+
+  /// "STATUS=" and @a summary, or the open services when it is null, and the quarantined
+  /// ones, with the newline.
+  std::string status_text(const char* summary) const;
 
   /// Starts the systemd notifier on the reactor; a host without one runs on, unnotified.
   void start_notifier();

@@ -113,6 +113,23 @@ static bool resolve_reconfig_signal(Host_Options& o)
   return true;
 }
 
+/// Reads the count @a text of the option @a name into @a out: a plain decimal number from 1.
+/// False, logged, when it is not one; nothing when @a text is null.
+template <class T>
+static bool resolve_count(const char* name, const char* text, T& out)
+{
+  if (text == 0)
+    return true;
+  const char* end = 0;
+  T const n = natoi<T>(text, nullptr, &end);
+  if (ACE_OS::last_error() != 0 || *end != 0 || n < 1) {
+    SCRT_LOG(0, (LM_ERROR, "Malformed --%C '%C': not a decimal count from 1\n", name, text));
+    return false;
+  }
+  out = n;
+  return true;
+}
+
 bool resolve_host_options(Host_Options& o, bool strict)
 {
   // The kind is checked against a well-formed count only.
@@ -130,6 +147,11 @@ bool resolve_host_options(Host_Options& o, bool strict)
   }
   if (o.control_group != 0 && !resolve_group(o.control_group, o.control_gid))
     ok = false;
+  ok = resolve_count("quarantine-after", o.quarantine_after, o.quarantine_deaths) && ok;
+  ok = resolve_count("quarantine-window", o.quarantine_window, o.quarantine_seconds) && ok;
+  if (o.state_dir == 0 && (o.quarantine_after != 0 || o.quarantine_window != 0))
+    SCRT_LOG(0, (LM_WARNING, "--quarantine-after and --quarantine-window take effect only with "
+                             "--state-dir: no service will be quarantined\n"));
   char dir[PATH_MAX];
   if (ACE_OS::getcwd(dir, sizeof dir) != 0)
     o.start_dir = dir;
@@ -141,6 +163,8 @@ bool resolve_host_options(Host_Options& o, bool strict)
   // A daemon works from "/": the socket is where the operator named it.
   if (o.control != 0)
     o.control_path = absolute_path(o.control, o.start_dir.c_str());
+  if (o.state_dir != 0)
+    o.state_path = absolute_path(o.state_dir, o.start_dir.c_str());
   return ok;
 }
 

@@ -40,6 +40,12 @@ struct Host_Options
   const char* pid_file_word = nullptr;         ///< the last "-p" as written
   const char* reconfig_signal_word = nullptr;  ///< the last "-s" as written
   int reconfig_signal = 0;             ///< the last "-s" signal, 0 when none is given
+  const char* state_dir = nullptr;     ///< "--state-dir": where deaths are kept; none: no quarantine
+  std::string state_path;              ///< state_dir, made absolute against start_dir
+  const char* quarantine_after = nullptr;   ///< "--quarantine-after N" as written
+  const char* quarantine_window = nullptr;  ///< "--quarantine-window SECONDS" as written
+  unsigned quarantine_deaths = 3;      ///< quarantine_after, once resolved
+  long quarantine_seconds = 600;       ///< quarantine_window, once resolved
 };
 
 /**
@@ -52,8 +58,9 @@ struct Host_Options
  * reactor) run one, with one warning when more were asked for. The Service Configurator's
  * last "-s" must name a signal the host can reconfigure on: a decimal number of a signal a
  * process may handle, other than the one the stop deadline uses. Resolves the identity's
- * names, the starting directory and the pid file's path. Returns false when the host must not start:
- * a malformed count or "-s", an identity that does not resolve (with the refusal record), or, when
+ * names, the starting directory and the pid file's and the state directory's paths;
+ * "--quarantine-after" and "--quarantine-window" must be plain decimal counts from 1. Returns
+ * false when the host must not start: a malformed count or "-s", an identity that does not resolve (with the refusal record), or, when
  * @a strict, a reactor kind that cannot be made.
  */
 bool resolve_host_options(Host_Options& o, bool strict);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "starter/config/pipeline.h"
+#include "starter/quarantine.h"
 
 /// A service's directive in the running configuration, and when the service was opened.
 struct Service_Site
@@ -45,6 +46,7 @@ struct Host_Record
   const char* reload_mode = "all";
   Reload_Record last_reload;
   std::map<std::string, Service_Site> sites;  ///< by service name
+  std::vector<Quarantined_Service> quarantined;  ///< set aside by the last start-up or reload
 
   /**
    * Notes the configuration @a config the Service Configurator is handed: where each service's

@@ -22,6 +22,7 @@
 #include <ace/Service_Types.h>
 
 #include "starter/config/repository.h"
+#include "starter/deaths.h"
 #include "starter/journal_log.h"
 #include "starter/pid_file.h"
 #include "starter/service_map.h"
@@ -104,6 +105,16 @@ bool guarded(Step step)
   step();
   guard_jump = outer;
   return true;
+}
+
+/// Keeps the death @a t, blamed as @a b, in the deaths file (deaths.h), against the services of
+/// the library blamed, or, when none serves a service, the service being opened, if any.
+void keep_death(const Death_Blame& b, const Death_Text& t)
+{
+  bool const served = serves(b.served);
+  (void)guarded([&] {
+    note_death(served ? b.served->path : 0, served ? b.served->services : 0, t.c_str());
+  });
 }
 
 /// The thread that is dying: only it speaks. Another thread that faults meanwhile waits for
@@ -224,8 +235,10 @@ void on_exit_without_main(int status, void*)
   t.add("A service called exit(").add(static_cast<long>(status)).add("): the host ends;");
   add_thread(t);
   t.add(", ");
-  add_blame(t, blame_thread(0, 2));
+  Death_Blame const b = blame_thread(0, 2);
+  add_blame(t, b);
   say(LOG_ERR_, t);
+  keep_death(b, t);
   remove_files(LOG_ERR_);
 }
 
@@ -397,8 +410,10 @@ void die_of_fatal_signal(int signo, siginfo_t* info, void* context)
     t.add(": ");
     bool const addressed = info != 0 && info->si_code > 0 &&
                            (signo == SIGSEGV || signo == SIGBUS || signo == SIGILL || signo == SIGFPE);
-    add_blame(t, blame_thread(context, 2, addressed ? info->si_addr : 0));
+    Death_Blame const b = blame_thread(context, 2, addressed ? info->si_addr : 0);
+    add_blame(t, b);
     say(LOG_ALERT_, t);
+    keep_death(b, t);
     remove_files(LOG_ALERT_);
     Death_Text head;
     say(LOG_ALERT_, head.add("The back trace:"));
@@ -447,13 +462,15 @@ void die_of_stop_deadline(int seconds, int status, const void* context, const ch
   t.add(";");
   add_thread(t);
   t.add(", ");
-  add_blame(t, blame_thread(context, 2));
+  Death_Blame const b = blame_thread(context, 2);
+  add_blame(t, b);
   // The loop's stall, unless it is this thread's, just said.
   Death_Text me;
   me.add("(thread ").add(static_cast<long>(::syscall(SYS_gettid))).add(")");
   if (loop != 0 && *loop != 0 && ::strstr(loop, me.c_str()) == 0)
     t.add("; the loop: ").add(loop);
   say(LOG_ERR_, t);
+  keep_death(b, t);
   remove_files(LOG_ERR_);
   ::_exit(status);
 }
@@ -471,8 +488,10 @@ void handle_terminate()
     }
     add_thread(t);
     t.add(", ");
-    add_blame(t, blame_thread(0, 1));
+    Death_Blame const b = blame_thread(0, 1);
+    add_blame(t, b);
     say(LOG_EMERG_, t);
+    keep_death(b, t);
     remove_files(LOG_EMERG_);
   }
   // The abort is this record's own end: the fatal-signal handler must not speak again.

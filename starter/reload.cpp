@@ -17,11 +17,7 @@
 #include "starter/config/repository.h"
 #include "starter/config/compare.h"
 
-namespace {
-
-/// Calls @a f(name, loaded file) for each service in the repository loaded from a library.
-template <class F>
-void for_each_loaded(F f)
+void for_each_loaded(const std::function<void(const std::string&, const std::string&)>& f)
 {
   // Services share a few libraries: each handle's file is asked of the loader once.
   std::vector<std::pair<void*, std::string>> files;
@@ -38,6 +34,8 @@ void for_each_loaded(F f)
       f(std::string(t->name()), known->second);
   });
 }
+
+namespace {
 
 /// A library file and the names its services' directives load it by.
 typedef std::map<std::string, std::set<std::string>> Library_Names;
@@ -161,7 +159,8 @@ void note_running(Checked_Config& config, Running_Config& running)
 }
 
 Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
-                               Running_Config& running)
+                               Running_Config& running,
+                               const std::function<void(Checked_Config&)>& before_apply)
 {
   Reload_Outcome outcome;
   Checked_Config& config = outcome.config;
@@ -173,6 +172,8 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
     return outcome;
   }
 
+  if (before_apply)
+    before_apply(config);
   std::set<std::string> new_code;
   Library_Names new_code_files;
   find_new_code(running, new_code, new_code_files);

@@ -15,6 +15,7 @@
 #ifndef STARTER_RELOAD_H
 #define STARTER_RELOAD_H
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ struct Running_Config
 /// texts moved there), stamps the library files loaded anew and lets go of the check's loads.
 void note_running(Checked_Config& config, Running_Config& running);
 
+/// Calls @a f(name, loaded file) for each service in the Service Repository loaded from a
+/// library, in the repository's order.
+void for_each_loaded(const std::function<void(const std::string&, const std::string&)>& f);
+
 /// What a reload did.
 struct Reload_Outcome
 {
@@ -57,8 +62,10 @@ struct Reload_Outcome
 /// Checks the configuration @a source names now (conf directories read anew; the "-S"
 /// directives are neither checked nor applied again, as the Configurator's own reload does
 /// not), then, only when the check finds nothing, has the Service Configurator apply the text
-/// that was checked. The outcome is a success exactly when it is applied with no errors.
+/// that was checked, after @a before_apply (when given) has seen it. The outcome is a success
+/// exactly when it is applied with no errors.
 Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
-                               Running_Config& running);
+                               Running_Config& running,
+                               const std::function<void(Checked_Config&)>& before_apply = nullptr);
 
 #endif /* STARTER_RELOAD_H */

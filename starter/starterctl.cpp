@@ -233,6 +233,9 @@ void print_status(const nlohmann::json& a)
     out(stdout, "%s\n", line.c_str());
     if (n > 0 && !text(services[n - 1], "info").empty() && text(services[n - 1], "info") != "-")
       out(stdout, "  info: %s\n", text(services[n - 1], "info").c_str());
+    if (n > 0 && services[n - 1].contains("last_death"))
+      out(stdout, "  %ld deaths, the last %s\n", services[n - 1].value("deaths", 0L),
+          text(services[n - 1], "last_death").c_str());
   }
   // The listening sockets the host holds, which a reopened service gets back.
   for (const nlohmann::json& l : a.value("listeners", nlohmann::json::array()))

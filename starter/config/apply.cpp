@@ -17,6 +17,7 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/log_macros.h"
+#include "starter/deaths.h"
 #include "starter/config/assemble.h"
 #include "starter/listeners.h"
 
@@ -66,6 +67,15 @@ int apply_entry(const std::string& where, const std::string& text, const Conf_En
   std::string const directive = text.substr(e.begin, e.end - e.begin);
   std::string why;
   int errors = 0;
+  // A death while the directive is carried out (a fault in the service's init) is the service's.
+  Blame_Site site;
+  if (!deaths_file().empty() && (e.keyword == "dynamic" || e.keyword == "static")) {
+    site.service = e.name;
+    site.directive = directive_hash(e.normal);
+    site.library = e.library.empty() ? std::string() : loaded_file_of(e.library);
+    site.stamped = !site.library.empty() && stamp_file(site.library, site.stamp);
+    prepare_opening(&site);
+  }
   {
     Parse_Error_Count parse_errors;
     // The listening sockets its init opens are held in its name.
@@ -85,6 +95,7 @@ int apply_entry(const std::string& where, const std::string& text, const Conf_En
     }
     listener_opening(0);
   }
+  prepare_opening(nullptr);
   if (errors == 0)
     return 0;
   bool const loaded = is_loaded(e.name);

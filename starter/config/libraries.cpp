@@ -44,6 +44,25 @@ std::string loaded_file(const ACE_DLL& dll)
   return map->l_name;
 }
 
+std::string loaded_file_of(const std::string& name)
+{
+  std::string const dir = name.find('/') == std::string::npos ? std::string() : name.substr(0, name.rfind('/') + 1);
+  std::string const base = name.substr(dir.size());
+  for (const std::string& f : {name, dir + "lib" + base + ".so", name + ".so"}) {
+    void* const handle = ::dlopen(f.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle == 0)
+      continue;
+    link_map* map = 0;
+    std::string file;
+    if (::dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != 0 && map->l_name != 0)
+      file = map->l_name;
+    ::dlclose(handle);
+    if (!file.empty())
+      return file;
+  }
+  return std::string();
+}
+
 bool stamp_file(const std::string& file, Library_Stamp& stamp)
 {
   struct stat st;

@@ -54,6 +54,10 @@ inline bool operator!=(const Library_Stamp& a, const Library_Stamp& b) { return 
 /// when it holds no library.
 std::string loaded_file(const ACE_DLL& dll);
 
+/// The file of the loaded library a directive names @a name (as written: a path, or a name ACE's
+/// loader decorates with "lib" and ".so"); empty when no such library is loaded.
+std::string loaded_file_of(const std::string& name);
+
 /// The stamp of @a file now; false, with errno, when it cannot be read.
 bool stamp_file(const std::string& file, Library_Stamp& stamp);
 

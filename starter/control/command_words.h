@@ -27,6 +27,7 @@ inline constexpr Control_Command CONTROL_COMMANDS[] = {
     {"suspend", true, "suspend one service"},
     {"resume", true, "resume one service"},
     {"restart", true, "finalise one service and open it again from its directive"},
+    {"release", true, "forget the deaths of a quarantined service: the next reload opens it"},
 };
 
 /// The command whose word is the @a n bytes at @a word, or null.

@@ -112,6 +112,13 @@ nlohmann::json restart(const Control_Request& r, Host& host)
   return answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
 }
 
+nlohmann::json release(const Control_Request& r, Host& host)
+{
+  std::string message;
+  bool const ok = host.release(r.name, message);
+  return answer(ok ? 0 : 1, ok ? "released" : "failed", message);
+}
+
 /// What carries out each command of CONTROL_COMMANDS, by its word.
 struct Handler
 {
@@ -135,6 +142,7 @@ const Handler handlers[] = {
     {"resume", true,
      [](const Control_Request& q, Host& h) { return suspend_or_resume(q.name, 0, h.record().sites); }},
     {"restart", true, restart},
+    {"release", true, release},
 };
 static_assert(std::size(handlers) == std::size(CONTROL_COMMANDS), "a command without a handler");
 

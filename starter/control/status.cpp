@@ -102,6 +102,16 @@ nlohmann::json control_status(const Host_Record& record, time_t now, bool all, b
     }
     services.push_back(std::move(s));
   });
+  for (const Quarantined_Service& q : record.quarantined)
+    services.push_back({{"name", q.service},
+                        {"type", "Service_Object"},
+                        {"state", q.released ? "released" : "quarantined"},
+                        {"info", ""},
+                        {"directive", q.where + ":" + std::to_string(q.line)},
+                        {"arguments", nullptr},
+                        {"opened", nullptr},
+                        {"deaths", q.deaths},
+                        {"last_death", last_death_text(q)}});
   nlohmann::json listeners = nlohmann::json::array();
   for (const Held_Listener& l : held_listeners())
     listeners.push_back({{"address", l.address},

@@ -11,7 +11,8 @@
 // (throw from fini), -B MS (block in fini for MS, signals or not), -E STATUS (call exit()
 // with STATUS from the first timer callback), -C null|call|overflow|thread (fault in the first
 // timer callback: a write through a null pointer, a call through one, a stack overflow, or a
-// write through a null pointer on a thread of its own), -O N (hold N descriptors open).
+// write through a null pointer on a thread of its own), -O N (hold N descriptors open), -K
+// (fault in init: a write through a null pointer).
 // Each load of the library appends "load version=V pid=P" to the file named by PROBE_LOADS,
 // from a static constructor; V is PROBE_VERSION, which the init record carries too.
 #include <dlfcn.h>
@@ -169,7 +170,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:C:O:", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:C:O:K", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -192,6 +193,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'B': fini_block_ms_ = std::atol(opt.opt_arg()); break;
       case 'E': exit_status_ = std::atoi(opt.opt_arg()); break;
       case 'C': crash_ = opt.opt_arg(); break;
+      case 'K': *null_pointer = 1; break;
       case 'O':
         for (long n = std::atol(opt.opt_arg()); n > 0; --n)
           (void)open("/dev/null", O_RDONLY | O_CLOEXEC);

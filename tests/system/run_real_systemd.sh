@@ -4,6 +4,8 @@
 # apt and its declared dependencies, and the unit driven as an operator drives it.
 #
 # Usage (as root): tests/system/run_real_systemd.sh PATH/starter_VERSION_ARCH.deb
+# The test probe service (STARTER_PROBE_LIBRARY, by default the build's beside the package's
+# directory) plays a service that crashes the host; without it that step is skipped.
 # Exit status 0 when every step passed, or when nspawn cannot boot a container here (said on
 # standard output as "SKIPPED: ..."); 1 with "FAIL: ..." when a step failed. Every wait is
 # bounded, and the container is always torn down.
@@ -11,6 +13,7 @@ set -eu
 
 [ $# -eq 1 ] && [ -f "$1" ] || { echo "usage: $0 starter_VERSION_ARCH.deb" >&2; exit 2; }
 DEB=$(readlink -f "$1")
+PROBE=${STARTER_PROBE_LIBRARY:-$(dirname "$DEB")/../tests/probe/libprobe_service.so}
 CACHE=${STARTER_CI_CACHE:-/var/cache/starter-ci}
 INCLUDE=systemd,systemd-sysv,dbus,man-db
 ROOT_CACHE=$CACHE/bookworm-$(printf %s "$INCLUDE" | md5sum | cut -c1-8)
@@ -88,6 +91,7 @@ mount -t overlay overlay -o "lowerdir=$ROOT_CACHE,upperdir=$WORK/upper,workdir=$
   "$WORK/root" 2>/dev/null || cp -a "$ROOT_CACHE/." "$WORK/root/"
 cp "$DEB" "$WORK/root/srv/starter.deb"
 chmod 644 "$WORK/root/srv/starter.deb"
+[ ! -f "$PROBE" ] || install -m 644 "$PROBE" "$WORK/root/srv/libprobe_service.so"
 BIND="--bind=$ARCHIVES:/var/cache/apt/archives"
 
 # The package's dependencies are fetched on the machine's network; the booted container has
@@ -208,6 +212,40 @@ case "$infos" in *"Reload refused"*) fail "an error record at info priority" ;; 
 C journalctl -q -u starter -o verbose --no-pager | grep -c "PRIORITY=3" | sed 's/^/   records with PRIORITY=3: /'
 C rm /etc/starter/conf.d/20-broken.conf
 C systemctl reload starter || fail "systemctl reload after the fix"
+
+say "a service that faults 200 ms after it opens, beside the time service"
+if C test -f /srv/libprobe_service.so; then
+  restarts=$(show NRestarts)
+  C sh -c 'echo "dynamic Crasher Service_Object * /srv/libprobe_service.so:_make_Probe_Service() \"-o /tmp/crasher.rec -n Crasher -t 200 -C null\"" \
+    >/etc/starter/conf.d/40-crash.conf'
+  # The host may die before the reload's answer: the restarts are what is watched.
+  C systemctl reload starter >/dev/null 2>&1 || true
+  quarantined() { active && C starterctl status 2>/dev/null | grep -q "^Crasher .* quarantined"; }
+  quarantined || sleep 5
+  quarantined || { C starterctl status; C journalctl -q -u starter -n 15 -o cat --no-pager; }
+  wait_for "Crasher quarantined" quarantined
+  n=$(($(show NRestarts) - restarts))
+  echo "   after $n restarts: $(show ActiveState)"
+  [ $n -le 3 ] || fail "$n restarts before the quarantine"
+  answers 20222 || fail "the time service does not answer beside the quarantined service"
+  C starterctl status | grep -A1 "^Crasher" | sed 's/^/   /'
+  expect_status "quarantined: Crasher"
+  C journalctl -q -u starter -p err..err -o cat --no-pager | grep -m1 "service Crasher is quarantined" |
+    sed 's/^/   /' || fail "no quarantine record at error priority"
+  # systemd's start limit counts 5 starts within 10 s.
+  sleep 10
+  restarts=$(show NRestarts)
+  C starterctl release Crasher | sed 's/^/   /'
+  C systemctl reload starter >/dev/null 2>&1 || true
+  crashed() { [ "$(show NRestarts)" -gt "$restarts" ]; }
+  wait_for "the released service crashing the host again" crashed
+  wait_for "Crasher quarantined again" quarantined
+  echo "   released and reloaded: it crashed the host again; NRestarts $restarts -> $(show NRestarts), quarantined again, $(show ActiveState)"
+  C rm /etc/starter/conf.d/40-crash.conf
+  C systemctl reload starter || fail "systemctl reload without the crashing service"
+else
+  echo "   skipped: no probe library ($PROBE)"
+fi
 
 say "a port below 1024 (drop-in) and host options from /etc/default/starter"
 C grep -q '^STARTER_OPTIONS=""$' /etc/default/starter || fail "/etc/default/starter sets no empty STARTER_OPTIONS"
