@@ -70,7 +70,9 @@ void Host::check_now(Checked_Config& config) const
 bool Host::open_services(Checked_Config& config)
 {
   record_.configured(config, ACE_OS::time(0));
-  int const errors = open_service_config_vector(config);
+  Open_Failures failures;
+  int const errors = open_service_config_vector(config, &failures);
+  record_.failed(failures);
   note_running(config, running_);
   if (errors != 0) {
     int const open = open_service_count();
@@ -173,19 +175,25 @@ Reload_Outcome Host::reload()
   if (outcome.applied)
     reassert_reconfig_handlers(reconfig_signo_);
   ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
-  bool const ok = outcome.applied && outcome.errors == 0;
+  bool const ok = outcome.applied && outcome.errors == 0 && !outcome.rolled_back;
   if (ok)
     SCRT_LOG(0, (LM_INFO, "%s\n", outcome.summary.c_str()));
   else
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
   notify_reloaded(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str());
   write_reload_record(began, ok ? 0 : 1, outcome.summary);
-  if (outcome.applied)
+  if (outcome.applied && !outcome.rolled_back)
     record_.configured(outcome.config, ACE_OS::time(0));
+  record_.failed(outcome.failures);
   std::vector<std::string> messages;
   for (const Conf_Problem& p : outcome.config.problems)
     messages.push_back(format_problem(p));
-  record_.reloaded(!outcome.applied ? "refused" : ok ? "applied" : "applied with errors",
+  for (const Open_Failure& f : outcome.failures)
+    messages.push_back(f.site + ": " + f.name + " did not open: " + f.why);
+  record_.reloaded(!outcome.applied       ? "refused"
+                   : outcome.rolled_back ? "rolled back"
+                   : ok                  ? "applied"
+                                         : "applied with errors",
                    outcome.summary, messages, ACE_OS::time(0));
   return outcome;
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "starter/config/apply.h"
 #include "starter/config/pipeline.h"
 
 /// A service's directive in the running configuration, and when the service was opened.
@@ -29,7 +30,7 @@ struct Service_Site
 struct Reload_Record
 {
   unsigned count = 0;        ///< reloads carried out or refused since start-up
-  std::string result;        ///< "applied", "refused" or "applied with errors"; empty before any
+  std::string result;  ///< "applied", "refused", "rolled back" or "applied with errors"; empty before any
   std::string summary;       ///< its one-line outcome
   std::vector<std::string> messages;  ///< its problems and errors, "FILE:LINE: message"
   time_t at = 0;
@@ -44,6 +45,12 @@ struct Host_Record
   const char* reload_mode = "all";
   Reload_Record last_reload;
   std::map<std::string, Service_Site> sites;  ///< by service name
+  /// Why each service that did not open failed, "FILE:LINE: why", by name; kept once it
+  /// opens (a status shows it only for a service that is not open).
+  std::map<std::string, std::string> failures;
+
+  /// Notes each of @a f in failures.
+  void failed(const Open_Failures& f);
 
   /**
    * Notes the configuration @a config the Service Configurator is handed: where each service's

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "starter/config/apply.h"
 #include "starter/config/libraries.h"
 #include "starter/config/pipeline.h"
 
@@ -43,10 +44,14 @@ struct Reload_Outcome
   std::vector<std::string> records;    ///< one line per service touched, no newline
   bool applied = false;   ///< the Configurator applied the configuration (the check passed)
   bool stopped = false;   ///< applied, and the Configurator stopped at a file it could not read
+  /// A service it opened or re-opened failed (in @a failures): what it changed was put back.
+  bool rolled_back = false;
+  Open_Failures failures;  ///< the services that did not open, each logged as it failed
   int errors = 0;         ///< the check's errors when not applied, else the Configurator's
   int open = 0;           ///< the services open afterwards, when applied
   /// One line, no newline: "Reload refused: N errors; the running services are unchanged",
-  /// "Reloaded: N services open" or "Reloaded with N errors: M services open"; in "changed"
+  /// "Reloaded: N services open" or "Reloaded with N errors: M services open", "Reload rolled
+  /// back: ..." (rollback.h); in "changed"
   /// mode "Reloaded: 1 opened, 1 re-opened, 1 removed, 12 unchanged; 14 services open".
   std::string summary;
 };
@@ -54,7 +59,10 @@ struct Reload_Outcome
 /// Checks the configuration @a source names now (conf directories read anew; the "-S"
 /// directives are neither checked nor applied again, as the Configurator's own reload does
 /// not), then, only when the check finds nothing, has the Service Configurator apply the text
-/// that was checked. The outcome is a success exactly when it is applied with no errors.
+/// that was checked. A service of the running configuration that is not open is opened again.
+/// When a service it opens or re-opens fails, the reload is rolled back (rollback.h): the
+/// services it touched are opened again from their running directives, and the running
+/// configuration stays. The outcome is a success exactly when it is applied with no errors.
 Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
                                Running_Config& running);
 

@@ -25,8 +25,9 @@ Restart_Outcome restart_service(const std::string& name, const Running_Config& r
   const ACE_Service_Type* type = nullptr;
   if (ACE_Service_Repository::instance()->find(name.c_str(), &type, false) >= 0 && type != 0)
     hold = type->dll();
-  remove_service(name);
-  outcome.ok = apply_directive(*entry, running.texts) == 0 &&
+  outcome.errors = remove_service(name);
+  outcome.errors += apply_directive(*entry, running.texts, &outcome.failures);
+  outcome.ok = outcome.failures.empty() &&
                ACE_Service_Repository::instance()->find(name.c_str(), &type, false) >= 0;
   // A service the configuration suspends is suspended again.
   for (const Conf_Entry& e : running.entries)
@@ -35,5 +36,10 @@ Restart_Outcome restart_service(const std::string& name, const Running_Config& r
   compact_repository();
   outcome.message = outcome.ok ? "Restarted " + name + " from " + at
                                : name + " failed to open again from " + at;
+  if (!outcome.failures.empty())
+    outcome.message += ": " + outcome.failures.front().why;
+  else if (outcome.errors != 0)
+    outcome.message += " with " + std::to_string(outcome.errors) + " error" +
+                       (outcome.errors == 1 ? "" : "s") + " (logged)";
   return outcome;
 }

@@ -24,7 +24,7 @@ static std::string why_changed(const Conf_Entry& was, const Conf_Entry& now)
 }
 
 Reload_Plan plan_reload(const std::vector<Conf_Entry>& running, const std::vector<Conf_Entry>& next,
-                        const std::set<std::string>& new_code)
+                        const std::set<std::string>& new_code, const std::set<std::string>& not_open)
 {
   Reload_Plan plan;
   // The definition of each name that counts: its last. Looked up by hash: a reload of
@@ -61,9 +61,11 @@ Reload_Plan plan_reload(const std::vector<Conf_Entry>& running, const std::vecto
     if (w == was.end()) {
       plan.services.push_back(Service_Step{SERVICE_OPENED, e.name, &e, ""});
       ++plan.opened;
-    } else if (w->second->normal != e.normal || new_code.count(e.name) != 0) {
+    } else if (w->second->normal != e.normal || new_code.count(e.name) != 0 ||
+               not_open.count(e.name) != 0) {
       std::string const why = w->second->normal != e.normal ? why_changed(*w->second, e)
-                                                             : "its library changed";
+                              : new_code.count(e.name) != 0 ? "its library changed"
+                                                            : "it was not open";
       plan.services.push_back(Service_Step{SERVICE_REOPENED, e.name, &e, why});
       plan.finalise.push_back(e.name);
       ++plan.reopened;

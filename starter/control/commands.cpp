@@ -31,6 +31,10 @@ nlohmann::json reload(Host& host)
     messages.push_back(format_problem(p));
   if (!o.applied)
     return answer(1, "refused", o.summary, messages);
+  for (const Open_Failure& f : o.failures)
+    messages.push_back(f.site + ": " + f.name + " did not open: " + f.why);
+  if (o.rolled_back)
+    return answer(1, "rolled back", o.summary, messages);
   // The Configurator's own records say why; these say which directive it was.
   for (const auto& site : host.record().sites)
     if (ACE_Service_Repository::instance()->find(site.first.c_str(), 0, false) < 0)
@@ -116,7 +120,10 @@ nlohmann::json run_control_command(const Control_Request& r, Host& host, long ui
         if (site != host.record().sites.end())
           site->second.opened = ACE_OS::time(0);
       }
-      a = answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
+      host.record().failed(done.failures);
+      a = answer(!done.ok ? 1 : done.errors != 0 ? 2 : 0,
+                 !done.ok ? "failed" : done.errors != 0 ? "restarted with errors" : "restarted",
+                 done.message);
       break;
     }
     default: return control_refusal("not a command that runs quiesced");

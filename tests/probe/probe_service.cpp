@@ -9,7 +9,7 @@
 // read that a helper thread satisfies after MS, and record how the read ended), -H (take
 // SIGHUP through the reactor while it runs, as some of ACE's own services do), -T std|int
 // (throw from fini), -B MS (block in fini for MS, signals or not), -E STATUS (call exit()
-// with STATUS from the first timer callback).
+// with STATUS from the first timer callback), -G FILE (fail init while FILE exists).
 // Each load of the library appends "load version=V pid=P" to the file named by PROBE_LOADS,
 // from a static constructor; V is PROBE_VERSION, which the init record carries too.
 #include <dlfcn.h>
@@ -134,7 +134,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:G:", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -156,6 +156,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'T': fini_throw_ = opt.opt_arg(); break;
       case 'B': fini_block_ms_ = std::atol(opt.opt_arg()); break;
       case 'E': exit_status_ = std::atoi(opt.opt_arg()); break;
+      case 'G': fail = fail || access(opt.opt_arg(), F_OK) == 0; break;
       default: break;
     }
   }

@@ -306,7 +306,7 @@ TEST_F(Control, ReloadTellsAppliedRefusedAndErrors)
       {good + "dynamic Broken Service_Object *\n", 1, "refused: Reload refused: 1 error"},
       {good + "dynamic Second Service_Object * netsvcs:_make_ACE_TS_Server_Acceptor() \"-p " +
            std::to_string(held_port) + "\"\n",
-       2, ":6: service Second is not open"},
+       1, "rolled back: Reload rolled back: Second did not open ("},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.says);

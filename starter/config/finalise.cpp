@@ -1,0 +1,40 @@
+// A service's fini called by the host inside a catch, ahead of ACE's own call, which may not
+// throw.
+#include "starter/config/finalise.h"
+
+#include <exception>
+
+#include <ace/Service_Repository.h>
+#include <ace/Service_Types.h>
+
+#include "scrt/log_macros.h"
+
+int finalise_service(ACE_Service_Type& t)
+{
+  if (t.type() == 0 || t.fini_called())
+    return 0;
+  // ACE marks the fini called before it runs it: one that throws is not called again, and
+  // the object it was finalising is left as it is rather than deleted half-finalised.
+  try {
+    (void)t.fini();
+    return 0;
+  } catch (const std::exception& e) {
+    SCRT_LOG(-1, (LM_ERROR, "The fini of service '%s' threw an exception: %s\n", t.name(),
+                  e.what()));
+  } catch (...) {
+    SCRT_LOG(-1, (LM_ERROR, "The fini of service '%s' threw an exception of unknown type\n",
+                  t.name()));
+  }
+  return 1;
+}
+
+int take_out_service(const std::string& name, bool& found)
+{
+  ACE_Service_Type* t = 0;
+  found = ACE_Service_Repository::instance()->remove(name.c_str(), &t) == 0 && t != 0;
+  if (!found)
+    return 0;
+  int const threw = finalise_service(*t);
+  delete t;  // its destructor no longer calls the fini
+  return threw;
+}

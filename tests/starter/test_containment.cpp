@@ -1,0 +1,142 @@
+// A misbehaving service against the real host: a fini that throws on a reload or a restart, a
+// service that failed to open, a reload whose new service cannot open. The host lives, the
+// other services run on, and every outcome says which service and why.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/host_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct Ctl
+{
+  std::string out;
+  int status;
+};
+
+Ctl starterctl(const std::string& control, const std::string& args)
+{
+  Ctl c{"", -1};
+  FILE* const p = ::popen((STARTERCTL_BINARY " --control " + control + " " + args + " 2>&1").c_str(), "r");
+  if (p == 0)
+    return c;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+    c.out.append(buf, n);
+  int const st = ::pclose(p);
+  c.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return c;
+}
+
+/// A loopback port held by a listening socket of the test's own (closed by the caller).
+int held_port(int& fd)
+{
+  fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 1) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return -1;
+  return ntohs(a.sin_port);
+}
+
+struct Row
+{
+  const char* mode;
+  const char* reactor;
+};
+
+class Containment : public ::testing::TestWithParam<Row>
+{
+};
+
+TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
+{
+  bool const changed = std::string(GetParam().mode) == "changed";
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const ctl = d / "ctl";
+  std::vector<int> ports;
+  std::string const netsvcs = netsvcs_lines(ports);
+  if (ports.empty())
+    GTEST_SKIP() << "no netsvcs library";
+  std::string const time_port = std::to_string(ports[0]);
+  auto conf = [&](const std::string& a_options, const std::string& b_options, const std::string& more) {
+    d.write("a.conf", netsvcs + probe_line("A", rec, a_options) + probe_line("B", rec, b_options) + more);
+  };
+  std::string const failing = d.write("failing", "");
+  conf("-t 20 -T std", "-G " + failing, "");
+  std::vector<std::string> args = {"--reload", GetParam().mode, "--control", ctl, "-f", d / "a.conf"};
+  if (std::string(GetParam().reactor) != "default")
+    args.insert(args.begin(), {"--reactor", GetParam().reactor, "--threads", "2"});
+  Host_Process h;
+  ASSERT_TRUE(h.start(args));
+  ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+
+  // B failed to open: listed as failed, with its directive and why.
+  Ctl c = starterctl(ctl, "status");
+  EXPECT_NE(std::string::npos, c.out.find("failed    " + d / "a.conf:4")) << c.out;
+  EXPECT_NE(std::string::npos, c.out.find("its init failed")) << c.out;
+
+  // A changed (its fini throws) and B's cause gone: the reload goes on, B is opened again, the
+  // exception counts as an error of the reload.
+  conf("-t 20 -T int", "-G " + failing, "");
+  std::remove(failing.c_str());
+  c = starterctl(ctl, "reload");
+  EXPECT_EQ(2, c.status) << c.out;
+  EXPECT_NE(std::string::npos, c.out.find(changed ? "Reloaded with 1 error: 0 opened, 2 re-opened, 0 removed, 2 unchanged; 4 services open"
+                                                  : "Reloaded with 1 error: 4 services open")) << c.out;
+  EXPECT_TRUE(h.wait_for_stderr("The fini of service 'A' threw an exception: fini boom\n")) << h.stderr_text();
+  if (changed) {
+    EXPECT_TRUE(h.wait_for_stderr("Reload: re-opened B (it was not open)\n")) << h.stderr_text();
+  }
+  c = starterctl(ctl, "restart A");
+  EXPECT_EQ(2, c.status) << c.out;
+  EXPECT_TRUE(h.wait_for_stderr("The fini of service 'A' threw an exception of unknown type\n"));
+
+  // The time service moved to a port it cannot bind, and a new service that fails: rolled
+  // back, the time service serving its old port again.
+  int fd = -1;
+  int const taken = held_port(fd);
+  ASSERT_GT(taken, 0);
+  std::string moved = netsvcs;
+  moved.replace(moved.find("-p " + time_port), 3 + time_port.size(), "-p " + std::to_string(taken));
+  d.write("a.conf", moved + probe_line("A", rec, "-t 20 -T int") + probe_line("B", rec, "-G " + failing) +
+                        probe_line("C", rec, "-X std"));
+  c = starterctl(ctl, "reload");
+  EXPECT_EQ(1, c.status) << c.out;
+  EXPECT_NE(std::string::npos, c.out.find("rolled back: Reload rolled back: Time_Service did not open (")) << c.out;
+  EXPECT_NE(std::string::npos, c.out.find("; the running services are unchanged")) << c.out;
+  ::close(fd);
+  EXPECT_TRUE(accepts(ports[0])) << "the time service is not back on its port";
+  c = starterctl(ctl, "status");
+  EXPECT_EQ(std::string::npos, c.out.find("\nC ")) << c.out;
+  size_t const ticks = lines_starting(rec, "timeout A").size();
+  EXPECT_TRUE(wait_for_file(rec, "timeout A", std::chrono::seconds(20), ticks + 2));
+
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(2, h.exit_code()) << "A's fini throws at the stop too\n" << h.stderr_text();
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Containment,
+                         ::testing::Values(Row{"changed", "default"}, Row{"changed", "tp"},
+                                           Row{"changed", "dev_poll"}, Row{"all", "default"},
+                                           Row{"all", "select"}, Row{"all", "priority"}),
+                         [](const ::testing::TestParamInfo<Row>& i) {
+                           return std::string(i.param.mode) + "_" + i.param.reactor;
+                         });
+
+}  // namespace
