@@ -3,6 +3,10 @@
 #include "starter/host.h"
 
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <new>
 #include <string>
@@ -17,6 +21,7 @@
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
 #include "starter/config/assemble.h"
+#include "starter/config/finalise.h"
 #include "starter/reload.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
@@ -64,7 +69,27 @@ int Host::check_configuration(Checked_Config& config)
 
 void Host::check_now(Checked_Config& config) const
 {
+  if (refuse_overwritten(running_.stamps, config.problems)) {
+    config.errors = static_cast<int>(config.problems.size() / 2);
+    return;
+  }
   assemble_and_check(source_, false, config);
+}
+
+/// on_exit() hook, registered last so that it runs first: ends the process before the
+/// dynamic loader runs the destructors of each library, a damaged copy's among them.
+static void exit_past_library_destructors(int status, void*)
+{
+  std::fflush(0);
+  ::_exit(status);
+}
+
+void Host::set_aside_overwritten()
+{
+  std::vector<std::string> const files = overwritten_libraries(running_.stamps);
+  if (files.empty() || set_aside_services(files) == 0)
+    return;
+  ::on_exit(exit_past_library_destructors, 0);
 }
 
 bool Host::open_services(Checked_Config& config)

@@ -45,6 +45,11 @@ public:
   /// error; otherwise one LM_ERROR with the count.
   bool open_services(Checked_Config& config);
 
+  /// Before the final shutdown: the services whose library was overwritten in place are set
+  /// aside, not finalised (config/finalise.h), and the process, once main returns, ends
+  /// without running library destructors.
+  void set_aside_overwritten();
+
   /// The configuration the running services were opened from (for a restart of one).
   const Running_Config& running() const { return running_; }
 

@@ -191,12 +191,32 @@ void note_running(Checked_Config& config, Running_Config& running)
   config.libraries.reset();
 }
 
+bool refuse_overwritten(const Library_Stamps& stamps, std::vector<Conf_Problem>& problems)
+{
+  std::vector<std::string> const files = overwritten_libraries(stamps);
+  for (const std::string& f : files) {
+    problems.push_back(Conf_Problem{
+        f, 0, "overwritten in place while its services run, so it is not opened again: "
+              "install the new copy as a new file (install, or copy to a temporary name and "
+              "mv it into place), then reload"});
+    problems.push_back(Conf_Problem{
+        f, 0, "the running copy may be damaged by the overwrite: a restart of the host is "
+              "advised", false, true});
+  }
+  return !files.empty();
+}
+
 Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
                                Running_Config& running)
 {
   Reload_Outcome outcome;
   Checked_Config& config = outcome.config;
-  assemble_and_check(source, false, config);
+  // The check would open the library again, and the dynamic loader hand back the copy whose
+  // pages the overwrite changed.
+  if (refuse_overwritten(running.stamps, config.problems))
+    config.errors = static_cast<int>(config.problems.size() / 2);
+  else
+    assemble_and_check(source, false, config);
   if (config.errors != 0) {
     outcome.errors = config.errors;
     string_sprintf(outcome.summary, "Reload refused: %d error%s; the running services are unchanged",

@@ -56,10 +56,16 @@ struct Reload_Outcome
   std::string summary;
 };
 
+/// Adds to @a problems, for each library file of @a stamps overwritten in place since it was
+/// loaded (config/libraries.h), an error naming the fix and a warning that the running copy
+/// may be damaged. True when there was one: nothing may open that file again.
+bool refuse_overwritten(const Library_Stamps& stamps, std::vector<Conf_Problem>& problems);
+
 /// Checks the configuration @a source names now (conf directories read anew; the "-S"
 /// directives are neither checked nor applied again, as the Configurator's own reload does
 /// not), then, only when the check finds nothing, has the Service Configurator apply the text
-/// that was checked. A service of the running configuration that is not open is opened again.
+/// that was checked. A library overwritten in place refuses the reload before the check.
+/// A service of the running configuration that is not open is opened again.
 /// When a service it opens or re-opens fails, the reload is rolled back (rollback.h): the
 /// services it touched are opened again from their running directives, and the running
 /// configuration stays. The outcome is a success exactly when it is applied with no errors.

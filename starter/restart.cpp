@@ -25,6 +25,14 @@ Restart_Outcome restart_service(const std::string& name, const Running_Config& r
   const ACE_Service_Type* type = nullptr;
   if (ACE_Service_Repository::instance()->find(name.c_str(), &type, false) >= 0 && type != 0)
     hold = type->dll();
+  std::string const file = loaded_file(hold);
+  Library_Stamps::const_iterator const was = running.stamps.find(file);
+  Library_Stamp now;
+  if (was != running.stamps.end() && stamp_file(file, now) && overwritten_in_place(was->second, now)) {
+    outcome.message = name + " not restarted: its library " + file + " was overwritten in place; "
+                      "install the new copy as a new file, then reload";
+    return outcome;
+  }
   outcome.errors = remove_service(name);
   outcome.errors += apply_directive(*entry, running.texts, &outcome.failures);
   outcome.ok = outcome.failures.empty() &&

@@ -238,6 +238,7 @@ int main(int argc, ACE_TCHAR** argv)
   // Until the process ends, a reconfiguration signal waits rather than meet the default
   // action that a finalised service, or ACE's teardown, may put back.
   hold_relayed_signals(false, host_options.reconfig_signal);
+  host.set_aside_overwritten();
   int const threw = finalise_services();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();

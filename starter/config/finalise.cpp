@@ -2,12 +2,15 @@
 // throw.
 #include "starter/config/finalise.h"
 
+#include <algorithm>
 #include <exception>
 
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
 
 #include "scrt/log_macros.h"
+#include "starter/config/apply.h"
+#include "starter/config/libraries.h"
 
 int finalise_service(ACE_Service_Type& t)
 {
@@ -37,4 +40,22 @@ int take_out_service(const std::string& name, bool& found)
   int const threw = finalise_service(*t);
   delete t;  // its destructor no longer calls the fini
   return threw;
+}
+
+int set_aside_services(const std::vector<std::string>& files)
+{
+  std::vector<std::pair<std::string, std::string>> named;
+  for_each_service([&](const ACE_Service_Type* t) {
+    std::string const file = loaded_file(t->dll());
+    if (std::find(files.begin(), files.end(), file) != files.end())
+      named.emplace_back(t->name(), file);
+  });
+  for (const auto& n : named) {
+    ACE_Service_Type* t = 0;
+    // Left as it is, on purpose: its destructor would call its fini and close its library.
+    (void)ACE_Service_Repository::instance()->remove(n.first.c_str(), &t);
+    SCRT_LOG(-1, (LM_WARNING, "Service '%s' is not finalised: its library %s was overwritten "
+                  "in place and its code may be damaged\n", n.first.c_str(), n.second.c_str()));
+  }
+  return static_cast<int>(named.size());
 }

@@ -11,6 +11,7 @@
 #define STARTER_CONFIG_FINALISE_H
 
 #include <string>
+#include <vector>
 
 class ACE_Service_Type;
 
@@ -22,5 +23,10 @@ int finalise_service(ACE_Service_Type& t);
 /// Takes the service @a name out of the Service Repository, calls its fini as above, and
 /// deletes it. Returns 1 when its fini threw, else 0; @a found says whether there was one.
 int take_out_service(const std::string& name, bool& found);
+
+/// Takes each service loaded from one of @a files out of the Service Repository without calling
+/// into it (no fini, no delete, its library left mapped), each with a warning: the files were
+/// overwritten in place, and their code may be damaged. Returns the count.
+int set_aside_services(const std::vector<std::string>& files);
 
 #endif /* STARTER_CONFIG_FINALISE_H */

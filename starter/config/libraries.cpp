@@ -64,3 +64,19 @@ bool still_loaded(const std::string& file)
   ::dlclose(handle);
   return true;
 }
+
+bool overwritten_in_place(const Library_Stamp& was, const Library_Stamp& now)
+{
+  return was.dev == now.dev && was.ino == now.ino && was != now;
+}
+
+std::vector<std::string> overwritten_libraries(const Library_Stamps& stamps)
+{
+  std::vector<std::string> files;
+  for (const auto& s : stamps) {
+    Library_Stamp now;
+    if (stamp_file(s.first, now) && overwritten_in_place(s.second, now))
+      files.push_back(s.first);
+  }
+  return files;
+}

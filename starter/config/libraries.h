@@ -63,4 +63,12 @@ bool still_loaded(const std::string& file);
 /// The stamp of each library file as it was when the running services' copy was loaded.
 typedef std::map<std::string, Library_Stamp> Library_Stamps;
 
+/// Whether @a now is the file of @a was overwritten in place: the same device and inode, with
+/// another size or modification time. The dynamic loader hands out the copy it mapped for
+/// that file again, whose pages now read the new bytes: it is not to be opened or looked up.
+bool overwritten_in_place(const Library_Stamp& was, const Library_Stamp& now);
+
+/// The files of @a stamps overwritten in place since they were stamped.
+std::vector<std::string> overwritten_libraries(const Library_Stamps& stamps);
+
 #endif /* STARTER_CONFIG_LIBRARIES_H */

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,42 @@ TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
   ASSERT_TRUE(h.send(SIGTERM));
   ASSERT_TRUE(h.wait_exit());
   EXPECT_EQ(2, h.exit_code()) << "A's fini throws at the stop too\n" << h.stderr_text();
+}
+
+// A library overwritten in place (cp onto the loaded file) is never opened again: the reload,
+// the check and a restart are refused naming the file and the fix, and the stop does not call
+// into the damaged copy.
+TEST(ContainmentLibrary, OverwrittenInPlaceIsRefusedNotOpened)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const ctl = d / "ctl";
+  std::string const lib = d / "libprobe.so";
+  ASSERT_EQ(0, std::system(("cp " PROBE_SERVICE_LIBRARY " " + lib).c_str()));
+  d.write("a.conf", "dynamic A Service_Object * " + lib + ":_make_Probe_Service() \"-o " + rec +
+                        " -n A\"\n" + probe_line("B", rec, "-t 20"));
+  Host_Process h;
+  ASSERT_TRUE(h.start({"--control", ctl, "-f", d / "a.conf"}));
+  ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+  ASSERT_EQ(0, std::system(("cp " PROBE_SERVICE_V2_LIBRARY " " + lib).c_str()));
+
+  std::string const why = lib + ": overwritten in place while its services run";
+  for (const char* command : {"reload", "check", "restart A"}) {
+    Ctl const c = starterctl(ctl, command);
+    EXPECT_EQ(1, c.status) << command << c.out;
+    EXPECT_NE(std::string::npos, c.out.find(std::string(command) == "restart A" ? lib + " was overwritten in place" : why))
+        << command << c.out;
+  }
+  EXPECT_TRUE(h.send(SIGHUP));
+  EXPECT_TRUE(h.wait_for_stderr(lib + ": the running copy may be damaged by the overwrite", std::chrono::seconds(20), 2));
+  EXPECT_EQ(1u, lines_starting(rec, "init A").size());
+  size_t const ticks = lines_starting(rec, "timeout B").size();
+  EXPECT_TRUE(wait_for_file(rec, "timeout B", std::chrono::seconds(20), ticks + 2));
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "Service 'A' is not finalised: its library " + lib));
+  EXPECT_EQ(1u, lines_starting(rec, "fini B").size()) << "the others are finalised";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Containment,
