@@ -133,6 +133,8 @@ void record_plan(const Reload_Plan& plan, Reload_Outcome& outcome)
       outcome.records.push_back("Reload: re-opened " + s.name + " (" + s.why + ")");
     else if (s.change == SERVICE_REMOVED)
       outcome.records.push_back("Reload: removed " + s.name);
+    else if (s.change == SERVICE_KEPT)
+      outcome.kept.insert(s.name);
   }
 }
 

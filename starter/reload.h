@@ -15,6 +15,7 @@
 #ifndef STARTER_RELOAD_H
 #define STARTER_RELOAD_H
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct Reload_Outcome
   Checked_Config config;  ///< what the check found
   std::vector<Conf_Problem> problems;  ///< what the apply found: a library that stayed loaded
   std::vector<std::string> records;    ///< one line per service touched, no newline
+  std::set<std::string> kept;          ///< the services it left open and untouched
   bool applied = false;   ///< the Configurator applied the configuration (the check passed)
   bool stopped = false;   ///< applied, and the Configurator stopped at a file it could not read
   /// A service it opened or re-opened failed (in @a failures): what it changed was put back.
