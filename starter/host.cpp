@@ -28,6 +28,7 @@
 #include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/stop_deadline.h"
+#include "starter/suspension.h"
 #include "starter/systemd_handler.h"
 
 /// Logs each problem of @a config as "FILE:LINE: message", at LM_ERROR (a warning at
@@ -177,6 +178,7 @@ void Host::run_quiesced(std::function<void()> job)
 {
   loop_.request_quiesced([this, job] {
     job();
+    confine_directed_suspension();
     reassert_reconfig_handlers(reconfig_signo_);
   });
 }
@@ -228,6 +230,7 @@ bool Host::open_services(Checked_Config& config)
       SCRT_LOG(-1, (LM_ERROR, "The Service Configurator reported %d error%s: %d service%s open\n",
                     errors, errors == 1 ? "" : "s", open, open == 1 ? "" : "s"));
   }
+  confine_directed_suspension();
   reassert_reconfig_handlers(reconfig_signo_);
   return errors == 0;
 }
@@ -314,8 +317,10 @@ Reload_Outcome Host::reload()
     SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
   // A service finalised by the reload may hand back the signal dispositions it saw when it
   // opened (ACE's Name_Server sets SIGHUP to its default, so the next reload signal would kill).
-  if (outcome.applied)
+  if (outcome.applied) {
+    confine_directed_suspension();
     reassert_reconfig_handlers(reconfig_signo_);
+  }
   ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
   bool const ok = outcome.applied && outcome.errors == 0 && !outcome.rolled_back;
   if (ok)

@@ -19,6 +19,7 @@
 #include "scrt/log_macros.h"
 #include "starter/config/assemble.h"
 #include "starter/config/finalise.h"
+#include "starter/config/stop_signal_guard.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ int apply_entry(const std::string& where, const std::string& text, const Conf_En
 {
   std::string const directive = text.substr(e.begin, e.end - e.begin);
   std::string why;
+  Stop_Signal_Guard const stop_signals(e.name);
   // ACE finalises the service a "dynamic" directive replaces, or a "remove" takes out, where
   // a fini that throws ends the process: the host takes it out first.
   bool found = false;

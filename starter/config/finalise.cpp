@@ -11,6 +11,7 @@
 #include "scrt/log_macros.h"
 #include "starter/config/apply.h"
 #include "starter/config/libraries.h"
+#include "starter/config/stop_signal_guard.h"
 
 int finalise_service(ACE_Service_Type& t)
 {
@@ -33,6 +34,8 @@ int finalise_service(ACE_Service_Type& t)
 
 int take_out_service(const std::string& name, bool& found)
 {
+  // A service's fini that hands a stop signal back to its default would let it kill the host.
+  Stop_Signal_Guard const stop_signals(name);
   ACE_Service_Type* t = 0;
   found = ACE_Service_Repository::instance()->remove(name.c_str(), &t) == 0 && t != 0;
   if (!found)

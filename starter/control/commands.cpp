@@ -13,6 +13,7 @@
 #include "starter/config/pipeline.h"
 #include "starter/host.h"
 #include "starter/restart.h"
+#include "starter/suspension.h"
 
 namespace {
 
@@ -59,25 +60,6 @@ nlohmann::json check(Host& host)
                                     " error" + (config.errors == 1 ? "" : "s") + " in " + counted,
                   messages);
   return answer(0, "passed", "a reload would apply " + counted, messages);
-}
-
-/// Confines a suspension to the suspended services. ACE's acceptors with the "schedule all
-/// reactive" strategy (its time and name services among them) suspend and resume every handler
-/// of the reactor, the host's own and other services' included: so every handler is resumed,
-/// then the acceptor of each service that is not active suspended again. A handler a service
-/// suspended by itself is resumed too; with the loop quiesced no dispatch holds one.
-void confine_suspension()
-{
-  ACE_Reactor* const reactor = ACE_Reactor::instance();
-  reactor->resume_handlers();
-  for_each_service([reactor](const ACE_Service_Type* t) {
-    const ACE_Service_Type_Impl* const impl = t->type();
-    if (t->active() || impl == 0 || impl->service_type() != ACE_Service_Type::SERVICE_OBJECT)
-      return;
-    ACE_Service_Object* const so = static_cast<ACE_Service_Object*>(impl->object());
-    if (so != 0 && so->get_handle() != ACE_INVALID_HANDLE)
-      reactor->suspend_handler(so->get_handle());
-  });
 }
 
 /// Suspends (@a suspend) or resumes the service @a name.

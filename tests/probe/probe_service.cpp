@@ -9,7 +9,8 @@
 // read that a helper thread satisfies after MS, and record how the read ended), -H (take
 // SIGHUP through the reactor while it runs, as some of ACE's own services do), -T std|int
 // (throw from fini), -B MS (block in fini for MS, signals or not), -E STATUS (call exit()
-// with STATUS from the first timer callback), -G FILE (fail init while FILE exists).
+// with STATUS from the first timer callback), -G FILE (fail init while FILE exists),
+// -R SIGNO (take SIGNO through the reactor while it runs).
 // Each load of the library appends "load version=V pid=P" to the file named by PROBE_LOADS,
 // from a static constructor; V is PROBE_VERSION, which the init record carries too.
 #include <dlfcn.h>
@@ -116,6 +117,7 @@ private:
   long sleep_ms_ = 0;
   long read_ms_ = 0;
   bool hup_ = false;
+  int reactor_signo_ = 0;
   bool fired_ = false;
   std::string fini_throw_;
   long fini_block_ms_ = 0;
@@ -134,7 +136,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:G:", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:G:R:", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -156,6 +158,11 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
       case 'T': fini_throw_ = opt.opt_arg(); break;
       case 'B': fini_block_ms_ = std::atol(opt.opt_arg()); break;
       case 'E': exit_status_ = std::atoi(opt.opt_arg()); break;
+      case 'R':
+        reactor_signo_ = std::atoi(opt.opt_arg());
+        if (reactor()->register_handler(reactor_signo_, this) != 0)
+          reactor_signo_ = 0;
+        break;
       case 'G': fail = fail || access(opt.opt_arg(), F_OK) == 0; break;
       default: break;
     }
@@ -190,6 +197,8 @@ int Probe_Service::fini()
     reactor()->cancel_timer(timer_, 0, 1);
   if (hup_)
     reactor()->remove_handler(SIGHUP, static_cast<ACE_Sig_Action*>(0));
+  if (reactor_signo_ != 0)
+    reactor()->remove_handler(reactor_signo_, static_cast<ACE_Sig_Action*>(0));
   record("fini");
   if (fini_block_ms_ > 0)
     sleep_ms(fini_block_ms_);

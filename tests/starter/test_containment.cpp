@@ -168,6 +168,41 @@ TEST(ContainmentLibrary, OverwrittenInPlaceIsRefusedNotOpened)
   EXPECT_EQ(1u, lines_starting(rec, "fini B").size()) << "the others are finalised";
 }
 
+// A "suspend" directive for ACE's time service suspends no handler of the host's own, a reload
+// re-creates it without a clash on its port, and a service that takes SIGINT through the
+// reactor leaves it the host's.
+TEST_P(Containment, SuspendDirectiveAndStopSignalsStayTheHosts)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const ctl = d / "ctl";
+  std::vector<int> ports;
+  std::string const netsvcs = netsvcs_lines(ports);
+  if (ports.empty())
+    GTEST_SKIP() << "no netsvcs library";
+  d.write("a.conf", netsvcs + probe_line("S", rec, "-t 20 -R 2") + "suspend Time_Service\n");
+  std::vector<std::string> args = {"--reload", GetParam().mode, "--control", ctl, "-f", d / "a.conf"};
+  if (std::string(GetParam().reactor) != "default")
+    args.insert(args.begin(), {"--reactor", GetParam().reactor, "--threads", "2"});
+  Host_Process h;
+  ASSERT_TRUE(h.start(args));
+  ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+  EXPECT_TRUE(h.wait_for_stderr("Service 'S' changed the disposition of signal 2 (Interrupt)"));
+  for (size_t n = 1; n <= 2; ++n) {
+    ASSERT_TRUE(h.send(SIGHUP));
+    ASSERT_TRUE(h.wait_for_stderr("Reloaded: ", std::chrono::seconds(20), n)) << h.stderr_text();
+  }
+  EXPECT_EQ(0u, count_of(h.stderr_text(), "did not open")) << h.stderr_text();
+  Ctl const c = starterctl(ctl, "status");
+  EXPECT_NE(std::string::npos, c.out.find("suspended")) << c.out;
+  EXPECT_TRUE(accepts(ports[1])) << "the logging service is suspended too";
+  size_t const ticks = lines_starting(rec, "timeout S").size();
+  EXPECT_TRUE(wait_for_file(rec, "timeout S", std::chrono::seconds(20), ticks + 2));
+  ASSERT_TRUE(h.send(SIGINT));
+  ASSERT_TRUE(h.wait_exit(std::chrono::seconds(10)));
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, Containment,
                          ::testing::Values(Row{"changed", "default"}, Row{"changed", "tp"},
                                            Row{"changed", "dev_poll"}, Row{"all", "default"},
