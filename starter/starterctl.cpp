@@ -3,6 +3,7 @@
 // failed, 2 done with errors; 3 when no answer came, 64 for a malformed command line.
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -21,13 +22,16 @@
 namespace {
 
 const char DEFAULT_CONTROL[] = "/run/starter/control";
-/// How long the answer may take: a reload loads every service's library and opens them all.
-int const ANSWER_TIMEOUT_MS = 300 * 1000;
+/// How long the connection and the answer may take by default (--timeout): a reload loads
+/// every service's library and opens them all, in seconds; a host that is stopped, or whose
+/// loop is stuck, is not waited for in minutes.
+int const DEFAULT_TIMEOUT_S = 30;
+int answer_timeout_ms = DEFAULT_TIMEOUT_S * 1000;
 int const EXIT_NO_ANSWER = 3;
 int const EXIT_USAGE = 64;
 
 const char usage[] =
-    "Usage: starterctl [--control PATH] [--json] COMMAND\n"
+    "Usage: starterctl [--control PATH] [--json] [--timeout SECONDS] COMMAND\n"
     "\n"
     "Commands:\n"
     "  status           the host and every service it runs\n"
@@ -40,6 +44,7 @@ const char usage[] =
     "Options:\n"
     "  --control PATH   the host's control socket (default /run/starter/control)\n"
     "  --json           print the host's answer as JSON\n"
+    "  --timeout SECONDS  how long to wait for the host (default 30)\n"
     "\n"
     "Exit status: 0 done, 1 refused or failed, 2 reloaded with errors, 3 no answer, 64 usage.\n";
 
@@ -55,6 +60,10 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
   }
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // A connect to a host whose backlog is full waits: as long as an answer may.
+  timeval const limit = {answer_timeout_ms / 1000, (answer_timeout_ms % 1000) * 1000};
+  if (fd >= 0)
+    (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     why = path + ": " + std::strerror(errno);
     if (fd >= 0)
@@ -71,7 +80,7 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
   }
   for (;;) {
     pollfd p{fd, POLLIN, 0};
-    int const ready = ::poll(&p, 1, ANSWER_TIMEOUT_MS);
+    int const ready = ::poll(&p, 1, answer_timeout_ms);
     if (ready < 0 && errno == EINTR)
       continue;
     if (ready <= 0) {
@@ -226,6 +235,8 @@ int main(int argc, char** argv)
       path = argv[++i];
     else if (a.compare(0, 10, "--control=") == 0)
       path = a.substr(10);
+    else if (a == "--timeout" && i + 1 < argc && std::atoi(argv[i + 1]) > 0)
+      answer_timeout_ms = std::atoi(argv[++i]) * 1000;
     else if (a == "--help" || a == "-h") {
       std::fputs(usage, stdout);
       return 0;

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -201,6 +202,36 @@ TEST_P(Containment, SuspendDirectiveAndStopSignalsStayTheHosts)
   ASSERT_TRUE(h.send(SIGINT));
   ASSERT_TRUE(h.wait_exit(std::chrono::seconds(10)));
   EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+}
+
+// A control socket whose server no longer accepts (stopped, its backlog full): a second host
+// says it is served at once, and starterctl gives up after its timeout.
+TEST(ContainmentControl, AServerThatDoesNotAcceptIsNotWaitedForEver)
+{
+  Temp_Dir d;
+  std::string const path = d / "ctl";
+  int const server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+  ASSERT_EQ(0, ::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, ::listen(server, 0));
+  std::vector<int> clients;
+  for (int i = 0; i < 64; ++i) {
+    int const c = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    clients.push_back(c);
+    if (::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+      break;  // the backlog is full
+  }
+  Host_Process h;
+  ASSERT_TRUE(h.start({"--control", path, "-f", d.write("a.conf", "")}));
+  EXPECT_TRUE(h.wait_for_stderr("another process serves the socket there", std::chrono::seconds(10)))
+      << h.stderr_text();
+  Ctl const c = starterctl(path, "--timeout 1 status");
+  EXPECT_EQ(3, c.status) << c.out;
+  for (int fd : clients)
+    ::close(fd);
+  ::close(server);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Containment,
