@@ -234,6 +234,23 @@ TEST(ContainmentControl, AServerThatDoesNotAcceptIsNotWaitedForEver)
   ::close(server);
 }
 
+// Two services built from copies of one source, the same class name in each: each runs its
+// own library's code.
+TEST(ContainmentLibrary, EachCopyRunsItsOwnCode)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  d.write("a.conf", "dynamic One Service_Object * " COPIED_SERVICE_ONE ":_make_Copied_Service() \"" +
+                        rec + "\"\ndynamic Two Service_Object * " COPIED_SERVICE_TWO
+                        ":_make_Copied_Service() \"" + rec + "\"\n");
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-f", d / "a.conf"}));
+  ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+  EXPECT_EQ("one\ntwo\n", read_file(rec));
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, Containment,
                          ::testing::Values(Row{"changed", "default"}, Row{"changed", "tp"},
                                            Row{"changed", "dev_poll"}, Row{"all", "default"},
