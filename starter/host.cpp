@@ -196,6 +196,8 @@ void Host::check_now(Checked_Config& config) const
     return;
   }
   assemble_and_check(source_, false, config);
+  // Only a check: nothing it loaded is used.
+  release_check_loads(config);
 }
 
 /// on_exit() hook, registered last so that it runs first: ends the process before the

@@ -193,6 +193,16 @@ void note_running(Checked_Config& config, Running_Config& running)
   config.libraries.reset();
 }
 
+void release_check_loads(Checked_Config& config)
+{
+  if (!config.libraries)
+    return;
+  std::set<std::string> in_use;
+  for_each_loaded([&in_use](const std::string&, const std::string& file) { in_use.insert(file); });
+  config.libraries->release_all(in_use);
+  config.libraries.reset();
+}
+
 bool refuse_overwritten(const Library_Stamps& stamps, std::vector<Conf_Problem>& problems)
 {
   std::vector<std::string> const files = overwritten_libraries(stamps);
@@ -220,6 +230,7 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
   else
     assemble_and_check(source, false, config);
   if (config.errors != 0) {
+    release_check_loads(config);
     outcome.errors = config.errors;
     string_sprintf(outcome.summary, "Reload refused: %d error%s; the running services are unchanged",
                    outcome.errors, outcome.errors == 1 ? "" : "s");
@@ -256,7 +267,7 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
     Rollback_Outcome const undone =
         roll_back(touched_services(mode, plan, config, new_code), open_before, running);
     stamp_loaded(running);
-    config.libraries.reset();
+    release_check_loads(config);
     outcome.rolled_back = true;
     outcome.errors = static_cast<int>(outcome.failures.size()) + undone.errors;
     outcome.open = open_service_count();

@@ -58,6 +58,10 @@ struct Reload_Outcome
   std::string summary;
 };
 
+/// Lets go of the libraries the check of @a config loaded; each that no open service uses is
+/// closed in full, so that a later open of its path loads the file there then.
+void release_check_loads(Checked_Config& config);
+
 /// Adds to @a problems, for each library file of @a stamps overwritten in place since it was
 /// loaded (config/libraries.h), an error naming the fix and a warning that the running copy
 /// may be damaged. True when there was one: nothing may open that file again.

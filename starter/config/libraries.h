@@ -14,6 +14,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ public:
   ACE_DLL& add();
   /// Lets go of each held handle whose library was loaded from the file @a file.
   void release(const std::string& file);
+  /// Lets go of every held handle; the library of each whose file is not in @a in_use is
+  /// closed in full, where ACE's loader, as its policy may say, would keep it mapped (and
+  /// hand the old code out again for that path after a new file is installed there).
+  void release_all(const std::set<std::string>& in_use);
 
 private:
   std::vector<std::unique_ptr<ACE_DLL>> dlls_;

@@ -234,6 +234,32 @@ TEST(ContainmentControl, AServerThatDoesNotAcceptIsNotWaitedForEver)
   ::close(server);
 }
 
+// A library the check of a refused reload loaded is not kept: a new file installed at its path
+// is what the next reload opens.
+TEST(ContainmentLibrary, ARefusedReloadKeepsNoLibraryLoaded)
+{
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const lib = d / "libnew.so";
+  ASSERT_EQ(0, std::system(("cp " PROBE_SERVICE_LIBRARY " " + lib).c_str()));
+  std::string const b = "dynamic B Service_Object * " + lib + ":_make_Probe_Service() \"-o " + rec + " -n B\"\n";
+  d.write("a.conf", probe_line("A", rec));
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-f", d / "a.conf"}));
+  ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+  d.write("a.conf", probe_line("A", rec) + b + "garbage\n");
+  ASSERT_TRUE(h.send(SIGHUP));
+  ASSERT_TRUE(h.wait_for_stderr("Reload refused: 1 error")) << h.stderr_text();
+  ASSERT_EQ(0, std::system(("cp " PROBE_SERVICE_V2_LIBRARY " " + lib + ".tmp && mv " + lib + ".tmp " + lib).c_str()));
+  d.write("a.conf", probe_line("A", rec) + b);
+  ASSERT_TRUE(h.send(SIGHUP));
+  ASSERT_TRUE(h.wait_for_stderr("Reloaded: 2 services open\n")) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(read_file(rec), "init B pid=")) << read_file(rec);
+  EXPECT_EQ(1u, count_of(read_file(rec), " version=2 ")) << read_file(rec);
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+}
+
 // Two services built from copies of one source, the same class name in each: each runs its
 // own library's code.
 TEST(ContainmentLibrary, EachCopyRunsItsOwnCode)
