@@ -22,6 +22,8 @@
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
 #include "starter/config/finalise.h"
+#include "starter/config/repository.h"
+#include "starter/config/assemble.h"
 #include "starter/control/server.h"
 #include "starter/daemon.h"
 #include "starter/reload.h"
@@ -341,9 +343,7 @@ Reload_Outcome Host::reload()
   if (outcome.applied && !outcome.rolled_back)
     record_.configured(outcome.config, ACE_OS::time(0), outcome.kept);
   record_.failed(outcome.failures);
-  std::vector<std::string> messages;
-  for (const Conf_Problem& p : outcome.config.problems)
-    messages.push_back(format_problem(p));
+  std::vector<std::string> messages = problem_messages(outcome.config.problems);
   for (const Open_Failure& f : outcome.failures)
     messages.push_back(f.site + ": " + f.name + " did not open: " + f.why);
   record_.reloaded(!outcome.applied       ? "refused"

@@ -14,6 +14,7 @@
 
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/config/compare.h"
 #include "starter/rollback.h"
 
@@ -127,10 +128,11 @@ void record_plan(const Reload_Plan& plan, Reload_Outcome& outcome)
     if (s.change == SERVICE_OPENED)
       outcome.records.push_back("Reload: opened " + s.name + " from " + s.entry->where + ":" +
                                 std::to_string(s.entry->line));
-    else if (s.change == SERVICE_REOPENED && s.why == "its library changed")
-      outcome.records.push_back("Reload: re-opened " + s.name + ": its library changed");
+    else if (s.change == SERVICE_REOPENED && s.why == REOPEN_NEW_CODE)
+      outcome.records.push_back("Reload: re-opened " + s.name + ": " + reopen_reason_text(s.why));
     else if (s.change == SERVICE_REOPENED)
-      outcome.records.push_back("Reload: re-opened " + s.name + " (" + s.why + ")");
+      outcome.records.push_back("Reload: re-opened " + s.name + " (" + reopen_reason_text(s.why) +
+                                ")");
     else if (s.change == SERVICE_REMOVED)
       outcome.records.push_back("Reload: removed " + s.name);
     else if (s.change == SERVICE_KEPT)
@@ -213,7 +215,7 @@ bool refuse_overwritten(const Library_Stamps& stamps, std::vector<Conf_Problem>&
               "mv it into place), then reload"});
     problems.push_back(Conf_Problem{
         f, 0, "the running copy may be damaged by the overwrite: a restart of the host is "
-              "advised", false, true});
+              "advised", CONF_WARNING});
   }
   return !files.empty();
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/reload.h"
 
 /// The names of the services in the Service Repository now, suspended ones included.

@@ -6,7 +6,7 @@
 #include <ace/Service_Object.h>
 #include <ace/Service_Types.h>
 
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
 
 void confine_suspension()
 {

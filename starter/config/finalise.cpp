@@ -9,7 +9,7 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/log_macros.h"
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/config/libraries.h"
 #include "starter/config/stop_signal_guard.h"
 
