@@ -29,14 +29,7 @@ struct Ctl
 Ctl starterctl(const std::string& control, const std::string& args)
 {
   Ctl c{"", -1};
-  FILE* const p = ::popen((STARTERCTL_BINARY " --control " + control + " " + args + " 2>&1").c_str(), "r");
-  if (p == 0)
-    return c;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-    c.out.append(buf, n);
-  int const st = ::pclose(p);
-  c.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  c.out = run_command(STARTERCTL_BINARY " --control " + control + " " + args, c.status);
   return c;
 }
 
@@ -62,6 +55,15 @@ struct Row
 
 class Containment : public ::testing::TestWithParam<Row>
 {
+protected:
+  /// The host's arguments for this row, its control socket at @a ctl, its file @a conf.
+  std::vector<std::string> args(const std::string& ctl, const std::string& conf) const
+  {
+    std::vector<std::string> a = {"--reload", GetParam().mode, "--control", ctl, "-f", conf};
+    if (std::string(GetParam().reactor) != "default")
+      a.insert(a.begin(), {"--reactor", GetParam().reactor, "--threads", "2"});
+    return a;
+  }
 };
 
 TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
@@ -80,11 +82,8 @@ TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
   };
   std::string const failing = d.write("failing", "");
   conf("-t 20 -T std", "-G " + failing, "");
-  std::vector<std::string> args = {"--reload", GetParam().mode, "--control", ctl, "-f", d / "a.conf"};
-  if (std::string(GetParam().reactor) != "default")
-    args.insert(args.begin(), {"--reactor", GetParam().reactor, "--threads", "2"});
   Host_Process h;
-  ASSERT_TRUE(h.start(args));
+  ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
   ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
 
   // B failed to open: listed as failed, with its directive and why.
@@ -182,11 +181,8 @@ TEST_P(Containment, SuspendDirectiveAndStopSignalsStayTheHosts)
   if (ports.empty())
     GTEST_SKIP() << "no netsvcs library";
   d.write("a.conf", netsvcs + probe_line("S", rec, "-t 20 -R 2") + "suspend Time_Service\n");
-  std::vector<std::string> args = {"--reload", GetParam().mode, "--control", ctl, "-f", d / "a.conf"};
-  if (std::string(GetParam().reactor) != "default")
-    args.insert(args.begin(), {"--reactor", GetParam().reactor, "--threads", "2"});
   Host_Process h;
-  ASSERT_TRUE(h.start(args));
+  ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
   ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
   EXPECT_TRUE(h.wait_for_stderr("Service 'S' changed the disposition of signal 2 (Interrupt)"));
   for (size_t n = 1; n <= 2; ++n) {

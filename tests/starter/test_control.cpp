@@ -162,16 +162,8 @@ struct Ctl
 /// Runs starterctl with @a args, after the @a wrapper words (setpriv, say) when given.
 Ctl starterctl(const std::string& args, const std::string& wrapper = "")
 {
-  std::string const cmd = wrapper + " " STARTERCTL_BINARY " " + args + " 2>&1";
   Ctl c{"", -1};
-  FILE* const p = ::popen(cmd.c_str(), "r");
-  if (p == 0)
-    return c;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-    c.out.append(buf, n);
-  int const st = ::pclose(p);
-  c.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  c.out = run_command(wrapper + " " STARTERCTL_BINARY " " + args, c.status);
   return c;
 }
 
