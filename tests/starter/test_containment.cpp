@@ -82,8 +82,11 @@ TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
   };
   std::string const failing = d.write("failing", "");
   conf("-t 20 -T std", "-G " + failing, "");
+  // A fini that threw leaves its object undeleted, and ACE's parser loses the node of a
+  // directive whose service failed: left on purpose, a sanitizer build is told so.
+  std::string const lost = d.write("lsan.supp", "leak:libACE\nleak:libprobe_service\n");
   Host_Process h;
-  ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
+  ASSERT_TRUE(h.start(args(ctl, d / "a.conf"), {{"LSAN_OPTIONS", "suppressions=" + lost}}));
   ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
 
   // B failed to open: listed as failed, with its directive and why.
