@@ -6,6 +6,10 @@
 // way it notes where each library lies once it is loaded or closed (service_map.h), and gives
 // every thread the process creates, the services' own included, an alternate signal stack, so
 // that a stack overflow on it is reported (last_words.h).
+// Each library's symbols stay its own (RTLD_LOCAL, where ACE asks for RTLD_GLOBAL): two
+// services built from copies of one source keep the same class names, and with global binding
+// the second would run the first one's code. A library that needs another's symbols names it
+// as a dependency (linked with -z defs, it must).
 #include <dlfcn.h>
 #include <pthread.h>
 
@@ -21,7 +25,7 @@ extern "C" void* dlopen(const char* file, int mode)
   static Open const next = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "dlopen"));
   if (next == 0)
     return 0;
-  void* const handle = next(file, (mode & ~RTLD_LAZY) | RTLD_NOW);
+  void* const handle = next(file, (mode & ~(RTLD_LAZY | RTLD_GLOBAL)) | RTLD_NOW | RTLD_LOCAL);
   if (handle != 0)
     note_loaded_libraries();
   return handle;

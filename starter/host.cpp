@@ -4,6 +4,10 @@
 
 #include <malloc.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <new>
 #include <string>
@@ -17,6 +21,7 @@
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
+#include "starter/config/finalise.h"
 #include "starter/config/repository.h"
 #include "starter/config/assemble.h"
 #include "starter/control/server.h"
@@ -29,6 +34,7 @@
 #include "starter/service_map.h"
 #include "starter/stall_watch.h"
 #include "starter/stop_deadline.h"
+#include "starter/suspension.h"
 #include "starter/systemd_handler.h"
 
 /// Logs each problem of @a config as "FILE:LINE: message", at LM_ERROR (a warning at
@@ -172,6 +178,7 @@ int Host::stop()
   // Until the process ends, a reconfiguration signal waits rather than meet the default
   // action that a finalised service, or ACE's teardown, may put back.
   hold_relayed_signals(false, reconfig_signo_);
+  set_aside_overwritten();
   int const threw = finalise_services();
   // Stop signals that came while the services were finalised are still logged.
   close_signal_relay();
@@ -198,6 +205,7 @@ void Host::run_quiesced(std::function<void()> job)
     std::lock_guard<std::recursive_timed_mutex> guard(changing_);
     job();
     note_services();
+    confine_directed_suspension();
     reassert_reconfig_handlers(reconfig_signo_);
   });
 }
@@ -210,7 +218,29 @@ int Host::check_configuration(Checked_Config& config)
 
 void Host::check_now(Checked_Config& config) const
 {
+  if (refuse_overwritten(running_.stamps, config.problems)) {
+    config.errors = static_cast<int>(config.problems.size() / 2);
+    return;
+  }
   assemble_and_check(source_, false, config);
+  // Only a check: nothing it loaded is used.
+  release_check_loads(config);
+}
+
+/// on_exit() hook, registered last so that it runs first: ends the process before the
+/// dynamic loader runs the destructors of each library, a damaged copy's among them.
+static void exit_past_library_destructors(int status, void*)
+{
+  std::fflush(0);
+  ::_exit(status);
+}
+
+void Host::set_aside_overwritten()
+{
+  std::vector<std::string> const files = overwritten_libraries(running_.stamps);
+  if (files.empty() || set_aside_services(files) == 0)
+    return;
+  ::on_exit(exit_past_library_destructors, 0);
 }
 
 bool Host::open_services(Checked_Config& config)
@@ -218,7 +248,9 @@ bool Host::open_services(Checked_Config& config)
   record_.quarantined = set_aside_quarantined(config);
   record_.configured(config, ACE_OS::time(0));
   adopt_passed_listeners();
-  int const errors = open_service_config_vector(config);
+  Open_Failures failures;
+  int const errors = open_service_config_vector(config, &failures);
+  record_.failed(failures);
   note_running(config, running_);
   settle_listeners();
   prepare_running_blame(running_);
@@ -232,6 +264,7 @@ bool Host::open_services(Checked_Config& config)
       SCRT_LOG(-1, (LM_ERROR, "The Service Configurator reported %d error%s: %d service%s open\n",
                     errors, errors == 1 ? "" : "s", open, open == 1 ? "" : "s"));
   }
+  confine_directed_suspension();
   reassert_reconfig_handlers(reconfig_signo_);
   return errors == 0;
 }
@@ -241,6 +274,7 @@ Restart_Outcome Host::restart(const std::string& name)
   Restart_Outcome done = restart_service(name, running_);
   if (done.ok)
     record_.reopened(name, ACE_OS::time(0));
+  record_.failed(done.failures);
   return done;
 }
 
@@ -344,10 +378,12 @@ Reload_Outcome Host::reload()
     SCRT_LOG(-1, (LM_ERROR, "The Service Configurator stopped at a file it could not read\n"));
   // A service finalised by the reload may hand back the signal dispositions it saw when it
   // opened (ACE's Name_Server sets SIGHUP to its default, so the next reload signal would kill).
-  if (outcome.applied)
+  if (outcome.applied) {
+    confine_directed_suspension();
     reassert_reconfig_handlers(reconfig_signo_);
+  }
   ACE_OS::pthread_sigmask(SIG_SETMASK, &old_mask, 0);
-  bool const ok = outcome.applied && outcome.errors == 0;
+  bool const ok = outcome.applied && outcome.errors == 0 && !outcome.rolled_back;
   if (ok)
     SCRT_LOG(0, (LM_INFO, "%s\n", outcome.summary.c_str()));
   else
@@ -356,9 +392,16 @@ Reload_Outcome Host::reload()
   notify("READY=1\n");
   notify(status_text(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str()).c_str());
   write_reload_record(reload_record_, began, ok ? 0 : 1, outcome.summary);
-  if (outcome.applied)
+  if (outcome.applied && !outcome.rolled_back)
     record_.configured(outcome.config, ACE_OS::time(0), outcome.kept);
-  record_.reloaded(!outcome.applied ? "refused" : ok ? "applied" : "applied with errors",
-                   outcome.summary, problem_messages(outcome.config.problems), ACE_OS::time(0));
+  record_.failed(outcome.failures);
+  std::vector<std::string> messages = problem_messages(outcome.config.problems);
+  for (const Open_Failure& f : outcome.failures)
+    messages.push_back(f.site + ": " + f.name + " did not open: " + f.why);
+  record_.reloaded(!outcome.applied       ? "refused"
+                   : outcome.rolled_back ? "rolled back"
+                   : ok                  ? "applied"
+                                         : "applied with errors",
+                   outcome.summary, messages, ACE_OS::time(0));
   return outcome;
 }

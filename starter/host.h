@@ -66,6 +66,11 @@ public:
   /// when it opens, the record dates it now. Only with the loop ended on every thread.
   Restart_Outcome restart(const std::string& name);
 
+  /// Before the final shutdown: the services whose library was overwritten in place are set
+  /// aside, not finalised (config/finalise.h), and the process, once main returns, ends
+  /// without running library destructors.
+  void set_aside_overwritten();
+
   /// Assembles and checks the configuration as a reload would (conf directories read anew, no
   /// "-S" directive), into @a config; applies and logs nothing.
   void check_now(Checked_Config& config) const;

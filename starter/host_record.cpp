@@ -49,3 +49,9 @@ void Host_Record::reloaded(const char* result, const std::string& summary,
   last_reload.messages = messages;
   last_reload.at = now;
 }
+
+void Host_Record::failed(const Open_Failures& f)
+{
+  for (const Open_Failure& x : f)
+    failures[x.name] = x.site + ": " + x.why;
+}

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "starter/config/apply.h"
 #include "starter/config/pipeline.h"
 #include "starter/quarantine.h"
 
@@ -31,7 +32,7 @@ struct Service_Site
 struct Reload_Record
 {
   unsigned count = 0;        ///< reloads carried out or refused since start-up
-  std::string result;        ///< "applied", "refused" or "applied with errors"; empty before any
+  std::string result;  ///< "applied", "refused", "rolled back" or "applied with errors"; empty before any
   std::string summary;       ///< its one-line outcome
   std::vector<std::string> messages;  ///< its problems and errors, "FILE:LINE: message"
   time_t at = 0;
@@ -47,6 +48,12 @@ struct Host_Record
   Reload_Record last_reload;
   std::map<std::string, Service_Site> sites;  ///< by service name
   std::vector<Quarantined_Service> quarantined;  ///< set aside by the last start-up or reload
+  /// Why each service that did not open failed, "FILE:LINE: why", by name; kept once it
+  /// opens (a status shows it only for a service that is not open).
+  std::map<std::string, std::string> failures;
+
+  /// Notes each of @a f in failures.
+  void failed(const Open_Failures& f);
 
   /**
    * Notes the configuration @a config the Service Configurator is handed: where each service's

@@ -16,6 +16,7 @@
 #include "starter/config/apply.h"
 #include "starter/config/repository.h"
 #include "starter/config/compare.h"
+#include "starter/rollback.h"
 
 void for_each_loaded(const std::function<void(const std::string&, const std::string&)>& f)
 {
@@ -108,12 +109,19 @@ std::string plural(int n, const char* one, const char* many)
 int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
                Checked_Config& config, Running_Config& running, Reload_Outcome& outcome)
 {
+  int errors = 0;
   for (const std::string& name : plan.finalise)
-    remove_service(name);
-  int errors = unload_old_code(new_code_files, config, running, outcome);
+    errors += remove_service(name);
+  errors += unload_old_code(new_code_files, config, running, outcome);
   // Each failure is logged as it happens, with its file, line and reason.
   for (const Conf_Entry* e : plan.apply)
-    errors += apply_directive(*e, config.texts);
+    errors += apply_directive(*e, config.texts, &outcome.failures);
+  return errors;
+}
+
+/// One record for each service @a plan touched.
+void record_plan(const Reload_Plan& plan, Reload_Outcome& outcome)
+{
   for (const Service_Step& s : plan.services) {
     if (s.change == SERVICE_OPENED)
       outcome.records.push_back("Reload: opened " + s.name + " from " + s.entry->where + ":" +
@@ -128,7 +136,46 @@ int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
     else if (s.change == SERVICE_KEPT)
       outcome.kept.insert(s.name);
   }
-  return errors;
+}
+
+/// The services a reload in @a mode touches: those @a plan names, or each that @a config
+/// defines and each whose library holds new code.
+std::vector<std::string> touched_services(Reload_Mode mode, const Reload_Plan& plan,
+                                          const Checked_Config& config,
+                                          const std::set<std::string>& new_code)
+{
+  std::vector<std::string> touched = plan.finalise;
+  for (const Conf_Entry* e : plan.apply)
+    touched.push_back(e->name);
+  if (mode == RELOAD_ALL) {
+    touched.assign(new_code.begin(), new_code.end());
+    for (const Conf_Entry& e : config.entries)
+      touched.push_back(e.name);
+  }
+  // Each once, in the order first touched.
+  std::vector<std::string> once;
+  std::set<std::string> seen;
+  for (const std::string& n : touched)
+    if (seen.insert(n).second)
+      once.push_back(n);
+  return once;
+}
+
+/// Stamps each library file loaded anew, keeping the stamp of each already known.
+void stamp_loaded(Running_Config& running)
+{
+  Library_Stamps stamps;
+  for_each_loaded([&](const std::string&, const std::string& file) {
+    if (stamps.count(file) != 0)
+      return;  // one stat a file, however many services it holds
+    Library_Stamps::const_iterator const s = running.stamps.find(file);
+    Library_Stamp now;
+    if (s != running.stamps.end())
+      stamps[file] = s->second;
+    else if (stamp_file(file, now))
+      stamps[file] = now;
+  });
+  running.stamps.swap(stamps);
 }
 
 }  // namespace
@@ -143,19 +190,33 @@ void note_running(Checked_Config& config, Running_Config& running)
   config.entries.clear();
   config.texts.clear();
   // Stamped once loaded: a file replaced later is new code at the next reload.
-  Library_Stamps stamps;
-  for_each_loaded([&](const std::string&, const std::string& file) {
-    if (stamps.count(file) != 0)
-      return;  // one stat a file, however many services it holds
-    Library_Stamps::const_iterator const s = running.stamps.find(file);
-    Library_Stamp now;
-    if (s != running.stamps.end())
-      stamps[file] = s->second;
-    else if (stamp_file(file, now))
-      stamps[file] = now;
-  });
-  running.stamps.swap(stamps);
+  stamp_loaded(running);
   config.libraries.reset();
+}
+
+void release_check_loads(Checked_Config& config)
+{
+  if (!config.libraries)
+    return;
+  std::set<std::string> in_use;
+  for_each_loaded([&in_use](const std::string&, const std::string& file) { in_use.insert(file); });
+  config.libraries->release_all(in_use);
+  config.libraries.reset();
+}
+
+bool refuse_overwritten(const Library_Stamps& stamps, std::vector<Conf_Problem>& problems)
+{
+  std::vector<std::string> const files = overwritten_libraries(stamps);
+  for (const std::string& f : files) {
+    problems.push_back(Conf_Problem{
+        f, 0, "overwritten in place while its services run, so it is not opened again: "
+              "install the new copy as a new file (install, or copy to a temporary name and "
+              "mv it into place), then reload"});
+    problems.push_back(Conf_Problem{
+        f, 0, "the running copy may be damaged by the overwrite: a restart of the host is "
+              "advised", CONF_WARNING});
+  }
+  return !files.empty();
 }
 
 Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
@@ -164,8 +225,14 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
 {
   Reload_Outcome outcome;
   Checked_Config& config = outcome.config;
-  assemble_and_check(source, false, config);
+  // The check would open the library again, and the dynamic loader hand back the copy whose
+  // pages the overwrite changed.
+  if (refuse_overwritten(running.stamps, config.problems))
+    config.errors = static_cast<int>(config.problems.size() / 2);
+  else
+    assemble_and_check(source, false, config);
   if (config.errors != 0) {
+    release_check_loads(config);
     outcome.errors = config.errors;
     string_sprintf(outcome.summary, "Reload refused: %d error%s; the running services are unchanged",
                    outcome.errors, outcome.errors == 1 ? "" : "s");
@@ -177,24 +244,45 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
   std::set<std::string> new_code;
   Library_Names new_code_files;
   find_new_code(running, new_code, new_code_files);
+  std::set<std::string> const open_before = services_in_repository();
+  // A service the running configuration defines that is not open failed: it is tried again.
+  std::set<std::string> not_open;
+  for (const Conf_Entry& e : running.entries)
+    if (defines_service(e) && open_before.count(e.name) == 0)
+      not_open.insert(e.name);
   // What is applied is the text that was checked: a file changed or replaced (by a FIFO, say)
   // since cannot slip in, and none is opened again.
   outcome.applied = true;
   int errors = 0;
   Reload_Plan plan;
   if (mode == RELOAD_CHANGED) {
-    plan = plan_reload(running.entries, config.entries, new_code);
+    plan = plan_reload(running.entries, config.entries, new_code, not_open);
     errors = apply_plan(plan, new_code_files, config, running, outcome);
   } else {
-    for (const std::string& name : new_code) {
-      remove_service(name);
-      outcome.records.push_back("Reload: re-opened " + name + ": its library changed");
-    }
-    errors = unload_old_code(new_code_files, config, running, outcome);
-    int const r = process_service_config_files(config);
+    for (const std::string& name : new_code)
+      errors += remove_service(name);
+    errors += unload_old_code(new_code_files, config, running, outcome);
+    int const r = process_service_config_files(config, &outcome.failures);
     outcome.stopped = r < 0;
     errors += r < 0 ? 1 : r;
   }
+  if (!outcome.failures.empty()) {
+    // Applied completely or not at all: what this reload changed is put back.
+    Rollback_Outcome const undone =
+        roll_back(touched_services(mode, plan, config, new_code), open_before, running);
+    stamp_loaded(running);
+    release_check_loads(config);
+    outcome.rolled_back = true;
+    outcome.errors = static_cast<int>(outcome.failures.size()) + undone.errors;
+    outcome.open = open_service_count();
+    outcome.summary = rollback_summary(outcome.failures, undone);
+    return outcome;
+  }
+  if (mode == RELOAD_CHANGED)
+    record_plan(plan, outcome);
+  else
+    for (const std::string& name : new_code)
+      outcome.records.push_back("Reload: re-opened " + name + ": its library changed");
   note_running(config, running);
   compact_repository();
   outcome.errors = errors;

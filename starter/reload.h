@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "starter/config/apply.h"
 #include "starter/config/libraries.h"
 #include "starter/config/pipeline.h"
 
@@ -51,19 +52,36 @@ struct Reload_Outcome
   std::set<std::string> kept;          ///< the services it left open and untouched
   bool applied = false;   ///< the Configurator applied the configuration (the check passed)
   bool stopped = false;   ///< applied, and the Configurator stopped at a file it could not read
+  /// A service it opened or re-opened failed (in @a failures): what it changed was put back.
+  bool rolled_back = false;
+  Open_Failures failures;  ///< the services that did not open, each logged as it failed
   int errors = 0;         ///< the check's errors when not applied, else the Configurator's
   int open = 0;           ///< the services open afterwards, when applied
   /// One line, no newline: "Reload refused: N errors; the running services are unchanged",
-  /// "Reloaded: N services open" or "Reloaded with N errors: M services open"; in "changed"
+  /// "Reloaded: N services open" or "Reloaded with N errors: M services open", "Reload rolled
+  /// back: ..." (rollback.h); in "changed"
   /// mode "Reloaded: 1 opened, 1 re-opened, 1 removed, 12 unchanged; 14 services open".
   std::string summary;
 };
 
+/// Lets go of the libraries the check of @a config loaded; each that no open service uses is
+/// closed in full, so that a later open of its path loads the file there then.
+void release_check_loads(Checked_Config& config);
+
+/// Adds to @a problems, for each library file of @a stamps overwritten in place since it was
+/// loaded (config/libraries.h), an error naming the fix and a warning that the running copy
+/// may be damaged. True when there was one: nothing may open that file again.
+bool refuse_overwritten(const Library_Stamps& stamps, std::vector<Conf_Problem>& problems);
+
 /// Checks the configuration @a source names now (conf directories read anew; the "-S"
 /// directives are neither checked nor applied again, as the Configurator's own reload does
 /// not), then, only when the check finds nothing, has the Service Configurator apply the text
-/// that was checked, after @a before_apply (when given) has seen it. The outcome is a success
-/// exactly when it is applied with no errors.
+/// that was checked, after @a before_apply (when given) has seen it. A library overwritten in
+/// place refuses the reload before the check. A service of the running configuration that is
+/// not open is opened again. When a service it opens or re-opens fails, the reload is rolled
+/// back (rollback.h): the services it touched are opened again from their running directives,
+/// and the running configuration stays. The outcome is a success exactly when it is applied
+/// with no errors.
 Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
                                Running_Config& running,
                                const std::function<void(Checked_Config&)>& before_apply = nullptr);

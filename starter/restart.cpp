@@ -61,8 +61,17 @@ Restart_Outcome restart_service(const std::string& name, const Running_Config& r
   const ACE_Service_Type* type = nullptr;
   if (ACE_Service_Repository::instance()->find(name.c_str(), &type, false) >= 0 && type != 0)
     hold = type->dll();
-  remove_service(name);
-  outcome.ok = apply_directive(*entry, *texts) == 0 &&
+  std::string const file = loaded_file(hold);
+  Library_Stamps::const_iterator const was = running.stamps.find(file);
+  Library_Stamp now;
+  if (was != running.stamps.end() && stamp_file(file, now) && overwritten_in_place(was->second, now)) {
+    outcome.message = name + " not restarted: its library " + file + " was overwritten in place; "
+                      "install the new copy as a new file, then reload";
+    return outcome;
+  }
+  outcome.errors = remove_service(name);
+  outcome.errors += apply_directive(*entry, *texts, &outcome.failures);
+  outcome.ok = outcome.failures.empty() &&
                ACE_Service_Repository::instance()->find(name.c_str(), &type, false) >= 0;
   // A service the configuration suspends is suspended again.
   if (outcome.ok) {
@@ -73,5 +82,10 @@ Restart_Outcome restart_service(const std::string& name, const Running_Config& r
   settle_listeners();
   outcome.message = outcome.ok ? "Restarted " + name + " from " + at
                                : name + " failed to open again from " + at;
+  if (!outcome.failures.empty())
+    outcome.message += ": " + outcome.failures.front().why;
+  else if (outcome.errors != 0)
+    outcome.message += " with " + std::to_string(outcome.errors) + " error" +
+                       (outcome.errors == 1 ? "" : "s") + " (logged)";
   return outcome;
 }

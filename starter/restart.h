@@ -14,9 +14,11 @@
 
 struct Restart_Outcome
 {
-  bool ok = false;
-  /// "Restarted X from FILE:LINE", or what failed: "no service X in the configuration",
-  /// "X failed to open again from FILE:LINE".
+  bool ok = false;  ///< it is open again
+  int errors = 0;   ///< its fini threw, a directive failed (each logged)
+  Open_Failures failures;  ///< it did not open again, and why
+  /// "Restarted X from FILE:LINE" ("... with N errors (logged)"), or what failed: "no service
+  /// X in the configuration", "X failed to open again from FILE:LINE: WHY".
   std::string message;
 };
 

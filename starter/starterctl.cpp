@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -27,15 +28,18 @@
 namespace {
 
 const char DEFAULT_CONTROL[] = "/run/starter/control";
-/// How long the answer may take: a reload loads every service's library and opens them all.
-int const ANSWER_TIMEOUT_MS = 300 * 1000;
+/// How long the connection and the answer may take by default (--timeout): a reload loads
+/// every service's library and opens them all, in seconds; a host that is stopped, or whose
+/// loop is stuck, is not waited for in minutes.
+int const DEFAULT_TIMEOUT_S = 30;
+int answer_timeout_ms = DEFAULT_TIMEOUT_S * 1000;
 int const EXIT_NO_ANSWER = 3;
 int const EXIT_USAGE = 64;
 
 /// The usage, its commands read from the table the host reads requests by.
 std::string usage()
 {
-  std::string u = "Usage: starterctl [--control PATH] [--json] [--all] COMMAND\n"
+  std::string u = "Usage: starterctl [--control PATH] [--json] [--all] [--timeout SECONDS] COMMAND\n"
                   "       starterctl --version\n\nCommands:\n";
   for (const Control_Command& c : CONTROL_COMMANDS) {
     char line[160];
@@ -50,6 +54,7 @@ std::string usage()
          "  --json           print the host's answer as JSON\n"
          "  --all            status: ACE's built-in entries that no directive opened too\n"
          "  --version        print starterctl's version and exit\n"
+         "  --timeout SECONDS  how long to wait for the host (default 30)\n"
          "\n"
          "Exit status: 0 done, 1 refused or failed, 2 reloaded with errors, 3 no answer, 64 "
          "usage.\n";
@@ -99,6 +104,10 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
   }
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // A connect to a host whose backlog is full waits: as long as an answer may.
+  timeval const limit = {answer_timeout_ms / 1000, (answer_timeout_ms % 1000) * 1000};
+  if (fd >= 0)
+    (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     int const e = errno;
     why = path + ": " + std::strerror(e) + (e == EACCES ? who_may_connect(path) : "");
@@ -116,7 +125,7 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
   }
   for (;;) {
     pollfd p{fd, POLLIN, 0};
-    int const ready = ::poll(&p, 1, ANSWER_TIMEOUT_MS);
+    int const ready = ::poll(&p, 1, answer_timeout_ms);
     if (ready < 0 && errno == EINTR)
       continue;
     if (ready <= 0) {
@@ -288,6 +297,8 @@ int main(int argc, char** argv)
       path = argv[++i];
     else if (a.compare(0, 10, "--control=") == 0)
       path = a.substr(10);
+    else if (a == "--timeout" && i + 1 < argc && std::atoi(argv[i + 1]) > 0)
+      answer_timeout_ms = std::atoi(argv[++i]) * 1000;
     else if (a == "--help" || a == "-h") {
       std::fputs(usage().c_str(), stdout);
       return 0;

@@ -10,6 +10,7 @@
 #include <ace/SOCK_Acceptor.h>
 #include <ace/SOCK_Stream.h>
 #include <ace/Service_Object.h>
+#include <ace/svc_export.h>
 #include <ace/Svc_Handler.h>
 #include <ace/Synch_Traits.h>
 
@@ -169,7 +170,7 @@ int Echo_Handler::handle_close(ACE_HANDLE h, ACE_Reactor_Mask mask)
 // extern "C": the name is looked up as written, and a C++ name would be mangled. The "()"
 // in the directive says it is a function; without it ACE takes the symbol for a ready-made
 // service object. The exterminator lets ACE delete the service with this library's delete.
-extern "C" ACE_Service_Object* _make_Echo_Service(ACE_Service_Object_Exterminator* gobbler)
+extern "C" ACE_Svc_Export ACE_Service_Object* _make_Echo_Service(ACE_Service_Object_Exterminator* gobbler)
 {
   if (gobbler != 0)
     *gobbler = [](void* p) { delete static_cast<Echo_Service*>(p); };

@@ -20,6 +20,8 @@
 #include "starter/deaths.h"
 #include "starter/config/assemble.h"
 #include "starter/listeners.h"
+#include "starter/config/finalise.h"
+#include "starter/config/stop_signal_guard.h"
 
 namespace {
 
@@ -61,11 +63,21 @@ bool is_loaded(const std::string& name)
 }
 
 /// Has the Configurator carry out @a e of @a text, from @a where; returns its errors, each
-/// logged with the file, line, service and reason.
-int apply_entry(const std::string& where, const std::string& text, const Conf_Entry& e)
+/// logged with the file, line, service and reason, and a service that did not open added to
+/// @a failures.
+int apply_entry(const std::string& where, const std::string& text, const Conf_Entry& e,
+                Open_Failures* failures)
 {
   std::string const directive = text.substr(e.begin, e.end - e.begin);
   std::string why;
+  Stop_Signal_Guard const stop_signals(e.name);
+  // ACE finalises the service a "dynamic" directive replaces, or a "remove" takes out, where
+  // a fini that throws ends the process: the host takes it out first.
+  bool found = false;
+  int const fini_threw =
+      e.keyword == "dynamic" || e.keyword == "remove" ? take_out_service(e.name, found) : 0;
+  if (found && e.keyword == "remove")
+    return fini_threw;
   int errors = 0;
   // A death while the directive is carried out (a fault in the service's init) is the service's.
   Blame_Site site;
@@ -97,7 +109,7 @@ int apply_entry(const std::string& where, const std::string& text, const Conf_En
   }
   prepare_opening(nullptr);
   if (errors == 0)
-    return 0;
+    return fini_threw;
   bool const loaded = is_loaded(e.name);
   if (why.empty() && e.keyword == "dynamic")
     why = loaded ? "it did not open in full" : "it did not open: its factory made no object, or "
@@ -111,25 +123,28 @@ int apply_entry(const std::string& where, const std::string& text, const Conf_En
     why = loaded ? "the service refused to " + e.keyword : "no service of that name is loaded";
   SCRT_LOG(-1, (LM_ERROR, "%s:%d: %s %s: %s\n", where.c_str(), e.line, e.keyword.c_str(),
                 e.name.c_str(), why.c_str()));
-  return errors;
+  if (failures != nullptr && (e.keyword == "dynamic" || e.keyword == "static" ||
+                              e.keyword == "stream"))
+    failures->push_back(Open_Failure{e.name, where + ":" + std::to_string(e.line), why});
+  return errors + fini_threw;
 }
 
 }  // namespace
 
-int apply_text(const std::string& where, const std::string& text)
+int apply_text(const std::string& where, const std::string& text, Open_Failures* failures)
 {
   std::vector<Conf_Problem> problems;
   std::vector<Conf_Entry> entries;
   read_directives(text, where, problems, nullptr, &entries);
   int errors = 0;
   for (const Conf_Entry& e : entries)
-    errors += apply_entry(where, text, e);
+    errors += apply_entry(where, text, e, failures);
   return errors;
 }
 
 /// Has the Configurator process @a config's files in order, each as the directives the check
 /// read from its text: the text is not read again.
-static int process_files(const Checked_Config& config)
+static int process_files(const Checked_Config& config, Open_Failures* failures)
 {
   int errors = 0;
   std::vector<Conf_Entry>::const_iterator e = config.entries.begin();
@@ -140,12 +155,12 @@ static int process_files(const Checked_Config& config)
       return -1;
     // The check read the files in this order: a file's directives are the run that names it.
     for (; e != config.entries.end() && e->where == f; ++e)
-      errors += apply_entry(f, t->second, *e);
+      errors += apply_entry(f, t->second, *e, failures);
   }
   return errors;
 }
 
-int open_service_config_vector(const Checked_Config& config)
+int open_service_config_vector(const Checked_Config& config, Open_Failures* failures)
 {
   // The options alone: the files and the directives are carried out below, in the
   // Configurator's own order, and the default file is the check's to decide.
@@ -155,24 +170,24 @@ int open_service_config_vector(const Checked_Config& config)
                                         ACE_LOCALHOST ":20012", false, true, true);
   if (errors < 0)
     return errors;
-  int const r = process_files(config);
+  int const r = process_files(config, failures);
   if (r < 0)
     return -1;
   errors += r;
   for (const std::string& d : config.parts.directives)
-    errors += apply_text("-S '" + d + "'", d);
+    errors += apply_text("-S '" + d + "'", d, failures);
   return errors;
 }
 
-int process_service_config_files(const Checked_Config& config)
+int process_service_config_files(const Checked_Config& config, Open_Failures* failures)
 {
-  return process_files(config);
+  return process_files(config, failures);
 }
 
-int apply_directive(const Conf_Entry& e, const Conf_Texts& texts)
+int apply_directive(const Conf_Entry& e, const Conf_Texts& texts, Open_Failures* failures)
 {
   Conf_Texts::const_iterator const t = texts.find(e.where);
   if (t == texts.end() || e.end > t->second.size())
     return 1;
-  return apply_entry(e.where, t->second, e);
+  return apply_entry(e.where, t->second, e, failures);
 }

@@ -15,23 +15,40 @@
 
 #include "starter/config/pipeline.h"
 
+class ACE_Service_Type;
+
+/// A directive that did not open its service, as logged: "FILE:LINE" and why.
+struct Open_Failure
+{
+  std::string name;
+  std::string site;
+  std::string why;
+};
+typedef std::vector<Open_Failure> Open_Failures;
+
 /// Opens the Service Configurator with @a config's options, then has it process the files and
 /// the "-S" directives. Returns the count of errors it reports, or -1 when it stopped at a file
 /// that has no text in @a config.
-int open_service_config_vector(const Checked_Config& config);
+int open_service_config_vector(const Checked_Config& config, Open_Failures* failures = nullptr);
 
 /// Has the Service Configurator process @a config's files in order, each as its text (the
 /// "-S" directives are not applied again, as the Configurator's own reload does not). Returns
 /// the errors it reports, or -1 when it stopped at a file that has no text.
-int process_service_config_files(const Checked_Config& config);
+int process_service_config_files(const Checked_Config& config,
+                                 Open_Failures* failures = nullptr);
 
 /// Has the Service Configurator carry out the directives of @a text, which came from @a where,
 /// one at a time, so that each error is logged (LM_ERROR) with its line, service and reason,
-/// an exception a service throws as it opens among them. Returns the count of errors.
-int apply_text(const std::string& where, const std::string& text);
+/// an exception a service throws as it opens among them, and each service that did not open
+/// added to @a failures. The fini of a service a directive replaces or removes is called
+/// first, an exception it throws counted as an error (config/finalise.h). Returns the count
+/// of errors.
+int apply_text(const std::string& where, const std::string& text,
+               Open_Failures* failures = nullptr);
 
 /// Has the Service Configurator carry out the one directive @a e of the file text in
 /// @a texts, as apply_text() does each. Returns the count of errors (1 when the text is gone).
-int apply_directive(const Conf_Entry& e, const Conf_Texts& texts);
+int apply_directive(const Conf_Entry& e, const Conf_Texts& texts,
+                    Open_Failures* failures = nullptr);
 
 #endif /* STARTER_CONFIG_APPLY_H */

@@ -17,6 +17,7 @@ const char* reopen_reason_text(Reopen_Reason r)
     case REOPEN_LIBRARY_CHANGED: return "library changed";
     case REOPEN_DIRECTIVE_CHANGED: return "directive changed";
     case REOPEN_NEW_CODE: return "its library changed";
+    case REOPEN_NOT_OPEN: return "it was not open";
     case REOPEN_NONE: break;
   }
   return "";
@@ -36,7 +37,7 @@ static Reopen_Reason why_changed(const Conf_Entry& was, const Conf_Entry& now)
 }
 
 Reload_Plan plan_reload(const std::vector<Conf_Entry>& running, const std::vector<Conf_Entry>& next,
-                        const std::set<std::string>& new_code)
+                        const std::set<std::string>& new_code, const std::set<std::string>& not_open)
 {
   Reload_Plan plan;
   // The definition of each name that counts: its last. Looked up by hash: a reload of
@@ -73,9 +74,11 @@ Reload_Plan plan_reload(const std::vector<Conf_Entry>& running, const std::vecto
     if (w == was.end()) {
       plan.services.push_back(Service_Step{SERVICE_OPENED, e.name, &e, REOPEN_NONE});
       ++plan.opened;
-    } else if (w->second->normal != e.normal || new_code.count(e.name) != 0) {
+    } else if (w->second->normal != e.normal || new_code.count(e.name) != 0 ||
+               not_open.count(e.name) != 0) {
       Reopen_Reason const why = w->second->normal != e.normal ? why_changed(*w->second, e)
-                                                               : REOPEN_NEW_CODE;
+                                : new_code.count(e.name) != 0 ? REOPEN_NEW_CODE
+                                                              : REOPEN_NOT_OPEN;
       plan.services.push_back(Service_Step{SERVICE_REOPENED, e.name, &e, why});
       plan.finalise.push_back(e.name);
       ++plan.reopened;

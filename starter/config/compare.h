@@ -9,7 +9,8 @@
  * - same words (name, type, library, factory, active flag, arguments; a stream's modules),
  *   wherever they stand: kept, untouched, unless its library file holds new code;
  * - gone from the configuration: removed (finalised);
- * - changed, or its library holds new code: finalised, then opened from its new directive;
+ * - changed, its library holds new code, or it is not open (it failed): finalised, then
+ *   opened from its new directive;
  * - new: opened.
  * "static", "suspend", "resume", "remove" and the other "stream" directives are carried out
  * when they are new or changed, and when they name a service opened or re-opened by this
@@ -33,7 +34,8 @@ enum Reopen_Reason {
   REOPEN_ARGUMENTS_CHANGED,  ///< its directive changed in its arguments alone
   REOPEN_LIBRARY_CHANGED,    ///< its directive names another library
   REOPEN_DIRECTIVE_CHANGED,  ///< its directive changed otherwise
-  REOPEN_NEW_CODE            ///< its directive is the same, its library file holds new code
+  REOPEN_NEW_CODE,           ///< its directive is the same, its library file holds new code
+  REOPEN_NOT_OPEN            ///< its directive is the same, it failed to open
 };
 
 /// @a r as the reload's records say it: "arguments changed", "its library changed"...
@@ -58,9 +60,11 @@ struct Reload_Plan
 /// Whether @a e defines a service ("dynamic" or "stream dynamic").
 bool defines_service(const Conf_Entry& e);
 
-/// Compares @a next with @a running; the services named in @a new_code are re-opened even
-/// when their directive did not change. The plan points into @a next.
+/// Compares @a next with @a running; the services named in @a new_code, and those named in
+/// @a not_open (defined, but they failed to open), are re-opened even when their directive
+/// did not change. The plan points into @a next.
 Reload_Plan plan_reload(const std::vector<Conf_Entry>& running, const std::vector<Conf_Entry>& next,
-                        const std::set<std::string>& new_code);
+                        const std::set<std::string>& new_code,
+                        const std::set<std::string>& not_open = std::set<std::string>());
 
 #endif /* STARTER_CONFIG_COMPARE_H */

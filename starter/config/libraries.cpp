@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <ace/DLL.h>
+#include <ace/DLL_Manager.h>
 
 Held_Libraries::Held_Libraries() = default;
 
@@ -27,6 +28,22 @@ void Held_Libraries::release(const std::string& file)
   for (size_t i = dlls_.size(); i-- > 0;)
     if (loaded_file(*dlls_[i]) == file)
       dlls_.erase(dlls_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void Held_Libraries::release_all(const std::set<std::string>& in_use)
+{
+  while (!dlls_.empty()) {
+    std::string const file = loaded_file(*dlls_.back());
+    std::string const name = dlls_.back()->dll_name_ != 0 ? dlls_.back()->dll_name_ : "";
+    dlls_.pop_back();
+    if (file.empty() || name.empty() || in_use.count(file) != 0 || !still_loaded(file))
+      continue;
+    ACE_DLL_Manager* const m = ACE_DLL_Manager::instance();
+    u_long const policy = m->unload_policy();
+    m->unload_policy(ACE_DLL_UNLOAD_POLICY_PER_PROCESS);
+    m->close_dll(name.c_str());
+    m->unload_policy(policy);
+  }
 }
 
 bool operator==(const Library_Stamp& a, const Library_Stamp& b)
@@ -82,4 +99,20 @@ bool still_loaded(const std::string& file)
     return false;
   ::dlclose(handle);
   return true;
+}
+
+bool overwritten_in_place(const Library_Stamp& was, const Library_Stamp& now)
+{
+  return was.dev == now.dev && was.ino == now.ino && was != now;
+}
+
+std::vector<std::string> overwritten_libraries(const Library_Stamps& stamps)
+{
+  std::vector<std::string> files;
+  for (const auto& s : stamps) {
+    Library_Stamp now;
+    if (stamp_file(s.first, now) && overwritten_in_place(s.second, now))
+      files.push_back(s.first);
+  }
+  return files;
 }

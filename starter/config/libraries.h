@@ -14,6 +14,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ public:
   ACE_DLL& add();
   /// Lets go of each held handle whose library was loaded from the file @a file.
   void release(const std::string& file);
+  /// Lets go of every held handle; the library of each whose file is not in @a in_use is
+  /// closed in full, where ACE's loader, as its policy may say, would keep it mapped (and
+  /// hand the old code out again for that path after a new file is installed there).
+  void release_all(const std::set<std::string>& in_use);
 
 private:
   std::vector<std::unique_ptr<ACE_DLL>> dlls_;
@@ -66,5 +71,13 @@ bool still_loaded(const std::string& file);
 
 /// The stamp of each library file as it was when the running services' copy was loaded.
 typedef std::map<std::string, Library_Stamp> Library_Stamps;
+
+/// Whether @a now is the file of @a was overwritten in place: the same device and inode, with
+/// another size or modification time. The dynamic loader hands out the copy it mapped for
+/// that file again, whose pages now read the new bytes: it is not to be opened or looked up.
+bool overwritten_in_place(const Library_Stamp& was, const Library_Stamp& now);
+
+/// The files of @a stamps overwritten in place since they were stamped.
+std::vector<std::string> overwritten_libraries(const Library_Stamps& stamps);
 
 #endif /* STARTER_CONFIG_LIBRARIES_H */

@@ -11,10 +11,12 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/log_macros.h"
+#include "starter/config/finalise.h"
 
-bool remove_service(const std::string& name)
+int remove_service(const std::string& name)
 {
-  return ACE_Service_Config::remove(name.c_str()) == 0;
+  bool found = false;
+  return take_out_service(name, found);
 }
 
 namespace {
@@ -97,17 +99,8 @@ int close_services()
     services.push_back(const_cast<ACE_Service_Type*>(t));
   });
   int threw = 0;
-  for (auto s = services.rbegin(); s != services.rend(); ++s) {
-    if ((*s)->type() == 0 || (*s)->fini_called())
-      continue;
-    try {
-      (void)(*s)->fini();
-    } catch (...) {
-      std::string const what = std::string("The fini of service '") + (*s)->name() + "'";
-      log_escaped_exception(what.c_str());
-      ++threw;
-    }
-  }
+  for (auto s = services.rbegin(); s != services.rend(); ++s)
+    threw += finalise_service(**s);
   // ACE's own pass finalises what is left; it looks each slot up from the start of the
   // repository (5 million instructions at 1,000 services), so it runs only when a service
   // opened by another's fini is left.

@@ -13,9 +13,9 @@
 
 class ACE_Service_Type;
 
-/// Finalises the service @a name and takes it out of the Service Repository; false when there
-/// is none.
-bool remove_service(const std::string& name);
+/// Finalises the service @a name and takes it out of the Service Repository (nothing when
+/// there is none). Returns 1 when its fini threw (logged, config/finalise.h), else 0.
+int remove_service(const std::string& name);
 
 /// Calls @a f with each service in the Service Repository, in the repository's order (that of
 /// their opening), at a cost linear in their number, where the repository's iterator costs

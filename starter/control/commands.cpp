@@ -19,6 +19,7 @@
 #include "starter/config/pipeline.h"
 #include "starter/host.h"
 #include "starter/restart.h"
+#include "starter/suspension.h"
 
 namespace {
 
@@ -35,6 +36,10 @@ nlohmann::json reload(Host& host)
   std::vector<std::string> messages = problem_messages(o.config.problems);
   if (!o.applied)
     return answer(1, "refused", o.summary, messages);
+  for (const Open_Failure& f : o.failures)
+    messages.push_back(f.site + ": " + f.name + " did not open: " + f.why);
+  if (o.rolled_back)
+    return answer(1, "rolled back", o.summary, messages);
   // The Configurator's own records say why; these say which directive it was.
   for (const auto& site : host.record().sites)
     if (ACE_Service_Repository::instance()->find(site.first.c_str(), 0, false) < 0)
@@ -57,25 +62,6 @@ nlohmann::json check(Host& host)
                                     " error" + (config.errors == 1 ? "" : "s") + " in " + counted,
                   messages);
   return answer(0, "passed", "a reload would apply " + counted, messages);
-}
-
-/// Confines a suspension to the suspended services. ACE's acceptors with the "schedule all
-/// reactive" strategy (its time and name services among them) suspend and resume every handler
-/// of the reactor, the host's own and other services' included: so every handler is resumed,
-/// then the acceptor of each service that is not active suspended again. A handler a service
-/// suspended by itself is resumed too; with the loop quiesced no dispatch holds one.
-void confine_suspension()
-{
-  ACE_Reactor* const reactor = ACE_Reactor::instance();
-  reactor->resume_handlers();
-  for_each_service([reactor](const ACE_Service_Type* t) {
-    const ACE_Service_Type_Impl* const impl = t->type();
-    if (t->active() || impl == 0 || impl->service_type() != ACE_Service_Type::SERVICE_OBJECT)
-      return;
-    ACE_Service_Object* const so = static_cast<ACE_Service_Object*>(impl->object());
-    if (so != 0 && so->get_handle() != ACE_INVALID_HANDLE)
-      reactor->suspend_handler(so->get_handle());
-  });
 }
 
 /// Suspends (@a suspend) or resumes the service @a name, one the configuration opened (named in
@@ -109,7 +95,9 @@ nlohmann::json suspend_or_resume(const std::string& name, bool suspend,
 nlohmann::json restart(const Control_Request& r, Host& host)
 {
   Restart_Outcome const done = host.restart(r.name);
-  return answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
+  return answer(!done.ok ? 1 : done.errors != 0 ? 2 : 0,
+                !done.ok ? "failed" : done.errors != 0 ? "restarted with errors" : "restarted",
+                done.message);
 }
 
 nlohmann::json release(const Control_Request& r, Host& host)

@@ -60,13 +60,16 @@ std::vector<ACE_Event_Handler_var> Control_Server::hold_connections()
   return open;
 }
 
-/// Whether a server answers at @a addr: a socket left by a host that ended does not.
+/// Whether a server answers at @a addr: a socket left by a host that ended does not. Without
+/// waiting: a host that is stopped with its backlog full is still there (EAGAIN), where a
+/// blocking connect would wait for it for ever.
 static bool served(const sockaddr_un& addr)
 {
-  int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0)
     return false;
-  bool const yes = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  bool const yes = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 ||
+                   errno == EAGAIN || errno == EINPROGRESS;
   ::close(fd);
   return yes;
 }

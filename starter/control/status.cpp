@@ -102,6 +102,19 @@ nlohmann::json control_status(const Host_Record& record, time_t now, bool all, b
     }
     services.push_back(std::move(s));
   });
+  // A service the configuration names that is not in the repository failed to open.
+  for (const auto& site : record.sites) {
+    if (ACE_Service_Repository::instance()->find(site.first.c_str(), 0, false) >= 0)
+      continue;
+    std::map<std::string, std::string>::const_iterator const f = record.failures.find(site.first);
+    services.push_back({{"name", site.first},
+                        {"type", nullptr},
+                        {"state", "failed"},
+                        {"info", f != record.failures.end() ? f->second : "it did not open"},
+                        {"directive", site.second.where + ":" + std::to_string(site.second.line)},
+                        {"arguments", site.second.arguments},
+                        {"opened", nullptr}});
+  }
   for (const Quarantined_Service& q : record.quarantined)
     services.push_back({{"name", q.service},
                         {"type", "Service_Object"},

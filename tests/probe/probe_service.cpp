@@ -12,7 +12,8 @@
 // with STATUS from the first timer callback), -C null|call|overflow|thread (fault in the first
 // timer callback: a write through a null pointer, a call through one, a stack overflow, or a
 // write through a null pointer on a thread of its own), -O N (hold N descriptors open), -K
-// (fault in init: a write through a null pointer).
+// (fault in init: a write through a null pointer), -G FILE (fail init while FILE
+// exists), -R SIGNO (take SIGNO through the reactor while it runs).
 // Each load of the library appends "load version=V pid=P" to the file named by PROBE_LOADS,
 // from a static constructor; V is PROBE_VERSION, which the init record carries too.
 #include <dlfcn.h>
@@ -151,6 +152,7 @@ private:
   long sleep_ms_ = 0;
   long read_ms_ = 0;
   bool hup_ = false;
+  int reactor_signo_ = 0;
   bool fired_ = false;
   std::string fini_throw_;
   long fini_block_ms_ = 0;
@@ -170,7 +172,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:C:O:K", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:C:O:KG:R:", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -198,6 +200,12 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
         for (long n = std::atol(opt.opt_arg()); n > 0; --n)
           (void)open("/dev/null", O_RDONLY | O_CLOEXEC);
         break;
+      case 'R':
+        reactor_signo_ = std::atoi(opt.opt_arg());
+        if (reactor()->register_handler(reactor_signo_, this) != 0)
+          reactor_signo_ = 0;
+        break;
+      case 'G': fail = fail || access(opt.opt_arg(), F_OK) == 0; break;
       default: break;
     }
   }
@@ -231,6 +239,8 @@ int Probe_Service::fini()
     reactor()->cancel_timer(timer_, 0, 1);
   if (hup_)
     reactor()->remove_handler(SIGHUP, static_cast<ACE_Sig_Action*>(0));
+  if (reactor_signo_ != 0)
+    reactor()->remove_handler(reactor_signo_, static_cast<ACE_Sig_Action*>(0));
   record("fini");
   if (fini_block_ms_ > 0)
     sleep_ms(fini_block_ms_);

@@ -223,7 +223,7 @@ TEST(OperatorOptions, ReloadWaitReturnsTheOutcomeOfTheReloadItAsked)
   } const rows[] = {
       {"", 0, "Reloaded: 1 service open\n"},
       {"no directive here\n", 1, "Reload refused: 1 error; the running services are unchanged\n"},
-      {probe_line("A", rec) + probe_line("B", rec, "-F"), 1, "Reloaded with 1 error: 1 service open\n"},
+      {probe_line("A", rec) + probe_line("B", rec, "-F"), 1, "Reload rolled back: B did not open ("},
       {probe_line("A", rec), 0, "Reloaded: 1 service open\n"},
   };
   for (const Row& row : rows) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -241,4 +242,19 @@ bool accepts(int port)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
+}
+
+std::string run_command(const std::string& command, int& status)
+{
+  std::string out;
+  status = -1;
+  FILE* const p = ::popen((command + " 2>&1").c_str(), "r");
+  if (p == 0)
+    return out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+    out.append(buf, n);
+  int const st = ::pclose(p);
+  status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
 }

@@ -80,6 +80,10 @@ bool wait_for_file(const std::string& path, const std::string& needle,
 /// The lines of @a path that start with @a prefix, in order.
 std::vector<std::string> lines_starting(const std::string& path, const std::string& prefix);
 
+/// Runs the shell @a command, its standard error with its output; @a status is its exit
+/// status (-1 when it did not exit). Returns the output.
+std::string run_command(const std::string& command, int& status);
+
 /// Whether a TCP connection to the loopback @a port is accepted within a few seconds.
 bool accepts(int port);
 

@@ -1,0 +1,36 @@
+// The stop signals kept by the host while a service opens.
+#include "starter/config/stop_signal_guard.h"
+
+#include <cstring>
+
+#include "scrt/log_macros.h"
+
+namespace {
+
+int const stop_signals[3] = {SIGINT, SIGQUIT, SIGTERM};
+
+bool same_handler(const struct sigaction& a, const struct sigaction& b)
+{
+  return a.sa_handler == b.sa_handler && (a.sa_flags & SA_SIGINFO) == (b.sa_flags & SA_SIGINFO);
+}
+
+}  // namespace
+
+Stop_Signal_Guard::Stop_Signal_Guard(const std::string& name) : name_(name)
+{
+  for (int i = 0; i < 3; ++i)
+    ::sigaction(stop_signals[i], 0, &saved_[i]);
+}
+
+Stop_Signal_Guard::~Stop_Signal_Guard()
+{
+  for (int i = 0; i < 3; ++i) {
+    struct sigaction now;
+    if (::sigaction(stop_signals[i], 0, &now) != 0 || same_handler(now, saved_[i]))
+      continue;
+    ::sigaction(stop_signals[i], &saved_[i], 0);
+    SCRT_LOG(-1, (LM_WARNING, "Service '%s' changed the disposition of signal %d (%s), one of "
+                  "the host's stop signals: the host keeps it\n", name_.c_str(), stop_signals[i],
+                  ::strsignal(stop_signals[i])));
+  }
+}

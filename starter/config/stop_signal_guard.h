@@ -1,0 +1,30 @@
+/**
+ * @file stop_signal_guard.h
+ *
+ * The host keeps its stop signals (SIGINT, SIGQUIT, SIGTERM) while a service opens or is
+ * finalised: a service that registers one (with ACE's reactor, say) would take it over without
+ * a word, and one whose fini sets it back to its default would let it kill the host.
+ */
+#ifndef STARTER_CONFIG_STOP_SIGNAL_GUARD_H
+#define STARTER_CONFIG_STOP_SIGNAL_GUARD_H
+
+#include <signal.h>
+
+#include <string>
+
+/// Notes the stop signals' dispositions; at its end, puts back each that changed meanwhile,
+/// with a warning naming the service @a name. Only where no other thread installs them.
+class Stop_Signal_Guard
+{
+public:
+  explicit Stop_Signal_Guard(const std::string& name);
+  ~Stop_Signal_Guard();
+  Stop_Signal_Guard(const Stop_Signal_Guard&) = delete;
+  Stop_Signal_Guard& operator=(const Stop_Signal_Guard&) = delete;
+
+private:
+  const std::string& name_;
+  struct sigaction saved_[3];
+};
+
+#endif /* STARTER_CONFIG_STOP_SIGNAL_GUARD_H */
