@@ -291,9 +291,17 @@ size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problem
   for (ACE_DIRENT* e = d.read(); e != 0; e = d.read()) {
     if (ACE::isdotdir(e->d_name) || !is_file_extension(e->d_name, "conf"))
       continue;
+    const char* why = 0;
+#if defined(_DIRENT_HAVE_D_TYPE)
+    // The entry's own type answers without a system call; only a link, or a file system that
+    // leaves the type unknown, costs a stat (10,000 files: 10,000 path lookups).
+    if (e->d_type == DT_REG) {
+      ++files;
+      continue;
+    }
+#endif
     std::string const path = dir + '/' + e->d_name;
     struct stat st;
-    const char* why = 0;
     if (::stat(path.c_str(), &st) != 0)
       why = errno == ENOENT ? "a dangling link" : errno == ELOOP ? "a link loop"
                                                                  : std::strerror(errno);
@@ -312,7 +320,8 @@ size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problem
 }
 
 /// Opens @a path without blocking on a FIFO; -1 with @a why when it is no readable regular file.
-static int open_conf_file(const std::string& path, std::string& why)
+/// @a size receives the file's size as it opened.
+static int open_conf_file(const std::string& path, std::string& why, off_t& size)
 {
   int const fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
@@ -325,6 +334,7 @@ static int open_conf_file(const std::string& path, std::string& why)
     ::close(fd);
     return -1;
   }
+  size = st.st_size;
   return fd;
 }
 
@@ -334,7 +344,8 @@ static void check_file(const std::string& path, Check_State& state,
                        std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr)
 {
   std::string why;
-  int const fd = open_conf_file(path, why);
+  off_t size = 0;
+  int const fd = open_conf_file(path, why, size);
   if (fd < 0) {
     problems.push_back(Conf_Problem{path, 0, "cannot be read: " + why});
     return;
@@ -362,6 +373,11 @@ static void check_file(const std::string& path, Check_State& state,
     }
     if (got <= 0 || read_in_all > CONF_MAX_FILE_SIZE)
       break;
+    // A short read of a regular file that has given all it held as it opened is its end: the
+    // read that would find nothing more is spared (one system call per file of a conf
+    // directory). A file whose size says nothing (0 from some file systems) reads on to its end.
+    if (static_cast<size_t>(got) < want && static_cast<off_t>(read_in_all) == size)
+      break;
   }
   std::string const text = std::move(kept.text);
   ::close(fd);
@@ -371,7 +387,10 @@ static void check_file(const std::string& path, Check_State& state,
                                     true});
     return;
   }
-  std::string applied = check_text(text, path, state, problems, state.entries, state.services);
+  // A file of comments and blank lines is kept as its line ends alone: nothing to read (most
+  // files of a large conf directory).
+  std::string applied = text.find_first_not_of('\n') == std::string::npos ? text :
+      check_text(text, path, state, problems, state.entries, state.services);
   if (texts != 0 && whole)
     (*texts)[path] = std::move(applied);
 }
