@@ -16,44 +16,39 @@
 
 #include "scrt/log_macros.h"
 #include "starter/capabilities.h"
+#include "starter/command_line.h"
 #include "starter/config/assemble.h"
 #include "starter/config/pipeline.h"
 #include "starter/host_options.h"
 #include "starter/identity.h"
 
-/// Whether every word of @a argv that goes through environment substitution (the program path
+/// Whether every word of @a line that goes through environment substitution (the program path
 /// and the arguments of the Service Configurator's options) can take it. Logs nothing: the
 /// assembly of the vector logs each word that cannot.
-static bool words_fit_substitution(int argc, char** argv)
+static bool words_fit_substitution(const Command_Line& line)
 {
-  bool fit = argc < 1 || fits_substitution(argv[0]);
-  for (char option : {'f', 'k', 'p', 's', 'S'})
-    for (const std::string& w : find_service_config_option(argc, argv, option))
-      fit = fits_substitution(w.c_str()) && fit;
+  bool fit = fits_substitution(line.program.c_str());
+  for (const Conf_Word& w : line.conf_words)
+    fit = fits_substitution(w.argument.c_str()) && fit;
   return fit;
 }
 
-/// Checks the "-f" word @a word of the command line: it must make exactly one path after
-/// quoting and substitution, and must not still hold an environment reference that names
-/// nothing. Sets @a path to the path the Service Configurator's vector holds for it (made
-/// absolute against @a base_dir), or clears it for a word that cannot take substitution.
-/// Returns false, with one line printed, when there is a problem.
-static bool check_conf_word(const std::string& word, const char* base_dir, std::string& path)
+/// Checks the "-f" word @a f of the command line: it must make exactly one path after quoting
+/// and substitution, and must not still hold an environment reference that names nothing.
+/// Returns false, with one line printed, when there is a problem; silently for a word that
+/// cannot take substitution (the assembly said so).
+static bool check_conf_word(const Named_File& f)
 {
-  path.clear();
-  if (!fits_substitution(word.c_str()))
+  if (!f.fits)
     return false;
-  size_t elements = 0;
-  std::string const named = path_of_word(word.c_str(), nullptr, &elements);
-  path = absolute_path(named, base_dir);
   struct stat st;
-  if (elements != 1)
+  if (f.elements != 1)
     SCRT_LOG(-1, (LM_ERROR, "starter: -f '%s': %d words after quoting and substitution, not one "
-                  "path\n", word.c_str(), static_cast<int>(elements)));
-  else if (word.find('$') != std::string::npos && named.find('$') != std::string::npos &&
-           ::stat(path.c_str(), &st) != 0)
+                  "path\n", f.word.c_str(), static_cast<int>(f.elements)));
+  else if (f.word.find('$') != std::string::npos && f.path.find('$') != std::string::npos &&
+           ::stat(f.path.c_str(), &st) != 0)
     SCRT_LOG(-1, (LM_ERROR, "starter: -f '%s': an environment reference in it names no "
-                  "variable\n", word.c_str()));
+                  "variable\n", f.word.c_str()));
   else
     return true;
   return false;
@@ -101,7 +96,7 @@ static int run_as_identity(const Identity_Request& identity, const std::function
 static bool log_problem(const Conf_Problem& p, bool strict)
 {
   static const std::string unread = "cannot be read: ";
-  bool const error = !p.warning || strict;
+  bool const error = counts_as_error(p, strict);
   ACE_Log_Priority const priority = error ? LM_ERROR : LM_WARNING;
   if (p.line == 0 && p.message.compare(0, unread.size(), unread) == 0)
     SCRT_LOG(-1, (priority, "starter: -f %s: %s\n", p.where.c_str(),
@@ -114,25 +109,23 @@ static bool log_problem(const Conf_Problem& p, bool strict)
 /// Checks the "-f" words, then assembles and checks the configuration as the run does, relative
 /// paths taken against @a base_dir; prints the vector (unless @a quiet) and logs each problem.
 /// True when all is well.
-static bool check_conf_files(int argc, char** argv, const std::string& base_dir, bool strict,
+static bool check_conf_files(const Command_Line& line, const std::string& base_dir, bool strict,
                              bool quiet)
 {
-  bool ok = true;
-  // A word that makes no single path is reported as written, and not again as a path.
-  std::set<std::string> reported;
-  for (const std::string& w : find_service_config_option(argc, argv, 'f')) {
-    std::string path;
-    if (!check_conf_word(w, base_dir.c_str(), path)) {
-      ok = false;
-      reported.insert(path);
-    }
-  }
   Config_Source source;
-  source.argc = argc;
-  source.argv = argv;
+  source.program = line.program;
+  source.words = line.conf_words;
   source.base_dir = base_dir;
   Checked_Config config;
   assemble_and_check(source, true, config);
+  bool ok = true;
+  // A word that makes no single path is reported as written, and not again as a path.
+  std::set<std::string> reported;
+  for (const Named_File& f : config.named)
+    if (!check_conf_word(f)) {
+      ok = false;
+      reported.insert(f.fits ? f.path : std::string());
+    }
   if (!quiet)
     for (const std::string& w : config.vector)
       std::printf("%s\n", w.c_str());
@@ -144,22 +137,25 @@ static bool check_conf_files(int argc, char** argv, const std::string& base_dir,
   return ok;
 }
 
-int check_service_config(int argc, char** argv, bool strict, bool quiet)
+int check_service_config(const Command_Line& line)
 {
+  bool const strict = line.operators.strict;
+  bool const quiet = line.operators.quiet;
   // Errors only: ExecStartPre= and ExecReload= log each line at its priority.
   if (quiet)
     ACE_Log_Msg::instance()->priority_mask(LM_ERROR | LM_CRITICAL | LM_ALERT | LM_EMERGENCY,
                                            ACE_Log_Msg::PROCESS);
+  log_command_line_problems(line);
   // The host's options as the run reads them, each problem logged; a reactor kind that cannot
   // be made counts, as it does under --strict.
-  Host_Options host = parse_host_options(argc, argv);
+  Host_Options host = line.host;
   bool const reactor_asked = host.reactor != 0 && *host.reactor != 0;
-  bool ok = resolve_host_options(host, argc, argv, false);
-  ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(argc, argv) && ok;
+  bool ok = resolve_host_options(host, false);
+  ok = !(reactor_asked && host.reactor == 0) && words_fit_substitution(line) && ok;
   // What the run reads, it reads as the identity it switches to.
   bool child = false;
   int const files = run_as_identity(host.identity, [&] {
-    int const status = check_conf_files(argc, argv, host.start_dir, strict, quiet) ? 0 : 1;
+    int const status = check_conf_files(line, host.start_dir, strict, quiet) ? 0 : 1;
     if (host.pid_file && !quiet)
       std::printf("pid file: %s\n", host.pid_file->c_str());
     return status;

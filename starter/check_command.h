@@ -11,13 +11,15 @@
 #ifndef STARTER_CHECK_COMMAND_H
 #define STARTER_CHECK_COMMAND_H
 
-/// Checks the run @a argc / @a argv asks for: the host's options, the words that go through
+struct Command_Line;
+
+/// Checks the run @a line asks for: the host's options, the words that go through
 /// substitution, the configuration with its libraries and factories, and the capability names.
-/// Warnings count as errors when @a strict; with @a quiet only errors are written, and not the
+/// Warnings count as errors with --strict; with --quiet only errors are written, and not the
 /// vector. Returns 0 when all is well, 1 otherwise. When the run switches identity, the
 /// configuration is checked in a child process that takes it on, and that child returns from
 /// here too, with its own status: the caller must end the process with the status returned,
 /// doing nothing else first.
-int check_service_config(int argc, char** argv, bool strict = false, bool quiet = false);
+int check_service_config(const Command_Line& line);
 
 #endif /* STARTER_CHECK_COMMAND_H */

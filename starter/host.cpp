@@ -1,7 +1,8 @@
-// The host's owner: start-up's open of the services, the loop, and what follows each signal
-// event and each reload.
+// The host's owner: its start-up and stop, the loop, and what follows each signal event and
+// each reload.
 #include "starter/host.h"
 
+#include <malloc.h>
 #include <signal.h>
 
 #include <new>
@@ -16,10 +17,12 @@
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
-#include "starter/config/assemble.h"
+#include "starter/control/server.h"
+#include "starter/daemon.h"
 #include "starter/reload.h"
 #include "starter/reload_record.h"
 #include "starter/reports.h"
+#include "starter/stop_deadline.h"
 #include "starter/systemd_handler.h"
 
 /// Logs each problem of @a config as "FILE:LINE: message", at LM_ERROR (a warning at
@@ -31,21 +34,137 @@ static int log_conf_problems(const Checked_Config& config, bool strict)
     SCRT_LOG(0, (LM_NOTICE, "%s holds no *.conf file: no services from it\n", dir.c_str()));
   int errors = 0;
   for (const Conf_Problem& p : config.problems) {
-    bool const error = !p.warning || strict;
+    bool const error = counts_as_error(p, strict);
     SCRT_LOG(-1, (error ? LM_ERROR : LM_WARNING, "%s\n", format_problem(p).c_str()));
     errors += error ? 1 : 0;
   }
   return errors;
 }
 
-Host::Host(const Config_Source& source, int reconfig_signo, ACE_Reactor* reactor,
-           const char* reactor_kind, size_t threads, Reload_Mode mode)
-  : source_(source), mode_(mode), reconfig_signo_(reconfig_signo), stopping_(false),
+/// The configuration source of @a line: its Configurator words, against its starting directory.
+static Config_Source source_of(const Command_Line& line)
+{
+  Config_Source source;
+  source.program = line.program;
+  source.words = line.conf_words;
+  source.base_dir = line.host.start_dir;
+  source.strict = line.operators.strict;
+  return source;
+}
+
+/// Finalises the services. Their signal handlers are dropped from ACE's one table first: a
+/// service finalised may leave its handler there freed, and the teardown of a later one that
+/// walks the table (ACE's memory pools do: the Name Server's) would call into freed memory.
+static int finalise_services()
+{
+  forget_service_signal_handlers();
+  int const threw = close_services();
+  forget_service_signal_handlers();
+  return threw;
+}
+
+Host::Host(const Command_Line& line, ACE_Reactor* reactor, size_t threads)
+  : source_(source_of(line)), options_(line.host), strict_(line.operators.strict),
+    threads_(threads), mode_(line.host.reload_changed ? RELOAD_CHANGED : RELOAD_ALL),
+    reconfig_signo_(line.host.reconfig_signal), stopping_(false),
     loop_(reactor, [this] { reload(); }, relay_pending_signals)
 {
-  record_.reactor = reactor_kind;
+  record_.reactor = options_.reactor;
   record_.threads = threads;
+  record_.reload_mode = mode_ == RELOAD_CHANGED ? "changed" : "all";
   record_.started = ACE_OS::time(0);
+}
+
+int Host::start()
+{
+  if (!init_signal_handlers(*this))
+    return 1;
+  // Only now that the stop and reload signals are taken: a supervisor may signal as soon as
+  // the file appears. Another running host's file refuses the start even without --strict.
+  bool const pid_written = pid_file_.write(options_.pid_file);
+  if (!pid_written && (strict_ || ACE_OS::last_error() == EWOULDBLOCK))
+    return 1;
+  if (pid_written && options_.pid_file)
+    reload_record_ = reload_record_path(*options_.pid_file);
+  Checked_Config config;
+  int const errors = check_configuration(config);
+  if (errors != 0 && strict_)
+    return stop_strictly("The configuration has " + std::to_string(errors) +
+                         (errors == 1 ? " error" : " errors"));
+  opened_ = true;
+  bool const opened = open_services(config);
+  // Applied: what is left of it need not be held while the services run, nor the memory the
+  // check and the apply used and gave back.
+  config = Checked_Config();
+  (void)::malloc_trim(0);
+  if (!opened && strict_)
+    return stop_strictly("Failed to open the services");
+  if (threads_ > 1 && start_loop_threads(threads_) < threads_ && strict_)
+    return stop_strictly("Not every event-loop thread asked for started");
+  if (options_.control != 0 && !open_control() && strict_)
+    return stop_strictly("No control socket");
+  log_system_info();
+  start_notifier();
+  log_product_info();
+  notify(service_status().c_str());
+  report_running();
+  return -1;
+}
+
+int Host::stop_strictly(const std::string& why)
+{
+  SCRT_LOG(-1, (LM_ERROR, "%C, and --strict is given: stopping\n", why.c_str()));
+  end_loop_threads();
+  if (opened_)
+    finalise_services();
+  return 1;
+}
+
+bool Host::open_control()
+{
+  Control_Server* const s = new (std::nothrow) Control_Server(*this);
+  if (s == 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: out of memory\n",
+                  options_.control));
+    return false;
+  }
+  control_ = s;
+  std::string why;
+  if (s->open(ACE_Reactor::instance(), options_.control_path, options_.control_gid, why) != 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to serve the control socket %C: %C\n",
+                  options_.control_path.c_str(), why.c_str()));
+    control_ = 0;
+    return false;
+  }
+  SCRT_LOG(0, (LM_INFO, "Serving the control socket %C\n", options_.control_path.c_str()));
+  return true;
+}
+
+int Host::stop()
+{
+  if (control_.handler() != 0)
+    static_cast<Control_Server*>(control_.handler())->close();
+  // Until the process ends, a reconfiguration signal waits rather than meet the default
+  // action that a finalised service, or ACE's teardown, may put back.
+  hold_relayed_signals(false, reconfig_signo_);
+  int const threw = finalise_services();
+  // Stop signals that came while the services were finalised are still logged.
+  close_signal_relay();
+  hold_relayed_signals(true, reconfig_signo_);
+  // The deadline covered the finalisation too.
+  cancel_stop_deadline();
+  if (threw != 0) {
+    SCRT_LOG(-1, (LM_ERROR, "Stopped, but %d exception%s escaped the finalisation: exit status 2\n",
+                  threw, threw == 1 ? "" : "s"));
+    return 2;
+  }
+  return 0;
+}
+
+void Host::notify(const char* state)
+{
+  if (Systemd_Handler* const n = static_cast<Systemd_Handler*>(notifier_.handler()))
+    (void)n->notify(state);
 }
 
 void Host::run_quiesced(std::function<void()> job)
@@ -85,6 +204,14 @@ bool Host::open_services(Checked_Config& config)
   return errors == 0;
 }
 
+Restart_Outcome Host::restart(const std::string& name)
+{
+  Restart_Outcome done = restart_service(name, running_);
+  if (done.ok)
+    record_.reopened(name, ACE_OS::time(0));
+  return done;
+}
+
 void Host::start_notifier()
 {
   Systemd_Handler* const h = new (std::nothrow) Systemd_Handler;
@@ -92,11 +219,12 @@ void Host::start_notifier()
     ACE_OS::last_error(ENOMEM);
     return;
   }
-  // The creator's reference goes on return: a notifier that failed to open dies here, a
-  // running one lives while the reactor holds it.
+  // The creator's reference: a notifier that failed to open dies here, a running one is kept
+  // (the reactor's timer holds one more).
   h->reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
   ACE_Event_Handler_var guard(h);
-  (void)h->open(ACE_Reactor::instance());
+  if (h->open(ACE_Reactor::instance()) == 0)
+    notifier_ = guard.release();
 }
 
 size_t Host::start_loop_threads(size_t threads)
@@ -111,11 +239,11 @@ void Host::end_loop_threads()
   loop_.end_threads();
 }
 
-void Host::run(size_t threads)
+void Host::run()
 {
   sigset_t pool_blocked;
   host_async_signals(pool_blocked, reconfig_signo_);
-  loop_.run(threads, pool_blocked);
+  loop_.run(threads_, pool_blocked);
 }
 
 void Host::on_stop_signal(int)
@@ -124,7 +252,7 @@ void Host::on_stop_signal(int)
     return;
   stopping_ = true;
   loop_.request_stop();
-  Systemd_Handler::notify("STOPPING=1\n");
+  notify("STOPPING=1\n");
 }
 
 void Host::on_reconfig_signal(int)
@@ -132,19 +260,6 @@ void Host::on_reconfig_signal(int)
   loop_.request_reload();
 }
 
-/// Ends the reload for systemd: READY=1, then @a status as STATUS= (the open services when
-/// null).
-static void notify_reloaded(const char* status)
-{
-  Systemd_Handler::notify("READY=1\n");
-  if (status == 0) {
-    notify_service_status();
-    return;
-  }
-  std::string state;
-  string_sprintf(state, "STATUS=%s\n", status);
-  Systemd_Handler::notify(state.c_str());
-}
 
 Reload_Outcome Host::reload()
 {
@@ -154,7 +269,7 @@ Reload_Outcome Host::reload()
   unsigned long long const began = monotonic_usec();
   std::string state;
   string_sprintf(state, "RELOADING=1\nMONOTONIC_USEC=%llu\n", began);
-  Systemd_Handler::notify(state.c_str());
+  notify(state.c_str());
 
   // Until the dispositions are put back below, a reconfiguration signal waits, blocked,
   // rather than meet the default action a finalised service may have put back.
@@ -178,10 +293,17 @@ Reload_Outcome Host::reload()
     SCRT_LOG(0, (LM_INFO, "%s\n", outcome.summary.c_str()));
   else
     SCRT_LOG(-1, (LM_ERROR, "%s\n", outcome.summary.c_str()));
-  notify_reloaded(ok && mode_ == RELOAD_ALL ? 0 : outcome.summary.c_str());
-  write_reload_record(began, ok ? 0 : 1, outcome.summary);
+  // READY=1, then the open services or, when there is more to say, the outcome as STATUS=.
+  notify("READY=1\n");
+  if (ok && mode_ == RELOAD_ALL) {
+    notify(service_status().c_str());
+  } else {
+    string_sprintf(state, "STATUS=%s\n", outcome.summary.c_str());
+    notify(state.c_str());
+  }
+  write_reload_record(reload_record_, began, ok ? 0 : 1, outcome.summary);
   if (outcome.applied)
-    record_.configured(outcome.config, ACE_OS::time(0));
+    record_.configured(outcome.config, ACE_OS::time(0), outcome.kept);
   std::vector<std::string> messages;
   for (const Conf_Problem& p : outcome.config.problems)
     messages.push_back(format_problem(p));

@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <ace/ACE.h>
-#include <ace/Get_Opt.h>
 #include <ace/Log_Msg.h>
 #include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_string.h>
@@ -19,52 +18,6 @@
 /// warning. An overflowing count would otherwise ask for 2^64 threads; 1024 stacks still fit
 /// any machine the host runs on.
 static size_t const max_threads = 1024;
-
-Host_Options parse_host_options(int argc, char** argv)
-{
-  Host_Options o;
-  o.background = !find_service_config_option(argc, argv, 'b').empty();
-  ACE_Get_Opt opt(argc, argv, ACE_TEXT(""), 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  opt.long_option(ACE_TEXT("threads"), ACE_Get_Opt::ARG_REQUIRED);
-  opt.long_option(ACE_TEXT("reactor"), ACE_Get_Opt::ARG_REQUIRED);
-  opt.long_option(ACE_TEXT("reload"), ACE_Get_Opt::ARG_REQUIRED);
-  opt.long_option(ACE_TEXT("background"), ACE_Get_Opt::NO_ARG);
-  opt.long_option(ACE_TEXT("user"), ACE_Get_Opt::ARG_REQUIRED);
-  opt.long_option(ACE_TEXT("primary-group"), ACE_Get_Opt::ARG_REQUIRED);
-  opt.long_option(ACE_TEXT("group"), ACE_Get_Opt::ARG_REQUIRED);
-  opt.long_option(ACE_TEXT("capability"), ACE_Get_Opt::ARG_REQUIRED);
-  opt.long_option(ACE_TEXT("no-new-privileges"), ACE_Get_Opt::NO_ARG);
-  opt.long_option(ACE_TEXT("control"), ACE_Get_Opt::ARG_REQUIRED);
-  opt.long_option(ACE_TEXT("control-group"), ACE_Get_Opt::ARG_REQUIRED);
-  for (int c; (c = opt()) != -1;) {
-    if (c != 0)
-      continue;  // everything else belongs to the Service Configurator, or to nobody
-    const ACE_TCHAR* const name = opt.long_option();
-    if (ACE_OS::strcmp(name, ACE_TEXT("threads")) == 0)
-      o.threads_text = opt.opt_arg();
-    else if (ACE_OS::strcmp(name, ACE_TEXT("reactor")) == 0)
-      o.reactor = opt.opt_arg();
-    else if (ACE_OS::strcmp(name, ACE_TEXT("reload")) == 0)
-      o.reload = opt.opt_arg();
-    else if (ACE_OS::strcmp(name, ACE_TEXT("background")) == 0)
-      o.background = true;
-    else if (ACE_OS::strcmp(name, ACE_TEXT("user")) == 0)
-      o.identity.user = opt.opt_arg();
-    else if (ACE_OS::strcmp(name, ACE_TEXT("primary-group")) == 0)
-      o.identity.primary_group = opt.opt_arg();
-    else if (ACE_OS::strcmp(name, ACE_TEXT("group")) == 0)
-      o.identity.groups.push_back(opt.opt_arg());
-    else if (ACE_OS::strcmp(name, ACE_TEXT("capability")) == 0)
-      o.identity.capabilities.names.push_back(opt.opt_arg());
-    else if (ACE_OS::strcmp(name, ACE_TEXT("no-new-privileges")) == 0)
-      o.identity.capabilities.no_new_privileges = true;
-    else if (ACE_OS::strcmp(name, ACE_TEXT("control")) == 0)
-      o.control = opt.opt_arg();
-    else if (ACE_OS::strcmp(name, ACE_TEXT("control-group")) == 0)
-      o.control_group = opt.opt_arg();
-  }
-  return o;
-}
 
 /// Reads "--threads" into @a o.threads; false, logged, when it is no plain decimal count.
 static bool resolve_threads(Host_Options& o)
@@ -123,15 +76,15 @@ static bool resolve_reactor(Host_Options& o, bool strict)
   return true;
 }
 
-/// Reads the last "-s" of @a argc / @a argv into @a o.reconfig_signal; false, logged, when it
-/// names no signal the host could take for reconfiguration.
-static bool resolve_reconfig_signal(Host_Options& o, int argc, char** argv)
+/// Reads the last "-s" into @a o.reconfig_signal; false, logged, when it names no signal the
+/// host could take for reconfiguration.
+static bool resolve_reconfig_signal(Host_Options& o)
 {
-  std::vector<std::string> const s = find_service_config_option(argc, argv, 's');
-  if (s.empty())
+  const char* const s = o.reconfig_signal_word;
+  if (s == 0)
     return true;
   const char* end = 0;
-  int const signo = natoi<int>(s.back().c_str(), nullptr, &end);
+  int const signo = natoi<int>(s, nullptr, &end);
   // SIGKILL and SIGSTOP cannot be caught, the C library keeps those between the classic and
   // the real-time signals, and SIGRTMAX is the stop deadline's.
   bool const valid = ACE_OS::last_error() == 0 && *end == 0 && signo > 0 && signo < SIGRTMAX &&
@@ -140,18 +93,18 @@ static bool resolve_reconfig_signal(Host_Options& o, int argc, char** argv)
     SCRT_LOG(0, (LM_ERROR, "Invalid -s '%C': not a signal the host can reconfigure on (1 to %d, "
                            "not SIGKILL, SIGSTOP or the C library's own; %d is the stop "
                            "deadline's)\n",
-                 s.back().c_str(), SIGRTMAX - 1, SIGRTMAX));
+                 s, SIGRTMAX - 1, SIGRTMAX));
     return false;
   }
   o.reconfig_signal = signo;
   return true;
 }
 
-bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict)
+bool resolve_host_options(Host_Options& o, bool strict)
 {
   // The kind is checked against a well-formed count only.
   bool ok = resolve_threads(o) && resolve_reactor(o, strict);
-  ok = resolve_reconfig_signal(o, argc, argv) && ok;
+  ok = resolve_reconfig_signal(o) && ok;
   if (o.reload != 0 && ACE_OS::strcmp(o.reload, "changed") != 0 && ACE_OS::strcmp(o.reload, "all") != 0) {
     SCRT_LOG(0, (LM_ERROR, "Malformed --reload '%C': not \"changed\" or \"all\"\n", o.reload));
     ok = false;
@@ -169,9 +122,8 @@ bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict)
   else
     SCRT_LOG(-1, (LM_ERROR, "Failed to get the working directory, errno=%d, %m: relative "
                             "paths stay relative\n", ACE_OS::last_error()));
-  std::vector<std::string> const p = find_service_config_option(argc, argv, 'p');
-  if (!p.empty())
-    o.pid_file = path_of_word(p.back().c_str(), o.start_dir.c_str());
+  if (o.pid_file_word != 0)
+    o.pid_file = path_of_word(o.pid_file_word, o.start_dir.c_str());
   // A daemon works from "/": the socket is where the operator named it.
   if (o.control != 0)
     o.control_path = absolute_path(o.control, o.start_dir.c_str());

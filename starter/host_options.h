@@ -3,11 +3,10 @@
  *
  * The host's own options ("--reactor", "--threads", "--background", "--user",
  * "--primary-group", "--group", "--capability", "--no-new-privileges", "--control",
- * "--control-group", "--reload", and the Service Configurator's "-b" and "-p", which the host
- * carries out itself), read in place: argv is never reordered, since the Service Configurator
- * reads the same words later. They are checked and resolved before the host does anything
- * with them, so that every refusal reaches the operator before the host detaches; then the
- * reactor they ask for is built.
+ * "--control-group", "--reload", the Service Configurator's "-b" and "-p", which the host
+ * carries out itself, and its "-s"), as the command line gives them (command_line.h). They are
+ * checked and resolved before the host does anything with them, so that every refusal reaches
+ * the operator before the host detaches; then the reactor they ask for is built.
  */
 #ifndef STARTER_HOST_OPTIONS_H
 #define STARTER_HOST_OPTIONS_H
@@ -36,14 +35,13 @@ struct Host_Options
   std::string control_path;            ///< control, made absolute against start_dir
   const char* control_group = nullptr; ///< "--control-group": a group also allowed to control
   gid_t control_gid = static_cast<gid_t>(-1);  ///< control_group, once resolved
+  const char* pid_file_word = nullptr;         ///< the last "-p" as written
+  const char* reconfig_signal_word = nullptr;  ///< the last "-s" as written
   int reconfig_signal = 0;             ///< the last "-s" signal, 0 when none is given
 };
 
-/// Reads the host's options out of @a argc / @a argv (only read).
-Host_Options parse_host_options(int argc, char** argv);
-
 /**
- * Checks and completes @a o, read from @a argc / @a argv, logging each problem: "--reload"
+ * Checks and completes @a o, logging each problem: "--reload"
  * must be "changed" or "all"; "--threads"
  * must be a plain decimal count (one that overflows is taken as the most there may be, and
  * more than 1024 as 1024, with a warning); a reactor kind that cannot be made is dropped for
@@ -55,7 +53,7 @@ Host_Options parse_host_options(int argc, char** argv);
  * a malformed count or "-s", an identity that does not resolve (with the refusal record), or, when
  * @a strict, a reactor kind that cannot be made.
  */
-bool resolve_host_options(Host_Options& o, int argc, char** argv, bool strict);
+bool resolve_host_options(Host_Options& o, bool strict);
 
 /**
  * Returns a new reactor of the kind @a o (resolved) asks for, which the caller owns, and sets

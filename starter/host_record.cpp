@@ -14,9 +14,11 @@ static void add_site(std::map<std::string, Service_Site>& sites, Conf_Service& s
                        std::move(s.arguments), now});
 }
 
-void Host_Record::configured(Checked_Config& config, time_t now)
+void Host_Record::configured(Checked_Config& config, time_t now,
+                             const std::set<std::string>& kept)
 {
-  sites.clear();
+  std::map<std::string, Service_Site> before;
+  before.swap(sites);
   // The Configurator reads the files first, in the check's order, then the "-S" directives.
   for (Conf_Service& s : config.services)
     add_site(sites, s, std::move(s.where), now);
@@ -24,6 +26,18 @@ void Host_Record::configured(Checked_Config& config, time_t now)
   for (const std::string& d : config.parts.directives)
     for (Conf_Service& s : read_service_directives(d))
       add_site(sites, s, "-S", now);
+  for (auto& site : sites) {
+    auto const was = before.find(site.first);
+    if (was != before.end() && (site.second.where == "-S" || kept.count(site.first) != 0))
+      site.second.opened = was->second.opened;
+  }
+}
+
+void Host_Record::reopened(const std::string& name, time_t now)
+{
+  std::map<std::string, Service_Site>::iterator const site = sites.find(name);
+  if (site != sites.end())
+    site->second.opened = now;
 }
 
 void Host_Record::reloaded(const char* result, const std::string& summary,

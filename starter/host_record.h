@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,10 +49,15 @@ struct Host_Record
   /**
    * Notes the configuration @a config the Service Configurator is handed: where each service's
    * directive is. The first directive for a name is the one that counts, as it is for the
-   * Configurator. Every service's open time becomes @a now. The sites are taken from
-   * @a config.services, which is left empty.
+   * Configurator. A service's open time becomes @a now, unless it is named in @a kept or its
+   * directive is a "-S" one (a reload carries out neither again) and it was noted before: then
+   * it keeps the time it was opened. The sites are taken from @a config.services, which is
+   * left empty.
    */
-  void configured(Checked_Config& config, time_t now);
+  void configured(Checked_Config& config, time_t now, const std::set<std::string>& kept = {});
+
+  /// Notes that service @a name was opened again at @a now (a restart).
+  void reopened(const std::string& name, time_t now);
 
   /// Notes the outcome of a reload: @a result, @a summary and @a messages, at @a now.
   void reloaded(const char* result, const std::string& summary,

@@ -2,40 +2,11 @@
 #include "starter/operator_options.h"
 
 #include <cstdio>
-#include <cstring>
-
-#include <ace/Get_Opt.h>
 
 #include "starter/check_command.h"
+#include "starter/command_line.h"
 #include "starter/reload_record.h"
 #include "starter/version.h"
-
-Operator_Options parse_operator_options(int argc, char** argv)
-{
-  Operator_Options o;
-  ACE_Get_Opt opt(argc, argv, "", 1, 0, ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  opt.long_option("help", ACE_Get_Opt::NO_ARG);
-  opt.long_option("version", ACE_Get_Opt::NO_ARG);
-  opt.long_option("check", ACE_Get_Opt::NO_ARG);
-  opt.long_option("strict", ACE_Get_Opt::NO_ARG);
-  opt.long_option("quiet", ACE_Get_Opt::NO_ARG);
-  opt.long_option("reload-wait", ACE_Get_Opt::ARG_REQUIRED);
-  // The host's "--reload MODE", named here so that it is not read as a short "--reload-wait".
-  opt.long_option("reload", ACE_Get_Opt::ARG_REQUIRED);
-  for (int c; (c = opt()) != -1;) {
-    if (c != 0)
-      continue;
-    const char* const name = opt.long_option();
-    o.help = o.help || std::strcmp(name, "help") == 0;
-    o.version = o.version || std::strcmp(name, "version") == 0;
-    o.check = o.check || std::strcmp(name, "check") == 0;
-    o.strict = o.strict || std::strcmp(name, "strict") == 0;
-    o.quiet = o.quiet || std::strcmp(name, "quiet") == 0;
-    if (std::strcmp(name, "reload-wait") == 0)
-      o.reload_wait = opt.opt_arg();
-  }
-  return o;
-}
 
 static const char usage[] =
     "Usage: starter [host options] [Service Configurator options]\n"
@@ -79,8 +50,9 @@ static const char usage[] =
     "\n"
     "Signals: TERM, INT, QUIT stop; HUP reloads; USR2 toggles ACE debug output.\n";
 
-int run_operator_options(const Operator_Options& options, int argc, char** argv)
+int run_operator_options(const Command_Line& line)
 {
+  const Operator_Options& options = line.operators;
   if (options.help) {
     std::fputs(usage, stdout);
     return 0;
@@ -92,6 +64,6 @@ int run_operator_options(const Operator_Options& options, int argc, char** argv)
   if (options.reload_wait)
     return wait_for_reload(options.reload_wait);
   if (options.check)
-    return check_service_config(argc, argv, options.strict, options.quiet);
+    return check_service_config(line);
   return -1;
 }

@@ -19,12 +19,11 @@ struct Operator_Options
   bool quiet = false;  ///< --check writes errors only
 };
 
-/// Reads the operator options out of @a argv (only read, never reordered).
-Operator_Options parse_operator_options(int argc, char** argv);
+struct Command_Line;
 
-/// Carries out --help, --version, --reload-wait or --check, in that order of precedence.
-/// Returns the exit status for main, or -1 when none of them was given and the host is to
-/// start.
-int run_operator_options(const Operator_Options& options, int argc, char** argv);
+/// Carries out --help, --version, --reload-wait or --check (on @a line), in that order of
+/// precedence. Returns the exit status for main, or -1 when none of them was given and the
+/// host is to start.
+int run_operator_options(const Command_Line& line);
 
 #endif /* STARTER_OPERATOR_OPTIONS_H */

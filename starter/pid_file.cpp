@@ -30,6 +30,8 @@
 /// The one pid file the process holds, its reload record and its descriptor, for
 /// remove_pid_file_at_death(); null when none.
 static const char* volatile held_path = 0;
+/// The pid file's path once removed, for the record of a removal that failed.
+static const char* volatile removed_path = 0;
 static const char* volatile held_record = 0;
 static volatile int held_fd = -1;
 
@@ -74,11 +76,18 @@ Pid_File::~Pid_File()
   remove();
 }
 
-const char* replace_file(const std::string& path, const std::string& text)
+/**
+ * Puts @a text at @a path through a fresh file beside it, mode 0644, renamed into place;
+ * locked first when @a lock. mkostemp creates exclusively, so nothing planted at the temporary
+ * name is followed either; close-on-exec, since a program a service runs would otherwise hold
+ * the lock after the host. Returns null with the file open in @a fd (closed unless @a lock),
+ * or the step that failed with errno set, nothing left behind and @a fd invalid.
+ */
+static const char* write_and_rename(const std::string& path, const std::string& text, bool lock,
+                                    ACE_HANDLE& fd)
 {
-  // mkstemp creates exclusively, so nothing planted at the temporary name is followed either.
   std::string tmp = path + ".XXXXXX";
-  ACE_HANDLE const fd = path.empty() ? ACE_INVALID_HANDLE : ACE_OS::mkstemp(&tmp[0]);
+  fd = path.empty() ? ACE_INVALID_HANDLE : ::mkostemp(&tmp[0], O_CLOEXEC);
   if (fd == ACE_INVALID_HANDLE) {
     if (path.empty())
       ACE_OS::last_error(ENOENT);
@@ -87,21 +96,33 @@ const char* replace_file(const std::string& path, const std::string& text)
   const char* failed = 0;
   if (::fchmod(fd, 0644) != 0)
     failed = "set the mode of";
+  else if (lock && ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    failed = "lock";
   else if (ACE::write_n(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
     failed = "write";
   int err = ACE_OS::last_error();
-  if (ACE_OS::close(fd) != 0 && failed == 0) {
+  if ((failed != 0 || !lock) && ACE_OS::close(fd) != 0 && failed == 0) {
     failed = "write";
     err = ACE_OS::last_error();
   }
   if (failed == 0 && ACE_OS::rename(tmp.c_str(), path.c_str()) != 0) {
     failed = "rename into place";
     err = ACE_OS::last_error();
+    if (lock)
+      ACE_OS::close(fd);
   }
+  if (failed != 0 || !lock)
+    fd = ACE_INVALID_HANDLE;
   if (failed != 0)
     ACE_OS::unlink(tmp.c_str());
   ACE_OS::last_error(err);
   return failed;
+}
+
+const char* replace_file(const std::string& path, const std::string& text)
+{
+  ACE_HANDLE fd;
+  return write_and_rename(path, text, false, fd);
 }
 
 std::string reload_record_path(const std::string& pid_file)
@@ -120,28 +141,13 @@ bool Pid_File::write(const std::optional<std::string>& path)
   if (dir >= 0)
     (void)::flock(dir, LOCK_EX);
   std::string other;
-  // mkostemp creates exclusively, so nothing planted at the temporary name is followed either;
-  // close-on-exec, since a program a service runs would otherwise hold the lock after the host.
-  std::string tmp = *path + ".XXXXXX";
   ACE_HANDLE fd = ACE_INVALID_HANDLE;
   const char* failed = 0;
-  if (path->empty()) {
-    failed = "create";
-    ACE_OS::last_error(ENOENT);
-  } else if (held_by_another(*path, other)) {
+  if (held_by_another(*path, other)) {
     failed = "take over";
     ACE_OS::last_error(EWOULDBLOCK);
-  } else if ((fd = ::mkostemp(&tmp[0], O_CLOEXEC)) == ACE_INVALID_HANDLE) {
-    failed = "create";
   } else {
-    if (::fchmod(fd, 0644) != 0)
-      failed = "set the mode of";
-    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-      failed = "lock";
-    else if (ACE::write_n(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-      failed = "write";
-    else if (ACE_OS::rename(tmp.c_str(), path->c_str()) != 0)
-      failed = "rename into place";
+    failed = write_and_rename(*path, text, true, fd);
   }
   int const err = ACE_OS::last_error();
   if (dir >= 0)
@@ -155,11 +161,6 @@ bool Pid_File::write(const std::optional<std::string>& path)
     held_path = path_.c_str();
     return true;
   }
-  if (fd != ACE_INVALID_HANDLE) {
-    ACE_OS::unlink(tmp.c_str());
-    ACE_OS::close(fd);
-  }
-  ACE_OS::last_error(err);
   if (!other.empty() || err == EWOULDBLOCK)
     SCRT_LOG(-1, (LM_ERROR, "The pid file '%C' is held by a running host (pid %C): refusing "
                             "to take it over\n", path->c_str(), other.c_str()));
@@ -178,6 +179,7 @@ int remove_pid_file_at_death()
   held_path = 0;
   if (path == 0 || fd < 0)
     return 0;
+  removed_path = path;
   // The path must still name the file this process wrote: a newer host may have replaced it.
   struct stat mine, there;
   if (::fstat(fd, &mine) != 0 || ::lstat(path, &there) != 0 || mine.st_dev != there.st_dev ||
@@ -190,20 +192,26 @@ int remove_pid_file_at_death()
 
 const char* held_pid_file()
 {
-  return held_path;
+  const char* const path = held_path;
+  return path != 0 ? path : removed_path;
+}
+
+void log_pid_file_not_removed(int err)
+{
+  if (err == 0)
+    return;
+  ACE_OS::last_error(err);
+  SCRT_LOG(-1, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d, %m\n", held_pid_file(),
+                err));
 }
 
 void Pid_File::remove()
 {
   if (path_.empty())
     return;
-  int const err = held_path != 0 ? remove_pid_file_at_death() : 0;
-  if (err != 0) {
-    ACE_OS::last_error(err);
-    SCRT_LOG(-1, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d, %m\n", path_.c_str(),
-                  err));
-  }
+  log_pid_file_not_removed(held_path != 0 ? remove_pid_file_at_death() : 0);
   held_path = 0;
+  removed_path = 0;
   held_fd = -1;
   ::close(fd_);  // the lock goes with it, after the file is gone
   fd_ = -1;

@@ -60,7 +60,11 @@ private:
 /// without logging. Returns 0 when there was none or it was removed, else the errno.
 int remove_pid_file_at_death();
 
-/// The path of the pid file the process holds, or null.
+/// The path of the pid file the process holds, or, once remove_pid_file_at_death() has taken
+/// it, held; null when none.
 const char* held_pid_file();
+
+/// Logs that the pid file could not be removed, for errno @a err; nothing when @a err is 0.
+void log_pid_file_not_removed(int err);
 
 #endif /* STARTER_PID_FILE_H */

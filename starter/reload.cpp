@@ -125,6 +125,8 @@ int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
       outcome.records.push_back("Reload: re-opened " + s.name + " (" + s.why + ")");
     else if (s.change == SERVICE_REMOVED)
       outcome.records.push_back("Reload: removed " + s.name);
+    else if (s.change == SERVICE_KEPT)
+      outcome.kept.insert(s.name);
   }
   return errors;
 }

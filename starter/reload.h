@@ -15,6 +15,7 @@
 #ifndef STARTER_RELOAD_H
 #define STARTER_RELOAD_H
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ struct Reload_Outcome
   Checked_Config config;  ///< what the check found
   std::vector<Conf_Problem> problems;  ///< what the apply found: a library that stayed loaded
   std::vector<std::string> records;    ///< one line per service touched, no newline
+  std::set<std::string> kept;          ///< the services it left open and untouched
   bool applied = false;   ///< the Configurator applied the configuration (the check passed)
   bool stopped = false;   ///< applied, and the Configurator stopped at a file it could not read
   int errors = 0;         ///< the check's errors when not applied, else the Configurator's

@@ -18,17 +18,9 @@
 #include "scrt/string_sprintf.h"
 #include "starter/pid_file.h"
 
-/// Where this host records its reloads; empty when it records none.
-static std::string record_path;
-
 /// How long --reload-wait waits for an outcome, and how often it looks.
 static unsigned long long const wait_usec = 80ULL * 1000000ULL;
 static long const poll_usec = 20000;
-
-void set_reload_record(const std::string& pid_file)
-{
-  record_path = pid_file.empty() ? std::string() : reload_record_path(pid_file);
-}
 
 unsigned long long monotonic_usec()
 {
@@ -38,7 +30,8 @@ unsigned long long monotonic_usec()
          static_cast<unsigned long long>(now.tv_nsec) / 1000ULL;
 }
 
-void write_reload_record(unsigned long long began, int status, const std::string& outcome)
+void write_reload_record(const std::string& record_path, unsigned long long began, int status,
+                         const std::string& outcome)
 {
   if (record_path.empty())
     return;

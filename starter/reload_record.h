@@ -12,17 +12,15 @@
 
 #include <string>
 
-/// Records reloads beside @a pid_file from now on, the pid file this host wrote; an empty
-/// path records nothing.
-void set_reload_record(const std::string& pid_file);
-
 /// The monotonic clock now, in microseconds: the time base of the record.
 unsigned long long monotonic_usec();
 
-/// Replaces the record with a reload that began at @a began (monotonic_usec()) and ended with
-/// @a status (0: applied without errors) and @a outcome, one line of text. A failure is logged
-/// with the path and the cause.
-void write_reload_record(unsigned long long began, int status, const std::string& outcome);
+/// Replaces the record at @a path (reload_record_path() of the pid file the host wrote; empty
+/// for none) with a reload that began at @a began (monotonic_usec()) and ended with @a status
+/// (0: applied without errors) and @a outcome, one line of text. A failure is logged with the
+/// path and the cause.
+void write_reload_record(const std::string& path, unsigned long long began, int status,
+                         const std::string& outcome);
 
 /**
  * The --reload-wait mode: sends SIGHUP to the process named in @a pid_file, then waits (up to

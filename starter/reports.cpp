@@ -19,7 +19,6 @@
 #include "scrt/string_sprintf.h"
 #include "scrt/sysconf_helper.h"
 #include "starter/config/apply.h"
-#include "starter/systemd_handler.h"
 #include "starter/version.h"
 
 short get_vm_swappiness()
@@ -82,11 +81,11 @@ void log_product_info()
                  "tessary3 " STARTER_PACKAGE_VERSION " (rev " STARTER_REVISION ") is started.\n"));
 }
 
-void notify_service_status()
+std::string service_status()
 {
   int const open_services = open_service_count();
   std::string state;
   string_sprintf(state, "STATUS=%d service%s open\n", open_services, open_services == 1 ? "" : "s");
-  Systemd_Handler::notify(state.c_str());
+  return state;
 }
 

@@ -7,6 +7,8 @@
 #ifndef STARTER_REPORTS_H
 #define STARTER_REPORTS_H
 
+#include <string>
+
 /// Returns the kernel's swappiness, or -1 with errno telling why (ENODATA for an empty file).
 short get_vm_swappiness();
 
@@ -16,7 +18,7 @@ void log_system_info();
 /// Logs the banner: product, the component from COMPONENT when set, version and revision.
 void log_product_info();
 
-/// Tells systemd, through a running notifier, how many services are open.
-void notify_service_status();
+/// What systemd is told of the open services: "STATUS=N services open\n".
+std::string service_status();
 
 #endif /* STARTER_REPORTS_H */

@@ -95,8 +95,7 @@ static void sig_usr2(int signo)
 /// Removes the pid file on the way to a death by a signal, and says so when that fails.
 static void remove_pid_file_dying()
 {
-  if (int const err = remove_pid_file_at_death())
-    SCRT_LOG(0, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d\n", held_pid_file(), err));
+  log_pid_file_not_removed(remove_pid_file_at_death());
 }
 
 static void sig_abnormal_terminate(int signo)

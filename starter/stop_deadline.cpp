@@ -39,8 +39,7 @@ static void sig_deadline(int, siginfo_t* info, void*)
   SCRT_LOG(0, (LM_ERROR, "The stop did not complete within %d s of its request: exiting with "
                          "status %d, without finalising the services that are left\n",
                STOP_GRACE_SECONDS, STOP_DEADLINE_STATUS));
-  if (err != 0)
-    SCRT_LOG(0, (LM_ERROR, "Failed to remove the pid file '%C', errno=%d\n", held_pid_file(), err));
+  log_pid_file_not_removed(err);
   ::_exit(STOP_DEADLINE_STATUS);
 }
 

@@ -47,8 +47,6 @@ static const char* const LIBSYSTEMD_DAEMON = "libsystemd-daemon.so.0";
 static const char* const READY = "READY=1\n";
 static const char* const WATCHDOG = "WATCHDOG=1\n";
 
-/// sd_notify of the running notifier, for the host's status messages; null while none runs.
-static std::atomic<sd_notify_t> running_notify(0);
 
 /// dlerror() for a format's "%s": never null.
 static const char* dl_error()
@@ -91,9 +89,9 @@ int Systemd_Handler::open(ACE_Reactor* r)
   return -1;
 }
 
-int Systemd_Handler::notify(const char* state)
+int Systemd_Handler::notify(const char* state) const
 {
-  sd_notify_t const sd_notify = running_notify.load();
+  sd_notify_t const sd_notify = running_.load();
   if (sd_notify == 0 || state == 0)
     return -1;
   (void)sd_notify(0, state);
@@ -102,11 +100,7 @@ int Systemd_Handler::notify(const char* state)
 
 int Systemd_Handler::close()
 {
-  if (handle_ != 0) {
-    // Only this library's entry point is withdrawn: another notifier may be running.
-    sd_notify_t mine = reinterpret_cast<sd_notify_t>(::dlsym(handle_, "sd_notify"));
-    running_notify.compare_exchange_strong(mine, 0);
-  }
+  running_.store(0);
   ACE_Reactor* const r = reactor();
   if (r != 0) {
     // Detached first: a timer already being dispatched finds no reactor to rely on.
@@ -241,6 +235,6 @@ int Systemd_Handler::open_i(ACE_Reactor* r)
 
   (void)sd_notify(0, READY);
   (void)sd_notify(0, WATCHDOG);
-  running_notify.store(sd_notify);
+  running_.store(sd_notify);
   return 0;
 }

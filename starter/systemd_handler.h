@@ -8,6 +8,8 @@
 #ifndef STARTER_SYSTEMD_HANDLER_H
 #define STARTER_SYSTEMD_HANDLER_H
 
+#include <atomic>
+
 #include <ace/Event_Handler.h>
 
 class ACE_Reactor;
@@ -39,10 +41,10 @@ public:
   /// Cancels the timer and unloads the library. Always 0; repeatable, also before open().
   int close();
 
-  /// Sends @a state (for instance "STOPPING=1\n") through the running notifier. Returns 0 when
-  /// it was sent; -1, sending nothing, while no notifier is running, so that the host says
-  /// nothing to systemd beyond what readiness and the watchdog already allow.
-  static int notify(const char* state);
+  /// Sends @a state (for instance "STOPPING=1\n") while this notifier runs, from any thread.
+  /// Returns 0 when it was sent; -1, sending nothing, while it is not running, so that the
+  /// host says nothing to systemd beyond what readiness and the watchdog already allow.
+  int notify(const char* state) const;
 
 protected:
   /// Sends one keep-alive through @a act, the library's sd_notify, while the library is
@@ -57,6 +59,8 @@ protected:
   void* handle_;
   /// The keep-alive timer; -1 until one was scheduled.
   long notify_timer_id_;
+  /// The library's sd_notify while the keep-alives run; null otherwise.
+  std::atomic<int (*)(int, const char*)> running_{nullptr};
 };
 
 #endif /* STARTER_SYSTEMD_HANDLER_H */

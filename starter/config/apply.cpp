@@ -17,6 +17,7 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/log_macros.h"
+#include "starter/config/assemble.h"
 
 namespace {
 

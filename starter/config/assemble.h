@@ -46,10 +46,54 @@ template <class F>
 bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service,
                          const char* base_dir = nullptr);
 
+/// The Service Configurator's short options, as ACE_Get_Opt reads them: the one statement of
+/// which options it has and which take an argument.
+static const char SVC_CONF_OPTIONS[] = "bdf:k:nyp:s:S:";
+
+/// One of the Service Configurator's options on the command line, with its argument (empty
+/// for an option that takes none).
+struct Conf_Word
+{
+  char option;
+  std::string argument;
+};
+
+/// The Service Configurator's options in @a argc / @a argv (only read; argv[0] is skipped
+/// when @a skip_first_arg), in command-line order; every other word is passed over.
+inline std::vector<Conf_Word> service_config_words(int argc, char** argv, bool skip_first_arg);
+
 /// The arguments the Service Configurator's short option @a option has in @a argv (argv[0]
 /// being the program path), in command-line order, read exactly as open_service_config()
 /// reads them; an empty string for each occurrence of an option without argument.
 inline std::vector<std::string> find_service_config_option(int argc, char** argv, int option);
+
+/// A "-f" word of the command line and the path it names (path_of_word()).
+struct Named_File
+{
+  std::string word;
+  std::string path;     ///< made absolute against the base directory
+  size_t elements = 0;  ///< the elements quoting and substitution make of @a word
+  bool fits = true;     ///< whether @a word could take substitution
+};
+
+/// The Service Configurator's vector, and the "-f" words it was made from.
+struct Assembled_Config
+{
+  std::vector<std::string> vector;
+  std::vector<Named_File> named;
+};
+
+/**
+ * The vector for @a words (service_config_words()) headed by @a program (through ACE's vector
+ * when @a program_is_word, else as it is); relative "-f" paths are taken against @a base_dir
+ * when it is not null or empty. Each "-f" word is substituted here, once.
+ */
+inline Assembled_Config assemble_service_config(const std::string& program, bool program_is_word,
+                                                const std::vector<Conf_Word>& words,
+                                                const char* base_dir);
+
+/// A null-terminated pointer vector over @a v, valid while @a v is unchanged.
+inline std::vector<char*> pointer_vector(std::vector<std::string>& v);
 
 /// Whether every element ACE's argument vector makes of the command-line word @a word can go
 /// through ACE's environment substitution; logs nothing.
@@ -73,14 +117,11 @@ inline std::string absolute_path(const std::string& path, const char* base_dir);
 
 namespace starter_detail {
 
-/// The Service Configurator's short options.
-static const char SVC_CONF_OPTIONS[] = "bdf:k:nyp:s:S:";
-
 /// How a collected word reaches the final vector.
 enum Svc_Word_Kind {
   SVC_FLAG,      ///< an option flag of the host's own spelling: as it is
   SVC_WORD,      ///< a command-line word: through ACE's vector, references replaced
-  SVC_CONF_ARG,  ///< the argument of a "-f" that is no directory as written
+  SVC_CONF_ARG,  ///< the path of a "-f" that is no directory as written, substituted
   SVC_PATH       ///< a file found in a configuration directory: byte for byte
 };
 
@@ -166,15 +207,34 @@ inline void append_substituted(const char* word, std::vector<std::string>& out, 
 
 }  // namespace starter_detail
 
+inline std::vector<Conf_Word> service_config_words(int argc, char** argv, bool skip_first_arg)
+{
+  std::vector<Conf_Word> words;
+  ACE_Get_Opt opt(argc, argv, SVC_CONF_OPTIONS, skip_first_arg ? 1 : 0, 0,
+                  ACE_Get_Opt::RETURN_IN_ORDER, 0);
+  for (int c; (c = opt()) != -1;)
+    if (c > 1 && c != '?' && c != ':')
+      words.push_back(Conf_Word{static_cast<char>(c), opt.opt_arg() != 0 ? opt.opt_arg() : ""});
+  return words;
+}
+
 inline std::vector<std::string> find_service_config_option(int argc, char** argv, int option)
 {
   std::vector<std::string> found;
-  ACE_Get_Opt opt(argc, argv, starter_detail::SVC_CONF_OPTIONS, 1, 0,
-                  ACE_Get_Opt::RETURN_IN_ORDER, 0);
-  for (int c; (c = opt()) != -1;)
-    if (c == option)
-      found.push_back(opt.opt_arg() != 0 ? opt.opt_arg() : "");
+  for (const Conf_Word& w : service_config_words(argc, argv, true))
+    if (w.option == option)
+      found.push_back(w.argument);
   return found;
+}
+
+inline std::vector<char*> pointer_vector(std::vector<std::string>& v)
+{
+  std::vector<char*> p;
+  p.reserve(v.size() + 1);
+  for (std::string& s : v)
+    p.push_back(&s[0]);
+  p.push_back(0);
+  return p;
 }
 
 inline bool fits_substitution(const char* word)
@@ -207,24 +267,17 @@ inline std::string path_of_word(const char* word, const char* base_dir, size_t* 
   return absolute_path(e.size() == 1 ? e[0] : std::string(word), base_dir);
 }
 
-template <class F>
-bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service,
-                         const char* base_dir)
+inline Assembled_Config assemble_service_config(const std::string& program, bool program_is_word,
+                                                const std::vector<Conf_Word>& conf_words,
+                                                const char* base_dir)
 {
   using namespace starter_detail;
 
+  Assembled_Config a;
   std::vector<Svc_Word> words;
-
-  ACE_Get_Opt opt(argc, argv, SVC_CONF_OPTIONS, skip_first_arg ? 1 : 0, 0,
-                  ACE_Get_Opt::RETURN_IN_ORDER, 0);
-
-  if (skip_first_arg)
-    words.push_back(Svc_Word{argv[0], SVC_WORD});
-  else
-    words.push_back(Svc_Word{"dummy", SVC_FLAG});
-
-  for (int c; (c = opt()) != -1;) {
-    switch (c) {
+  words.push_back(Svc_Word{program, program_is_word ? SVC_WORD : SVC_FLAG});
+  for (const Conf_Word& w : conf_words) {
+    switch (w.option) {
       case 'b':
         // The host daemonizes for "-b" itself, once, before its reactor and identity switch
         // exist. Handed on, it would make ACE daemonize again inside open and close every
@@ -235,33 +288,38 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
       case 'd':
       case 'n':
       case 'y':
-        words.push_back(Svc_Word{std::string("-") + static_cast<char>(c), SVC_FLAG});
+        words.push_back(Svc_Word{std::string("-") + w.option, SVC_FLAG});
         break;
       case 'k':
       case 's':
       case 'S':
-        words.push_back(Svc_Word{std::string("-") + static_cast<char>(c), SVC_FLAG});
-        words.push_back(Svc_Word{opt.opt_arg(), SVC_WORD});
+        words.push_back(Svc_Word{std::string("-") + w.option, SVC_FLAG});
+        words.push_back(Svc_Word{w.argument, SVC_WORD});
         break;
       case 'f': {
-        const char* const prefix = opt.opt_arg();
+        // The one substitution of a "-f" word; a directory as written needs none, and says
+        // nothing of a reference too long.
         std::vector<std::string> files;
-        if (!collect_conf_files(absolute_path(prefix, base_dir).c_str(), files)) {
-          words.push_back(Svc_Word{prefix, SVC_CONF_ARG});
-          break;
-        }
+        bool const dir = collect_conf_files(absolute_path(w.argument, base_dir).c_str(), files);
+        Named_File n;
+        n.word = w.argument;
+        n.fits = fits_substitution(w.argument.c_str());
+        n.path = path_of_word(w.argument.c_str(), base_dir, &n.elements, !dir);
+        if (!dir)
+          words.push_back(Svc_Word{n.path, SVC_CONF_ARG});
+        a.named.push_back(std::move(n));
         for (std::string& f : files) {
           words.push_back(Svc_Word{"-f", SVC_FLAG});
           words.push_back(Svc_Word{std::move(f), SVC_PATH});
         }
         break;
       }
-      default:  // the host's options, stray words
+      default:
         break;
     }
   }
 
-  std::vector<std::string> out;
+  std::vector<std::string>& out = a.vector;
   out.reserve(words.size());
   for (Svc_Word& w : words) {
     switch (w.kind) {
@@ -273,7 +331,7 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
         append_substituted(w.text.c_str(), out);
         break;
       case SVC_CONF_ARG: {
-        std::string path = path_of_word(w.text.c_str(), base_dir);
+        std::string path = w.text;
         std::vector<std::string> files;
         if (collect_conf_files(path.c_str(), files)) {
           for (std::string& f : files) {
@@ -288,12 +346,18 @@ bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_serv
       }
     }
   }
+  return a;
+}
 
-  std::vector<char*> v;
-  v.reserve(out.size() + 1);
-  for (std::string& s : out)
-    v.push_back(&s[0]);
-  v.push_back(0);
+template <class F>
+bool open_service_config(int argc, char** argv, bool skip_first_arg, F open_service,
+                         const char* base_dir)
+{
+  std::vector<std::string> out =
+      assemble_service_config(skip_first_arg ? argv[0] : "dummy", skip_first_arg,
+                              service_config_words(argc, argv, skip_first_arg), base_dir)
+          .vector;
+  std::vector<char*> v = pointer_vector(out);
   return open_service(static_cast<int>(out.size()), v.data());
 }
 

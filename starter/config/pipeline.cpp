@@ -9,16 +9,6 @@
 
 #include "starter/config/assemble.h"
 
-std::vector<char*> pointer_vector(std::vector<std::string>& v)
-{
-  std::vector<char*> p;
-  p.reserve(v.size() + 1);
-  for (std::string& s : v)
-    p.push_back(&s[0]);
-  p.push_back(0);
-  return p;
-}
-
 Vector_Parts split_vector(const std::vector<std::string>& v)
 {
   Vector_Parts parts;
@@ -40,28 +30,18 @@ Vector_Parts split_vector(const std::vector<std::string>& v)
   return parts;
 }
 
-/// The "-f" words of @a source's command line, as the paths the vector holds: a "-f" target that
-/// is none of them came from expanding a conf directory. The assembly has logged each word
-/// that cannot take substitution already.
-static std::vector<std::string> named_targets(const Config_Source& source)
-{
-  std::vector<std::string> named;
-  if (source.argv != 0)
-    for (const std::string& w : find_service_config_option(source.argc, source.argv, 'f'))
-      named.push_back(path_of_word(w.c_str(), source.base_dir.c_str(), nullptr, false));
-  return named;
-}
-
 void assemble_and_check(const Config_Source& source, bool directives, Checked_Config& out)
 {
   out = Checked_Config();
-  if (source.argv == 0)
-    return;
-  open_service_config(source.argc, source.argv, true, [&out](int n, char** a) {
-    out.vector.assign(a, a + n);
-    return true;
-  }, source.base_dir.c_str());
-  std::vector<std::string> const named = named_targets(source);
+  Assembled_Config assembled =
+      assemble_service_config(source.program, true, source.words, source.base_dir.c_str());
+  out.vector = std::move(assembled.vector);
+  out.named = std::move(assembled.named);
+  // The "-f" targets as the paths the vector holds: a target that is none of them came from
+  // expanding a conf directory.
+  std::vector<std::string> named;
+  for (const Named_File& f : out.named)
+    named.push_back(f.path);
   // The Configurator's default file only when no "-f" is given at all, named like any other,
   // in the starting directory: a conf directory with no files means no services.
   if (named.empty()) {
@@ -91,7 +71,7 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
   // out.
   bool left_out_any = false;
   for (Conf_Problem& problem : out.problems) {
-    out.errors += !problem.warning || source.strict ? 1 : 0;
+    out.errors += counts_as_error(problem, source.strict) ? 1 : 0;
     bool const unreadable = problem.line == 0 && !problem.warning && !problem.unsafe &&
                             std::find(named.begin(), named.end(), problem.where) == named.end();
     if (!directives || (!unreadable && !problem.unsafe))

@@ -5,7 +5,8 @@
  * Configurator's vector (assemble.h), decide which files it reads, check them (check.h) and
  * leave out a conf-directory file that cannot be read, or any the Configurator would crash on. --check, the start-up and each reload
  * all come through here; what they do with the result (print, log, apply) is theirs. Nothing
- * is logged here but a word too long to substitute (assemble.h).
+ * is logged here but a word too long to substitute (assemble.h). The command line is not read
+ * again: the words kept in the source are assembled anew.
  */
 #ifndef STARTER_CONFIG_PIPELINE_H
 #define STARTER_CONFIG_PIPELINE_H
@@ -14,14 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "starter/config/assemble.h"
 #include "starter/config/check.h"
 #include "starter/config/libraries.h"
 
-/// The words a configuration is assembled from, re-read by each reload.
+/// The words a configuration is assembled from, kept for each reload.
 struct Config_Source
 {
-  int argc = 0;
-  char** argv = nullptr;  ///< the host's command line; must outlive every use
+  std::string program;           ///< the host's program path, the vector's first element
+  std::vector<Conf_Word> words;  ///< the Service Configurator's options on the command line
   std::string base_dir;   ///< relative paths are taken against it; empty for the working directory
   bool strict = false;    ///< warnings count as errors (--strict)
 };
@@ -43,6 +45,7 @@ struct Checked_Config
   std::vector<Conf_Problem> problems;  ///< every problem, a left-out file's saying so
   int errors = 0;                      ///< the problems that count: warnings only when strict
   std::vector<std::string> empty_dirs; ///< conf directories named that hold no file
+  std::vector<Named_File> named;       ///< the "-f" words, and the paths they name
   std::vector<Conf_Entry> entries;     ///< the files' directives, in the order they are applied
   std::vector<Conf_Service> services;  ///< the services the files' directives name, in order
   /// The libraries the check loaded, held until the apply has opened the services using them.
@@ -64,7 +67,10 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
 /// Takes the assembled vector @a v apart (each option a word of its own, its argument the next).
 Vector_Parts split_vector(const std::vector<std::string>& v);
 
-/// A null-terminated pointer vector over @a v, valid while @a v is unchanged.
-std::vector<char*> pointer_vector(std::vector<std::string>& v);
+/// Whether problem @a p counts as an error: always, unless it is a warning and not @a strict.
+inline bool counts_as_error(const Conf_Problem& p, bool strict)
+{
+  return !p.warning || strict;
+}
 
 #endif /* STARTER_CONFIG_PIPELINE_H */

@@ -110,12 +110,7 @@ nlohmann::json run_control_command(const Control_Request& r, Host& host, long ui
     case Control_Request::SUSPEND: a = suspend_or_resume(r.name, true); break;
     case Control_Request::RESUME: a = suspend_or_resume(r.name, false); break;
     case Control_Request::RESTART: {
-      Restart_Outcome const done = restart_service(r.name, host.running());
-      if (done.ok) {
-        std::map<std::string, Service_Site>::iterator const site = host.record().sites.find(r.name);
-        if (site != host.record().sites.end())
-          site->second.opened = ACE_OS::time(0);
-      }
+      Restart_Outcome const done = host.restart(r.name);
       a = answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
       break;
     }

@@ -23,6 +23,7 @@
 
 #include "starter/config/assemble.h"
 #include "starter/check_command.h"
+#include "starter/command_line.h"
 
 namespace {
 
@@ -205,31 +206,20 @@ bool token(Input& in, Words& argv, Words& want)
   }
 }
 
-/// The vector open_service_config() hands on for @a argv.
+/// The vector the run hands the Service Configurator for @a argv.
 Words assemble(Words argv)
 {
   std::vector<char*> v;
   for (std::string& w : argv)
     v.push_back(&w[0]);
   v.push_back(nullptr);
-  Words got;
-  int calls = 0;
   // Relative paths are taken against the directory the host started in, as the run does.
   static std::string const cwd = [] {
     char buf[4096];
     return std::string(::getcwd(buf, sizeof buf) != nullptr ? buf : "");
   }();
-  bool const rc = open_service_config(
-      static_cast<int>(argv.size()), v.data(), true,
-      [&](int n, char** out) {
-        ++calls;
-        for (int i = 0; i < n; ++i)
-          got.push_back(out[i]);
-        return out[n] == nullptr;
-      },
-      cwd.c_str());
-  FUZZ_CHECK(rc && calls == 1);
-  return got;
+  Command_Line const line = parse_command_line(static_cast<int>(argv.size()), v.data());
+  return assemble_service_config(line.program, true, line.conf_words, cwd.c_str()).vector;
 }
 
 /// What "--check" prints on standard output for @a argv; its problems and records go nowhere.
@@ -249,7 +239,7 @@ std::string check_output(Words argv)
   if (err != -1)
     ::dup2(err, 2);
   pid_t const self = ::getpid();
-  int const status = check_service_config(static_cast<int>(argv.size()), v.data());
+  int const status = check_service_config(parse_command_line(static_cast<int>(argv.size()), v.data()));
   std::fflush(stdout);
   // A check that takes on another identity returns in its child too, which must end there
   // rather than go on fuzzing beside its parent.

@@ -268,25 +268,53 @@ TEST_F(Control, SuspendStopsOneServiceAnsweringAndResumeBringsItBack)
   }
 }
 
-TEST_F(Control, RestartReopensOnlyThatService)
+/// The "opened" time status @a json gives service @a name.
+std::string opened_of(const std::string& json, const std::string& name)
 {
-  start();
+  size_t const at = json.find("\"opened\": \"", json.find("\"name\": \"" + name + "\""));
+  return at == std::string::npos ? std::string() : json.substr(at + 11, 20);
+}
+
+TEST_F(Control, RestartReopensOnlyThatServiceAndStatusDatesWhatWasOpened)
+{
+  start({"--reload", "changed"});
+  EXPECT_NE(std::string::npos, starterctl(ctl("status")).out.find("reload mode changed"));
   unsigned long const time_inode = listening_inode(time_port_);
   unsigned long const log_inode = listening_inode(log_port_);
   ASSERT_NE(0u, time_inode);
   ASSERT_NE(0u, log_inode);
+  std::string const started = starterctl(ctl("--json status")).out;
+  EXPECT_NE(std::string::npos, started.find("\"reload_mode\": \"changed\"")) << started;
+  ::sleep(1);  // the times have one-second steps
   Ctl const c = starterctl(ctl("restart Time_Service"));
   ASSERT_EQ(0, c.status) << c.out;
   EXPECT_NE(std::string::npos, c.out.find(conf_ + ":2")) << c.out;
   EXPECT_EQ(log_inode, listening_inode(log_port_));
   EXPECT_NE(time_inode, listening_inode(time_port_));
   EXPECT_TRUE(answers_the_time(time_port_, 1));
+  std::string const restarted = starterctl(ctl("--json status")).out;
+  EXPECT_NE(opened_of(started, "Time_Service"), opened_of(restarted, "Time_Service"));
+  EXPECT_EQ(opened_of(started, "Logger"), opened_of(restarted, "Logger"));
+
+  // A reload that re-opens the logger on another port leaves the time service's date alone.
+  ::sleep(1);
+  std::string conf = read_file(conf_);
+  std::string const port = "-p " + std::to_string(log_port_);
+  log_port_ = free_port();
+  conf.replace(conf.find(port), port.size(), "-p " + std::to_string(log_port_));
+  dir_.write("a.conf", conf);
+  ASSERT_EQ(0, starterctl(ctl("reload")).status);
+  std::string const reloaded = starterctl(ctl("--json status")).out;
+  EXPECT_EQ(opened_of(restarted, "Time_Service"), opened_of(reloaded, "Time_Service")) << reloaded;
+  EXPECT_NE(opened_of(restarted, "Logger"), opened_of(reloaded, "Logger")) << reloaded;
   stop();
 }
 
 TEST_F(Control, ReloadTellsAppliedRefusedAndErrors)
 {
   start();
+  EXPECT_NE(std::string::npos, starterctl(ctl("status")).out.find("reload mode all"));
+  EXPECT_NE(std::string::npos, starterctl(ctl("--json status")).out.find("\"reload_mode\": \"all\""));
   std::string const good = read_file(conf_);
   // A port another socket holds: the check passes, the service's own open fails.
   int const held = ::socket(AF_INET, SOCK_STREAM, 0);

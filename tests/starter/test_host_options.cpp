@@ -151,19 +151,6 @@ TEST(HostOptions, MalformedCountsAndUnusableKindsAreRefused)
   }
 }
 
-TEST(HostOptions, BothParsersReadTheSameWords)
-{
-  Temp_Dir d;
-  std::string const rec = d / "rec";
-  std::string const conf = d.write("p.conf", probe_line("P", rec));
-  Host_Process h;
-  ASSERT_TRUE(h.start({"-f", conf, "extra", "--threads", "2", "-d", "--reactor", "tp"}));
-  ASSERT_TRUE(wait_for_file(rec, "init P")) << h.stderr_text();
-  ASSERT_TRUE(h.wait_for_stderr(STARTED)) << h.stderr_text();
-  EXPECT_EQ(1u, count_of(h.stderr_text(), "Created 'tp' reactor with 2 threads\n"));
-  stop_cleanly(h);
-}
-
 // --- The thread pool -----------------------------------------------------------------------
 
 class ThreadPool : public ::testing::TestWithParam<const char*>

@@ -109,6 +109,8 @@ TEST(OperatorOptions, CheckReportsWhatTheRunWouldTripOver)
     {{"-c", "exec -a \"$0\" \"$@\" --check", too_long, STARTER_BINARY}, unsubstituted,
      "/bin/bash"},
     {{"--threads", "2x"}, "Malformed --threads '2x'"},
+    // A word that is no option is said, and passed over; an option's argument is no such word.
+    {{"--threads", "2x", "-S", "--help", "extra"}, "starter: 'extra' is no option: ignored\n"},
     {{"--reactor", "epoll"}, "Failed to get reactor factory by 'epoll'\n"},
     {{"-s", "0"}, "Invalid -s '0'"},
     {{"-s", "64"}, "Invalid -s '64'"},

@@ -283,11 +283,9 @@ TEST(ConfPipeline, WhatIsLeftOutIsNeitherAppliedNorShown)
   d.write("conf.d/a.conf", "static A\nstatic B \"b\"\n");
   d.write("conf.d/b.conf", "dynamic M Module * lib:_make_M()\nstatic C\n");
   d.write("conf.d/c.conf", "static D\n");
-  std::vector<std::string> words = {"starter", "-f", dir};
-  std::vector<char*> argv = pointer_vector(words);
   Config_Source source;
-  source.argc = static_cast<int>(words.size());
-  source.argv = argv.data();
+  source.program = "starter";
+  source.words = {{'f', dir}};
   Checked_Config out;
   assemble_and_check(source, true, out);
   std::string entries;
