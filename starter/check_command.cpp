@@ -95,12 +95,10 @@ static int run_as_identity(const Identity_Request& identity, const std::function
 /// error.
 static bool log_problem(const Conf_Problem& p, bool strict)
 {
-  static const std::string unread = "cannot be read: ";
   bool const error = counts_as_error(p, strict);
   ACE_Log_Priority const priority = error ? LM_ERROR : LM_WARNING;
-  if (p.line == 0 && p.message.compare(0, unread.size(), unread) == 0)
-    SCRT_LOG(-1, (priority, "starter: -f %s: %s\n", p.where.c_str(),
-                  p.message.c_str() + unread.size()));
+  if (p.kind == CONF_UNREADABLE)
+    SCRT_LOG(-1, (priority, "starter: -f %s: %s\n", p.where.c_str(), p.message.c_str()));
   else
     SCRT_LOG(-1, (priority, "%s\n", format_problem(p).c_str()));
   return error;

@@ -17,6 +17,8 @@
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
+#include "starter/config/assemble.h"
 #include "starter/control/server.h"
 #include "starter/daemon.h"
 #include "starter/reload.h"
@@ -304,10 +306,7 @@ Reload_Outcome Host::reload()
   write_reload_record(reload_record_, began, ok ? 0 : 1, outcome.summary);
   if (outcome.applied)
     record_.configured(outcome.config, ACE_OS::time(0), outcome.kept);
-  std::vector<std::string> messages;
-  for (const Conf_Problem& p : outcome.config.problems)
-    messages.push_back(format_problem(p));
   record_.reloaded(!outcome.applied ? "refused" : ok ? "applied" : "applied with errors",
-                   outcome.summary, messages, ACE_OS::time(0));
+                   outcome.summary, problem_messages(outcome.config.problems), ACE_OS::time(0));
   return outcome;
 }

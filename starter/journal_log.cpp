@@ -27,7 +27,7 @@
 #include <ace/Log_Record.h>
 
 #include "scrt/environ.h"
-#include "scrt/natoi.h"
+#include "starter/journal_stream.h"
 
 namespace {
 
@@ -108,23 +108,6 @@ void write_prefixed(const char* text, char priority)
   write_all(out, used);
 }
 
-/// Whether JOURNAL_STREAM ("DEVICE:INODE", decimal) names standard error.
-bool stderr_is_journal()
-{
-  std::string const stream = get_env_r("JOURNAL_STREAM");
-  const char* colon = 0;
-  unsigned long long const dev = natoi<unsigned long long>(stream.c_str(), nullptr, &colon);
-  if (stream.empty() || errno != 0 || colon == 0 || *colon != ':')
-    return false;
-  const char* end = 0;
-  unsigned long long const ino = natoi<unsigned long long>(colon + 1, nullptr, &end);
-  if (errno != 0 || end == 0 || *end != 0)
-    return false;
-  struct stat st;
-  return ::fstat(STDERR_FILENO, &st) == 0 && static_cast<unsigned long long>(st.st_dev) == dev &&
-         static_cast<unsigned long long>(st.st_ino) == ino;
-}
-
 }  // namespace
 
 int ACE_Log_Record::print(const ACE_TCHAR host_name[], u_long verbose_flag, FILE* fp)
@@ -153,7 +136,7 @@ int ACE_Log_Record::print(const ACE_TCHAR host_name[], u_long verbose_flag, FILE
 
 bool install_journal_log()
 {
-  if (!journal_on && stderr_is_journal()) {
+  if (!journal_on && is_journal_stream(get_env_r("JOURNAL_STREAM").c_str(), STDERR_FILENO)) {
     (void)ace_print();
     journal_on = true;
   }

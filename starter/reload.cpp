@@ -14,6 +14,7 @@
 
 #include "scrt/string_sprintf.h"
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/config/compare.h"
 
 namespace {
@@ -119,10 +120,11 @@ int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
     if (s.change == SERVICE_OPENED)
       outcome.records.push_back("Reload: opened " + s.name + " from " + s.entry->where + ":" +
                                 std::to_string(s.entry->line));
-    else if (s.change == SERVICE_REOPENED && s.why == "its library changed")
-      outcome.records.push_back("Reload: re-opened " + s.name + ": its library changed");
+    else if (s.change == SERVICE_REOPENED && s.why == REOPEN_NEW_CODE)
+      outcome.records.push_back("Reload: re-opened " + s.name + ": " + reopen_reason_text(s.why));
     else if (s.change == SERVICE_REOPENED)
-      outcome.records.push_back("Reload: re-opened " + s.name + " (" + s.why + ")");
+      outcome.records.push_back("Reload: re-opened " + s.name + " (" + reopen_reason_text(s.why) +
+                                ")");
     else if (s.change == SERVICE_REMOVED)
       outcome.records.push_back("Reload: removed " + s.name);
     else if (s.change == SERVICE_KEPT)

@@ -18,7 +18,7 @@
 #include "scrt/natoi.h"
 #include "scrt/string_sprintf.h"
 #include "scrt/sysconf_helper.h"
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/version.h"
 
 short get_vm_swappiness()

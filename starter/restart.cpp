@@ -6,6 +6,7 @@
 #include <ace/Service_Types.h>
 
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/config/compare.h"
 
 Restart_Outcome restart_service(const std::string& name, const Running_Config& running)

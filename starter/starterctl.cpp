@@ -3,7 +3,6 @@
 // failed, 2 done with errors; 3 when no answer came, 64 for a malformed command line.
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -18,6 +17,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "starter/control/command_words.h"
+#include "starter/journal_stream.h"
+
 namespace {
 
 const char DEFAULT_CONTROL[] = "/run/starter/control";
@@ -26,22 +28,25 @@ int const ANSWER_TIMEOUT_MS = 300 * 1000;
 int const EXIT_NO_ANSWER = 3;
 int const EXIT_USAGE = 64;
 
-const char usage[] =
-    "Usage: starterctl [--control PATH] [--json] COMMAND\n"
-    "\n"
-    "Commands:\n"
-    "  status           the host and every service it runs\n"
-    "  reload           reload the configuration and wait for the outcome\n"
-    "  check            check the configuration as it is now; nothing is applied\n"
-    "  suspend NAME     suspend one service\n"
-    "  resume NAME      resume one service\n"
-    "  restart NAME     finalise one service and open it again from its directive\n"
-    "\n"
-    "Options:\n"
-    "  --control PATH   the host's control socket (default /run/starter/control)\n"
-    "  --json           print the host's answer as JSON\n"
-    "\n"
-    "Exit status: 0 done, 1 refused or failed, 2 reloaded with errors, 3 no answer, 64 usage.\n";
+/// The usage, its commands read from the table the host reads requests by.
+std::string usage()
+{
+  std::string u = "Usage: starterctl [--control PATH] [--json] COMMAND\n\nCommands:\n";
+  for (const Control_Command& c : CONTROL_COMMANDS) {
+    char line[160];
+    std::string const word = std::string(c.word) + (c.takes_name ? " NAME" : "");
+    std::snprintf(line, sizeof line, "  %-17s%s\n", word.c_str(), c.purpose);
+    u += line;
+  }
+  return u +
+         "\n"
+         "Options:\n"
+         "  --control PATH   the host's control socket (default /run/starter/control)\n"
+         "  --json           print the host's answer as JSON\n"
+         "\n"
+         "Exit status: 0 done, 1 refused or failed, 2 reloaded with errors, 3 no answer, 64 "
+         "usage.\n";
+}
 
 /// Sends @a request to the socket at @a path and returns the answer line in @a answer. False,
 /// with @a why, when there is none.
@@ -99,24 +104,12 @@ bool ask(const std::string& path, const std::string& request, std::string& answe
 /// rank as one, so that a refused reload shows among the unit's errors.
 int line_priority = 6;
 
-/// Whether @a f is the journal's stream (systemd names its device and inode in JOURNAL_STREAM),
-/// which reads a leading "<N>" as the line's priority.
-bool is_journal(FILE* f)
-{
-  const char* const stream = std::getenv("JOURNAL_STREAM");
-  unsigned long long dev = 0;
-  unsigned long long ino = 0;
-  struct stat st;
-  return stream != 0 && std::sscanf(stream, "%llu:%llu", &dev, &ino) == 2 &&
-         ::fstat(::fileno(f), &st) == 0 && st.st_dev == dev && st.st_ino == ino;
-}
-
 /// Prints one line, @a format, to @a f: on the journal's stream with its priority first
 /// (standard error's lines are errors).
 void out(FILE* f, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void out(FILE* f, const char* format, ...)
 {
-  if (is_journal(f))
+  if (is_journal_stream(std::getenv("JOURNAL_STREAM"), ::fileno(f)))
     std::fprintf(f, "<%d>", f == stderr ? 3 : line_priority);
   va_list ap;
   va_start(ap, format);
@@ -227,16 +220,16 @@ int main(int argc, char** argv)
     else if (a.compare(0, 10, "--control=") == 0)
       path = a.substr(10);
     else if (a == "--help" || a == "-h") {
-      std::fputs(usage, stdout);
+      std::fputs(usage().c_str(), stdout);
       return 0;
     } else if (!a.empty() && a[0] == '-' && words.empty()) {
-      std::fprintf(stderr, "starterctl: unknown option '%s'\n%s", a.c_str(), usage);
+      std::fprintf(stderr, "starterctl: unknown option '%s'\n%s", a.c_str(), usage().c_str());
       return EXIT_USAGE;
     } else
       words.push_back(a);
   }
   if (words.empty()) {
-    std::fputs(usage, stderr);
+    std::fputs(usage().c_str(), stderr);
     return EXIT_USAGE;
   }
   // The host checks the request; only what it cannot carry is stopped here.

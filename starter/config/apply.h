@@ -10,13 +10,10 @@
 #ifndef STARTER_CONFIG_APPLY_H
 #define STARTER_CONFIG_APPLY_H
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "starter/config/pipeline.h"
-
-class ACE_Service_Type;
 
 /// Opens the Service Configurator with @a config's options, then has it process the files and
 /// the "-S" directives. Returns the count of errors it reports, or -1 when it stopped at a file
@@ -36,28 +33,5 @@ int apply_text(const std::string& where, const std::string& text);
 /// Has the Service Configurator carry out the one directive @a e of the file text in
 /// @a texts, as apply_text() does each. Returns the count of errors (1 when the text is gone).
 int apply_directive(const Conf_Entry& e, const Conf_Texts& texts);
-
-/// Finalises the service @a name and takes it out of the Service Repository; false when there
-/// is none.
-bool remove_service(const std::string& name);
-
-/// Calls @a f with each service in the Service Repository, in the repository's order (that of
-/// their opening), at a cost linear in their number, where the repository's iterator costs
-/// their number squared.
-void for_each_service(const std::function<void(const ACE_Service_Type*)>& f);
-
-/// Drops the slots ACE keeps in the Service Repository for services it removed, which each
-/// reload adds to and which every lookup pays for. Only while no directive is carried out.
-/// Returns the number dropped.
-size_t compact_repository();
-
-/// The number of services in the Service Repository that are active.
-int open_service_count();
-
-/// Finalises the services, the last opened first as ACE does, and closes the Service
-/// Configurator. Each service's fini runs on its own: one that throws is logged (LM_ERROR,
-/// with the service's name) and the others are still finalised, where ACE's own loop would
-/// stop at it. Returns the number of exceptions caught.
-int close_services();
 
 #endif /* STARTER_CONFIG_APPLY_H */

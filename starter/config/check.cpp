@@ -133,7 +133,7 @@ void check_library(const Conf_Dynamic& d, const std::string& where, Loaded& load
                                   d.path + (d.function ? "' is no function: the Service "
                                   "Configurator would call it and crash" : "' is a function, "
                                   "not an object: the Service Configurator would take its code "
-                                  "for the service and crash; write '" + symbol + "()'"), true});
+                                  "for the service and crash; write '" + symbol + "()'"), CONF_UNSAFE});
 }
 
 /// @a text with each library named by a relative path ("lib/x.so", "./x.so") in @a dynamics
@@ -311,9 +311,19 @@ std::string check_text(const std::string& text, const std::string& where, Check_
 
 std::string format_problem(const Conf_Problem& p)
 {
+  std::string const what = (p.kind == CONF_UNREADABLE ? "cannot be read: " : "") + p.message;
   if (p.line == 0)
-    return p.where + ": " + p.message;
-  return p.where + ":" + std::to_string(p.line) + ": " + p.message;
+    return p.where + ": " + what;
+  return p.where + ":" + std::to_string(p.line) + ": " + what;
+}
+
+std::vector<std::string> problem_messages(const std::vector<Conf_Problem>& problems)
+{
+  std::vector<std::string> messages;
+  messages.reserve(problems.size());
+  for (const Conf_Problem& p : problems)
+    messages.push_back(format_problem(p));
+  return messages;
 }
 
 void check_directives(const std::string& text, const std::string& where, bool load,
@@ -357,7 +367,7 @@ size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problem
     if (why == 0)
       ++files;
     else
-      problems.push_back(Conf_Problem{path, 0, std::string("skipped: ") + why, false, true});
+      problems.push_back(Conf_Problem{path, 0, std::string("skipped: ") + why, CONF_WARNING});
   }
   return files;
 }
@@ -390,7 +400,7 @@ static void check_file(const std::string& path, Check_State& state,
   off_t size = 0;
   int const fd = open_conf_file(state.dir, path, why, size);
   if (fd < 0) {
-    problems.push_back(Conf_Problem{path, 0, "cannot be read: " + why});
+    problems.push_back(Conf_Problem{path, 0, why, CONF_UNREADABLE});
     return;
   }
   // Read in pieces up to the limit and one byte more: the size the file had when it opened
@@ -407,7 +417,7 @@ static void check_file(const std::string& path, Check_State& state,
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0) {
-      problems.push_back(Conf_Problem{path, 0, std::string("cannot be read: ") + std::strerror(errno)});
+      problems.push_back(Conf_Problem{path, 0, std::strerror(errno), CONF_UNREADABLE});
       whole = false;
     }
     if (got > 0) {
@@ -427,7 +437,7 @@ static void check_file(const std::string& path, Check_State& state,
   if (read_in_all > CONF_MAX_FILE_SIZE) {
     problems.push_back(Conf_Problem{path, 0, "larger than " +
                                     std::to_string(CONF_MAX_FILE_SIZE >> 20) + " MiB: not read",
-                                    true});
+                                    CONF_UNSAFE});
     return;
   }
   // A file of comments and blank lines is kept as its line ends alone: nothing to read (most

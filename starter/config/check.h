@@ -26,8 +26,12 @@ static const size_t CONF_MAX_FILE_SIZE = 16 * 1024 * 1024;
 /// given at all.
 static const char CONF_DEFAULT_FILE[] = "svc.conf";
 
-/// "WHERE:LINE: message", or "WHERE: message" for line 0.
+/// "WHERE:LINE: message", or "WHERE: message" for line 0; "WHERE: cannot be read: why" for a
+/// file that cannot be read.
 std::string format_problem(const Conf_Problem& p);
+
+/// Each of @a problems as format_problem() says it, in order: the messages of a control answer.
+std::vector<std::string> problem_messages(const std::vector<Conf_Problem>& problems);
 
 /// Checks directive text @a text that came from @a where. With @a load, each "dynamic"
 /// directive's library is loaded and its factory looked up. Appends to @a problems.

@@ -10,17 +10,29 @@ bool defines_service(const Conf_Entry& e)
   return e.keyword == "dynamic" || e.normal.compare(0, 15, "stream dynamic ") == 0;
 }
 
+const char* reopen_reason_text(Reopen_Reason r)
+{
+  switch (r) {
+    case REOPEN_ARGUMENTS_CHANGED: return "arguments changed";
+    case REOPEN_LIBRARY_CHANGED: return "library changed";
+    case REOPEN_DIRECTIVE_CHANGED: return "directive changed";
+    case REOPEN_NEW_CODE: return "its library changed";
+    case REOPEN_NONE: break;
+  }
+  return "";
+}
+
 /// Why the definition @a now differs from @a was.
-static std::string why_changed(const Conf_Entry& was, const Conf_Entry& now)
+static Reopen_Reason why_changed(const Conf_Entry& was, const Conf_Entry& now)
 {
   if (was.library != now.library)
-    return "library changed";
+    return REOPEN_LIBRARY_CHANGED;
   // The words before the arguments: keyword, name, type, library and factory, active flag.
   std::string::size_type const a = was.normal.find_first_of("\"'");
   std::string::size_type const b = now.normal.find_first_of("\"'");
   if (was.keyword == "dynamic" && was.normal.substr(0, a) == now.normal.substr(0, b))
-    return "arguments changed";
-  return "directive changed";
+    return REOPEN_ARGUMENTS_CHANGED;
+  return REOPEN_DIRECTIVE_CHANGED;
 }
 
 Reload_Plan plan_reload(const std::vector<Conf_Entry>& running, const std::vector<Conf_Entry>& next,
@@ -48,7 +60,7 @@ Reload_Plan plan_reload(const std::vector<Conf_Entry>& running, const std::vecto
   for (size_t i = running.size(); i-- > 0;) {
     const Conf_Entry& e = running[i];
     if (defines_service(e) && was[e.name] == &e && now.count(e.name) == 0) {
-      plan.services.push_back(Service_Step{SERVICE_REMOVED, e.name, nullptr, ""});
+      plan.services.push_back(Service_Step{SERVICE_REMOVED, e.name, nullptr, REOPEN_NONE});
       plan.finalise.push_back(e.name);
       ++plan.removed;
     }
@@ -59,16 +71,16 @@ Reload_Plan plan_reload(const std::vector<Conf_Entry>& running, const std::vecto
       continue;
     auto const w = was.find(e.name);
     if (w == was.end()) {
-      plan.services.push_back(Service_Step{SERVICE_OPENED, e.name, &e, ""});
+      plan.services.push_back(Service_Step{SERVICE_OPENED, e.name, &e, REOPEN_NONE});
       ++plan.opened;
     } else if (w->second->normal != e.normal || new_code.count(e.name) != 0) {
-      std::string const why = w->second->normal != e.normal ? why_changed(*w->second, e)
-                                                             : "its library changed";
+      Reopen_Reason const why = w->second->normal != e.normal ? why_changed(*w->second, e)
+                                                               : REOPEN_NEW_CODE;
       plan.services.push_back(Service_Step{SERVICE_REOPENED, e.name, &e, why});
       plan.finalise.push_back(e.name);
       ++plan.reopened;
     } else {
-      plan.services.push_back(Service_Step{SERVICE_KEPT, e.name, &e, ""});
+      plan.services.push_back(Service_Step{SERVICE_KEPT, e.name, &e, REOPEN_NONE});
       ++plan.kept;
       continue;
     }

@@ -27,12 +27,24 @@
 /// What happens to one service.
 enum Service_Change { SERVICE_KEPT, SERVICE_OPENED, SERVICE_REOPENED, SERVICE_REMOVED };
 
+/// Why a service is re-opened.
+enum Reopen_Reason {
+  REOPEN_NONE,               ///< it is not re-opened
+  REOPEN_ARGUMENTS_CHANGED,  ///< its directive changed in its arguments alone
+  REOPEN_LIBRARY_CHANGED,    ///< its directive names another library
+  REOPEN_DIRECTIVE_CHANGED,  ///< its directive changed otherwise
+  REOPEN_NEW_CODE            ///< its directive is the same, its library file holds new code
+};
+
+/// @a r as the reload's records say it: "arguments changed", "its library changed"...
+const char* reopen_reason_text(Reopen_Reason r);
+
 struct Service_Step
 {
   Service_Change change;
   std::string name;
   const Conf_Entry* entry;  ///< its directive in the new configuration; null when removed
-  std::string why;          ///< for a re-open: "arguments changed", "its library changed"...
+  Reopen_Reason why;        ///< for a re-open
 };
 
 struct Reload_Plan

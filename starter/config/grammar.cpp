@@ -139,7 +139,7 @@ public:
 private:
   Token bad(size_t at, const std::string& why, bool unsafe)
   {
-    problems.push_back(Conf_Problem{where_, line_, why, unsafe});
+    problems.push_back(Conf_Problem{where_, line_, why, unsafe ? CONF_UNSAFE : CONF_ERROR});
     Token const t{BAD, line_, at, at};
     while (i_ < text_.size() && text_[i_] != '\n' && text_[i_] != 0)
       ++i_;
@@ -163,7 +163,7 @@ Token Lexer::next()
     char const c = text[i];
     if (c == 0) {
       problems.push_back(Conf_Problem{where_, line, "a NUL byte: the Service Configurator ends "
-                                                    "its input there", true});
+                                                    "its input there", CONF_UNSAFE});
       ended_ = true;
       return Token{BAD, line, i, i};
     }
@@ -489,7 +489,7 @@ private:
                                        " is not defined before this directive: the Service "
                                        "Configurator " + (removal ? "crashes on it"
                                                                   : "cannot carry it out"),
-                                       removal});
+                                       removal ? CONF_UNSAFE : CONF_ERROR});
     else if (k != CONF_STREAM)
       problems_.push_back(Conf_Problem{where_, line, "module " + name + ": " + stream_ + " is " +
                                        kind_name(k) + ", not a stream: the Service Configurator "
@@ -525,7 +525,7 @@ private:
 
   void unsafe(int line, const std::string& why)
   {
-    problems_.push_back(Conf_Problem{where_, line, why, true});
+    problems_.push_back(Conf_Problem{where_, line, why, CONF_UNSAFE});
   }
 
   bool expect(Kind k, const char* what)

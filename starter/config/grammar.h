@@ -16,17 +16,23 @@
 #include <utility>
 #include <vector>
 
+/// What kind of problem a Conf_Problem is.
+enum Conf_Problem_Kind {
+  CONF_ERROR,       ///< a directive or a library that is wrong
+  CONF_UNREADABLE,  ///< a file that cannot be read (line 0); the message says why
+  CONF_UNSAFE,      ///< what the Service Configurator would crash or hang on, or read otherwise
+                    ///< than the check did: the text that holds it is never applied
+  CONF_WARNING      ///< a problem only under --strict
+};
+
 /// One problem: where (a file, or "-S" for a command-line directive), the line (0 when it
-/// concerns the whole file) and what is wrong. An unsafe problem is one the Service
-/// Configurator would crash or hang on, or read otherwise than the check did: the text that
-/// holds it is never applied. A warning is a problem only under --strict.
+/// concerns the whole file), what is wrong and its kind. Its text is format_problem()'s (check.h).
 struct Conf_Problem
 {
   std::string where;
   int line;
   std::string message;
-  bool unsafe = false;
-  bool warning = false;
+  Conf_Problem_Kind kind = CONF_ERROR;
 };
 
 /// A "dynamic" directive that names a library: where its factory is to be found.

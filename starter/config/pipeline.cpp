@@ -72,9 +72,10 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
   bool left_out_any = false;
   for (Conf_Problem& problem : out.problems) {
     out.errors += counts_as_error(problem, source.strict) ? 1 : 0;
-    bool const unreadable = problem.line == 0 && !problem.warning && !problem.unsafe &&
+    bool const unsafe = problem.kind == CONF_UNSAFE;
+    bool const unreadable = problem.line == 0 && problem.kind != CONF_WARNING && !unsafe &&
                             std::find(named.begin(), named.end(), problem.where) == named.end();
-    if (!directives || (!unreadable && !problem.unsafe))
+    if (!directives || (!unreadable && !unsafe))
       continue;
     // A "-S" directive's problems name it as "-S 'DIRECTIVE'".
     std::vector<std::string>& v = out.vector;

@@ -70,7 +70,7 @@ Vector_Parts split_vector(const std::vector<std::string>& v);
 /// Whether problem @a p counts as an error: always, unless it is a warning and not @a strict.
 inline bool counts_as_error(const Conf_Problem& p, bool strict)
 {
-  return !p.warning || strict;
+  return p.kind != CONF_WARNING || strict;
 }
 
 #endif /* STARTER_CONFIG_PIPELINE_H */

@@ -1,6 +1,9 @@
 // The control commands that run with the loop quiesced: what each does and how it answers.
 #include "starter/control/commands.h"
 
+#include <cstring>
+#include <iterator>
+
 #include <ace/OS_NS_time.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Config.h>
@@ -9,7 +12,8 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/log_macros.h"
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
+#include "starter/control/status.h"
 #include "starter/config/pipeline.h"
 #include "starter/host.h"
 #include "starter/restart.h"
@@ -26,9 +30,7 @@ nlohmann::json answer(int exit, const char* result, const std::string& summary,
 nlohmann::json reload(Host& host)
 {
   Reload_Outcome const o = host.reload();
-  std::vector<std::string> messages;
-  for (const Conf_Problem& p : o.config.problems)
-    messages.push_back(format_problem(p));
+  std::vector<std::string> messages = problem_messages(o.config.problems);
   if (!o.applied)
     return answer(1, "refused", o.summary, messages);
   // The Configurator's own records say why; these say which directive it was.
@@ -45,9 +47,7 @@ nlohmann::json check(Host& host)
 {
   Checked_Config config;
   host.check_now(config);
-  std::vector<std::string> messages;
-  for (const Conf_Problem& p : config.problems)
-    messages.push_back(format_problem(p));
+  std::vector<std::string> const messages = problem_messages(config.problems);
   size_t const files = config.parts.files.size();
   std::string const counted = std::to_string(files) + " file" + (files == 1 ? "" : "s");
   if (config.errors != 0)
@@ -94,6 +94,39 @@ nlohmann::json suspend_or_resume(const std::string& name, bool suspend)
                 std::string(suspend ? "suspended '" : "resumed '") + name + "'");
 }
 
+nlohmann::json restart(const Control_Request& r, Host& host)
+{
+  Restart_Outcome const done = host.restart(r.name);
+  return answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
+}
+
+/// What carries out each command of CONTROL_COMMANDS, by its word.
+struct Handler
+{
+  const char* word;
+  bool quiesced;  ///< run with the loop quiesced, and logged; else answered where it was read
+  nlohmann::json (*run)(const Control_Request& r, Host& host);
+};
+
+const Handler handlers[] = {
+    {"status", false,
+     [](const Control_Request&, Host& h) { return control_status(h.record(), ACE_OS::time(0)); }},
+    {"reload", true, [](const Control_Request&, Host& h) { return reload(h); }},
+    {"check", true, [](const Control_Request&, Host& h) { return check(h); }},
+    {"suspend", true, [](const Control_Request& q, Host&) { return suspend_or_resume(q.name, 1); }},
+    {"resume", true, [](const Control_Request& q, Host&) { return suspend_or_resume(q.name, 0); }},
+    {"restart", true, restart},
+};
+static_assert(std::size(handlers) == std::size(CONTROL_COMMANDS), "a command without a handler");
+
+const Handler* handler(const Control_Request& r)
+{
+  for (const Handler& h : handlers)
+    if (std::strcmp(h.word, r.command->word) == 0)
+      return &h;
+  return nullptr;
+}
+
 }  // namespace
 
 nlohmann::json control_refusal(const std::string& why)
@@ -101,27 +134,25 @@ nlohmann::json control_refusal(const std::string& why)
   return nlohmann::json{{"ok", false}, {"exit", 1}, {"error", why}};
 }
 
+bool control_runs_quiesced(const Control_Request& r)
+{
+  return handler(r) == nullptr || handler(r)->quiesced;
+}
+
 nlohmann::json run_control_command(const Control_Request& r, Host& host, long uid)
 {
-  nlohmann::json a;
-  switch (r.command) {
-    case Control_Request::RELOAD: a = reload(host); break;
-    case Control_Request::CHECK: a = check(host); break;
-    case Control_Request::SUSPEND: a = suspend_or_resume(r.name, true); break;
-    case Control_Request::RESUME: a = suspend_or_resume(r.name, false); break;
-    case Control_Request::RESTART: {
-      Restart_Outcome const done = host.restart(r.name);
-      a = answer(done.ok ? 0 : 1, done.ok ? "restarted" : "failed", done.message);
-      break;
-    }
-    default: return control_refusal("not a command that runs quiesced");
-  }
-  std::string const summary = a["summary"].get<std::string>();
-  if (a["exit"].get<int>() == 1)
-    SCRT_LOG(-1, (LM_WARNING, "Control '%C%s%C' from uid %d: %C\n", control_command_name(r.command),
+  const Handler* const h = handler(r);
+  if (h == nullptr)
+    return control_refusal(std::string("'") + r.command->word + "' has no handler in this host");
+  nlohmann::json const a = h->run(r, host);
+  if (!h->quiesced)
+    return a;
+  std::string const summary = a.at("summary").get<std::string>();
+  if (a.at("exit").get<int>() == 1)
+    SCRT_LOG(-1, (LM_WARNING, "Control '%C%s%C' from uid %d: %C\n", r.command->word,
                   r.name.empty() ? "" : " ", r.name.c_str(), static_cast<int>(uid), summary.c_str()));
   else
-    SCRT_LOG(0, (LM_NOTICE, "Control '%C%s%C' from uid %d: %C\n", control_command_name(r.command),
+    SCRT_LOG(0, (LM_NOTICE, "Control '%C%s%C' from uid %d: %C\n", r.command->word,
                  r.name.empty() ? "" : " ", r.name.c_str(), static_cast<int>(uid), summary.c_str()));
   return a;
 }

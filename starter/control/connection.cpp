@@ -15,7 +15,6 @@
 #include "starter/control/commands.h"
 #include "starter/control/request.h"
 #include "starter/control/server.h"
-#include "starter/control/status.h"
 #include "starter/host.h"
 
 void drain_and_close(int fd)
@@ -140,8 +139,8 @@ void Control_Connection::serve(bool eof)
     answer(control_refusal(why));
     return;
   }
-  if (r.command == Control_Request::STATUS) {
-    answer(control_status(server_->host().record(), ACE_OS::time(0)));
+  if (!control_runs_quiesced(r)) {
+    answer(run_control_command(r, server_->host(), static_cast<long>(peer_.uid)));
     return;
   }
   // Nothing more is read; the answer comes when the job has run.

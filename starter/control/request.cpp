@@ -2,18 +2,10 @@
 #include "starter/control/request.h"
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
-
-const struct
-{
-  const char* word;
-  Control_Request::Command command;
-  bool takes_name;
-} commands[] = {{"status", Control_Request::STATUS, false},   {"reload", Control_Request::RELOAD, false},
-                {"check", Control_Request::CHECK, false},     {"suspend", Control_Request::SUSPEND, true},
-                {"resume", Control_Request::RESUME, true},    {"restart", Control_Request::RESTART, true}};
 
 /// Up to @a n bytes of @a p, for an error message: at most 40 of them, as they are (the caller
 /// has made sure they are printable).
@@ -23,14 +15,6 @@ std::string excerpt(const char* p, size_t n)
 }
 
 }  // namespace
-
-const char* control_command_name(Control_Request::Command c)
-{
-  for (const auto& k : commands)
-    if (k.command == c)
-      return k.word;
-  return "?";
-}
 
 int parse_control_request(const char* data, size_t size, Control_Request& r, std::string& why)
 {
@@ -74,24 +58,27 @@ int parse_control_request(const char* data, size_t size, Control_Request& r, std
     why = "empty request";
     return -1;
   }
-  for (const auto& k : commands) {
-    if (std::strlen(k.word) != words[0].second || std::memcmp(k.word, words[0].first, words[0].second) != 0)
-      continue;
-    size_t const want = k.takes_name ? 2 : 1;
-    if (words.size() < want) {
-      why = std::string("'") + k.word + "' needs a service name";
-      return -1;
-    }
-    if (words.size() > want) {
-      why = std::string("'") + k.word + "' takes " + (k.takes_name ? "one service name" : "no argument") +
-            ", found '" + excerpt(words[want].first, words[want].second) + "'";
-      return -1;
-    }
-    r.command = k.command;
-    r.name = k.takes_name ? std::string(words[1].first, words[1].second) : std::string();
-    return 0;
+  const Control_Command* const k = find_control_command(words[0].first, words[0].second);
+  if (k == nullptr) {
+    std::string known;
+    size_t const n = std::size(CONTROL_COMMANDS);
+    for (size_t i = 0; i < n; ++i)
+      known += std::string(i == 0 ? "" : i + 1 == n ? " or " : ", ") + CONTROL_COMMANDS[i].word +
+               (CONTROL_COMMANDS[i].takes_name ? " NAME" : "");
+    why = "unknown command '" + excerpt(words[0].first, words[0].second) + "': " + known;
+    return -1;
   }
-  why = "unknown command '" + excerpt(words[0].first, words[0].second) +
-        "': status, reload, check, suspend NAME, resume NAME or restart NAME";
-  return -1;
+  size_t const want = k->takes_name ? 2 : 1;
+  if (words.size() < want) {
+    why = std::string("'") + k->word + "' needs a service name";
+    return -1;
+  }
+  if (words.size() > want) {
+    why = std::string("'") + k->word + "' takes " + (k->takes_name ? "one service name" : "no argument") +
+          ", found '" + excerpt(words[want].first, words[want].second) + "'";
+    return -1;
+  }
+  r.command = k;
+  r.name = k->takes_name ? std::string(words[1].first, words[1].second) : std::string();
+  return 0;
 }

@@ -37,10 +37,26 @@ Control_Server::~Control_Server()
   // The last reference may go when the reactor itself is closing: only the socket is let go.
   if (handle_ != ACE_INVALID_HANDLE) {
     ::close(handle_);
-    struct stat st;
-    if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
-      (void)::unlink(path_.c_str());
+    unlink_own_socket();
   }
+}
+
+void Control_Server::unlink_own_socket() const
+{
+  struct stat st;
+  if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
+    (void)::unlink(path_.c_str());
+}
+
+std::vector<ACE_Event_Handler_var> Control_Server::hold_connections()
+{
+  std::vector<ACE_Event_Handler_var> open;
+  std::lock_guard<std::mutex> guard(lock_);
+  for (Control_Connection* c : connections_) {
+    c->add_reference();
+    open.emplace_back(c);
+  }
+  return open;
 }
 
 /// Whether a server answers at @a addr: a socket left by a host that ended does not.
@@ -127,18 +143,8 @@ int Control_Server::close()
   }
   ::close(handle_);
   handle_ = ACE_INVALID_HANDLE;
-  struct stat st;
-  if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
-    (void)::unlink(path_.c_str());
-  std::vector<ACE_Event_Handler_var> open;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (Control_Connection* c : connections_) {
-      c->add_reference();
-      open.emplace_back(c);
-    }
-  }
-  for (ACE_Event_Handler_var& c : open)
+  unlink_own_socket();
+  for (ACE_Event_Handler_var& c : hold_connections())
     static_cast<Control_Connection*>(c.handler())->finish();
   return 0;
 }
@@ -258,19 +264,14 @@ int Control_Server::handle_input(ACE_HANDLE)
 
 int Control_Server::handle_timeout(const ACE_Time_Value&, const void*)
 {
-  std::vector<ACE_Event_Handler_var> open;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (accept_paused_ && handle_ != ACE_INVALID_HANDLE &&
         reactor()->register_handler(this, ACE_Event_Handler::ACCEPT_MASK) == 0)
       accept_paused_ = false;
-    for (Control_Connection* c : connections_) {
-      c->add_reference();
-      open.emplace_back(c);
-    }
   }
   time_t const now = ACE_OS::time(0);
-  for (ACE_Event_Handler_var& c : open)
+  for (ACE_Event_Handler_var& c : hold_connections())
     static_cast<Control_Connection*>(c.handler())->expire(now);
   return 0;
 }

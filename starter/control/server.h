@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <ace/Event_Handler.h>
 
@@ -70,6 +71,10 @@ protected:
 
   /// Refuses @a fd, over the cap, with one answer line; logs at most once a second.
   void refuse_over_cap(int fd);
+  /// Removes the socket's path when it is still the socket this server created.
+  void unlink_own_socket() const;
+  /// A reference to each open connection, taken under the lock, to act on outside it.
+  std::vector<ACE_Event_Handler_var> hold_connections();
 
   Host& host_;
   ACE_HANDLE handle_;

@@ -6,7 +6,7 @@
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
 
-#include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/version.h"
 
 std::string iso_time(time_t t)

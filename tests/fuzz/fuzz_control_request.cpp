@@ -17,14 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
       std::abort();
     return 0;
   }
-  bool const takes_name = r.command == Control_Request::SUSPEND ||
-                          r.command == Control_Request::RESUME || r.command == Control_Request::RESTART;
+  bool const takes_name = r.command->takes_name;
   if (size > CONTROL_REQUEST_MAX || takes_name == r.name.empty())
     std::abort();
   for (char c : r.name)
     if (c <= ' ' || c > '~')
       std::abort();
-  std::string const again = std::string(control_command_name(r.command)) +
+  std::string const again = std::string(r.command->word) +
                             (takes_name ? " " + r.name : "") + "\n";
   Control_Request back;
   if (parse_control_request(again.data(), again.size(), back, why) != 0 ||

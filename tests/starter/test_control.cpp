@@ -28,6 +28,7 @@
 #include "support/time_request.h"
 
 #include "starter/control/request.h"
+#include "starter/journal_stream.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
 
@@ -40,25 +41,25 @@ struct Request_Row
 {
   const char* text;
   bool ok;
-  Control_Request::Command command;
+  const char* command;  ///< its word
   const char* name_or_why;  ///< the service name when ok, else a part of the reason
 };
 
 const Request_Row request_rows[] = {
-    {"status\n", true, Control_Request::STATUS, ""},
-    {"reload", true, Control_Request::RELOAD, ""},  // a client that closes instead of ending the line
-    {"  check \r\n", true, Control_Request::CHECK, ""},
-    {"suspend Time_Service\n", true, Control_Request::SUSPEND, "Time_Service"},
-    {"resume\tA\n", true, Control_Request::RESUME, "A"},
-    {"restart x.y-z\n", true, Control_Request::RESTART, "x.y-z"},
-    {"\n", false, Control_Request::STATUS, "empty request"},
-    {"STATUS\n", false, Control_Request::STATUS, "unknown command 'STATUS'"},
-    {"status now\n", false, Control_Request::STATUS, "takes no argument, found 'now'"},
-    {"suspend\n", false, Control_Request::STATUS, "needs a service name"},
-    {"restart a b\n", false, Control_Request::STATUS, "takes one service name, found 'b'"},
-    {"status\nstatus\n", false, Control_Request::STATUS, "one request per connection"},
-    {"status\r\r\n", false, Control_Request::STATUS, "byte 13 at offset 6"},
-    {"stat\xc3\xbcs\n", false, Control_Request::STATUS, "no printable ASCII"},
+    {"status\n", true, "status", ""},
+    {"reload", true, "reload", ""},  // a client that closes instead of ending the line
+    {"  check \r\n", true, "check", ""},
+    {"suspend Time_Service\n", true, "suspend", "Time_Service"},
+    {"resume\tA\n", true, "resume", "A"},
+    {"restart x.y-z\n", true, "restart", "x.y-z"},
+    {"\n", false, "status", "empty request"},
+    {"STATUS\n", false, "status", "unknown command 'STATUS'"},
+    {"status now\n", false, "status", "takes no argument, found 'now'"},
+    {"suspend\n", false, "status", "needs a service name"},
+    {"restart a b\n", false, "status", "takes one service name, found 'b'"},
+    {"status\nstatus\n", false, "status", "one request per connection"},
+    {"status\r\r\n", false, "status", "byte 13 at offset 6"},
+    {"stat\xc3\xbcs\n", false, "status", "no printable ASCII"},
 };
 
 TEST(ControlRequest, ReadsCommandsAndRefusesWhatIsMalformed)
@@ -71,7 +72,7 @@ TEST(ControlRequest, ReadsCommandsAndRefusesWhatIsMalformed)
     int const rc = parse_control_request(row.text, std::strlen(row.text), r, why);
     ASSERT_EQ(row.ok ? 0 : -1, rc) << why;
     if (row.ok) {
-      EXPECT_EQ(row.command, r.command);
+      EXPECT_STREQ(row.command, r.command->word);
       EXPECT_EQ(row.name_or_why, r.name);
     } else {
       EXPECT_NE(std::string::npos, why.find(row.name_or_why)) << why;
@@ -86,6 +87,34 @@ TEST(ControlRequest, ReadsCommandsAndRefusesWhatIsMalformed)
   line.insert(8, "n");
   EXPECT_EQ(-1, parse_control_request(line.data(), line.size(), r, why));
   EXPECT_NE(std::string::npos, why.find("longer than 4096")) << why;
+}
+
+// The journal's stream, as JOURNAL_STREAM names it, for the host and starterctl alike: only an
+// exact "DEVICE:INODE" of the descriptor's file counts.
+TEST(JournalStream, OnlyTheDescriptorsOwnDeviceAndInodeCount)
+{
+  struct stat st;
+  ASSERT_EQ(0, ::fstat(STDERR_FILENO, &st));
+  std::string const own = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  const struct
+  {
+    std::string value;
+    bool journal;
+  } rows[] = {
+      {own, true},
+      {own + " ", false},
+      {own + ":1", false},
+      {"+" + own, false},
+      {std::to_string(st.st_dev), false},
+      {":" + std::to_string(st.st_ino), false},
+      {std::to_string(st.st_dev) + ":", false},
+      {std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1), false},
+      {"18446744073709551616" + own.substr(own.find(':')), false},
+      {"", false},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(r.journal, is_journal_stream(r.value.c_str(), STDERR_FILENO)) << r.value;
+  EXPECT_FALSE(is_journal_stream(nullptr, STDERR_FILENO));
 }
 
 // ---------------------------------------------------------------------------------------------

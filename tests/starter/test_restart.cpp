@@ -11,6 +11,7 @@
 #include <ace/Service_Types.h>
 
 #include "starter/config/apply.h"
+#include "starter/config/repository.h"
 #include "starter/restart.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"

@@ -108,7 +108,7 @@ TEST(ReloadPlan, SaysWhyAServiceIsReopened)
     std::vector<Conf_Entry> const after = entries(r.after);
     Reload_Plan const p = plan_reload(before, after, r.new_code);
     ASSERT_EQ(1u, p.services.size()) << r.after;
-    EXPECT_EQ(r.why, p.services[0].why) << r.after;
+    EXPECT_STREQ(r.why, reopen_reason_text(p.services[0].why)) << r.after;
   }
 }
 
