@@ -596,9 +596,27 @@ std::vector<std::string> make_conf_dir(const std::string& dir, int n)
   return files;
 }
 
+/// The floor of a conf directory's start-up: listing and sorting its files, no file read.
+std::vector<double> g_conf_floor;
+
+/// Runs "find DIR -name '*.conf' | sort" to /dev/null; milliseconds from spawn to its end.
+double find_sort_ms(const std::string& dir)
+{
+  Clock::time_point const t0 = Clock::now();
+  Child c = spawn({"/bin/sh", "-c", "find '" + dir + "' -name '*.conf' | LC_ALL=C sort"}, nullptr,
+                  false);
+  int status = 0;
+  ::waitpid(c.pid, &status, 0);
+  g_children.erase(std::remove(g_children.begin(), g_children.end(), c.pid), g_children.end());
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    fail("find | sort failed");
+  return ms_between(t0, Clock::now());
+}
+
 void run_conf_dir(int run, const std::string& dir, const std::vector<std::string>& files,
                   Figure& fig, Figure& cpu)
 {
+  g_conf_floor.push_back(find_sort_ms(dir));
   for (size_t side : side_order(run)) {
     const Side& s = g_sides[side];
     unsigned short const tport = free_port();
@@ -1076,6 +1094,13 @@ int main(int argc, char** argv)
                                                 "the reload changed rows are skipped)" : "");
   print_table("Start-up and stop, the time and logging services", start);
   print_table("A conf directory (peer: one -f per file)", conf);
+  if (!g_conf_floor.empty()) {
+    std::printf("%-54s %-5s %28s", "floor: find | sort of the directory", "ms",
+                span(g_conf_floor).c_str());
+    for (size_t i = 0; i < g_sides.size(); ++i)
+      std::printf("  %s/floor %s", g_sides[i].label.c_str(), ratio(conf[0].v[i], g_conf_floor).c_str());
+    std::printf("\n");
+  }
   print_table("Many time services", services);
   print_table("A large configuration file: comments, then one time service", large);
   print_table("Reloads (the peer does not reload on SIGHUP; figures are the host's alone)", reload);

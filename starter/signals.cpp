@@ -145,17 +145,24 @@ static void dispatch_signal(Signal_Events& events, int signo, const char* thread
 /// Acts on every signal noted so far, overflowed ones included.
 static void drain_signals(Signal_Events& events, bool stopping)
 {
-  Signal_Note note;
+  // Notes are written whole (far below PIPE_BUF), so a read takes whole notes; a read that
+  // finds fewer than it has room for has emptied the pipe, and one more that would find it
+  // empty is spared (a stop costs one read of the pipe, not two). A note written after it
+  // makes the pipe readable again, and the reactor calls back.
+  Signal_Note notes[8];
   for (;;) {
-    ssize_t const n = ::read(signal_pipe[0], &note, sizeof note);
-    if (n == static_cast<ssize_t>(sizeof note)) {
-      note.thread_name[sizeof note.thread_name - 1] = 0;
-      dispatch_signal(events, note.signo, note.thread_name, stopping);
-    } else if (n < 0 && errno == EINTR) {
+    ssize_t const n = ::read(signal_pipe[0], notes, sizeof notes);
+    if (n < 0 && errno == EINTR)
       continue;
-    } else {
+    if (n <= 0)
       break;
+    size_t const count = static_cast<size_t>(n) / sizeof notes[0];
+    for (size_t i = 0; i < count; ++i) {
+      notes[i].thread_name[sizeof notes[i].thread_name - 1] = 0;
+      dispatch_signal(events, notes[i].signo, notes[i].thread_name, stopping);
     }
+    if (static_cast<size_t>(n) < sizeof notes)
+      break;
   }
   for (int s = 1; s < NSIG; ++s)
     for (unsigned n = overflow[s].exchange(0, std::memory_order_relaxed); n > 0; --n)

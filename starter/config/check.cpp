@@ -200,9 +200,52 @@ bool running_module(const std::string& stream, const std::string& module)
   return s != 0 && s->find(module.c_str()) != 0;
 }
 
+/// The directory of the files a check opens, held once a second file of it comes: the files
+/// of one directory (a conf directory's) are then opened by name against it, and the kernel
+/// walks one component of each path, not all of them. A file alone costs nothing more.
+class Conf_Dir
+{
+public:
+  Conf_Dir() = default;
+  Conf_Dir(const Conf_Dir&) = delete;
+  Conf_Dir& operator=(const Conf_Dir&) = delete;
+  ~Conf_Dir() { forget(); }
+
+  /// open(2) of @a path with @a flags, by its last component when its directory is held.
+  int open(const std::string& path, int flags)
+  {
+    size_t const slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 == path.size())
+      return ::open(path.c_str(), flags);
+    if (dir_.size() != slash || path.compare(0, slash, dir_) != 0) {
+      forget();
+      dir_.assign(path, 0, slash);
+      return ::open(path.c_str(), flags);
+    }
+    if (fd_ < 0 && !failed_) {
+      fd_ = ::open(dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      failed_ = fd_ < 0;
+    }
+    return fd_ >= 0 ? ::openat(fd_, path.c_str() + slash + 1, flags) : ::open(path.c_str(), flags);
+  }
+
+private:
+  void forget()
+  {
+    if (fd_ >= 0)
+      ::close(fd_);
+    fd_ = -1;
+    failed_ = false;
+  }
+  std::string dir_;
+  int fd_ = -1;
+  bool failed_ = false;  ///< the directory could not be held: paths are opened whole
+};
+
 /// What a whole check shares: the libraries it loaded, what is in place, the starting directory.
 struct Check_State
 {
+  Conf_Dir dir;
   Loaded* loaded = nullptr;
   Conf_Known known;
   std::string base_dir;
@@ -301,9 +344,17 @@ size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problem
   for (ACE_DIRENT* e = d.read(); e != 0; e = d.read()) {
     if (ACE::isdotdir(e->d_name) || !is_file_extension(e->d_name, "conf"))
       continue;
+    const char* why = 0;
+#if defined(_DIRENT_HAVE_D_TYPE)
+    // The entry's own type answers without a system call; only a link, or a file system that
+    // leaves the type unknown, costs a stat (10,000 files: 10,000 path lookups).
+    if (e->d_type == DT_REG) {
+      ++files;
+      continue;
+    }
+#endif
     std::string const path = dir + '/' + e->d_name;
     struct stat st;
-    const char* why = 0;
     if (::stat(path.c_str(), &st) != 0)
       why = errno == ENOENT ? "a dangling link" : errno == ELOOP ? "a link loop"
                                                                  : std::strerror(errno);
@@ -322,9 +373,10 @@ size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problem
 }
 
 /// Opens @a path without blocking on a FIFO; -1 with @a why when it is no readable regular file.
-static int open_conf_file(const std::string& path, std::string& why)
+/// @a size receives the file's size as it opened.
+static int open_conf_file(Conf_Dir& dir, const std::string& path, std::string& why, off_t& size)
 {
-  int const fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  int const fd = dir.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     why = std::strerror(errno);
     return -1;
@@ -335,6 +387,7 @@ static int open_conf_file(const std::string& path, std::string& why)
     ::close(fd);
     return -1;
   }
+  size = st.st_size;
   return fd;
 }
 
@@ -344,7 +397,8 @@ static void check_file(const std::string& path, Check_State& state,
                        std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr)
 {
   std::string why;
-  int const fd = open_conf_file(path, why);
+  off_t size = 0;
+  int const fd = open_conf_file(state.dir, path, why, size);
   if (fd < 0) {
     problems.push_back(Conf_Problem{path, 0, why, CONF_UNREADABLE});
     return;
@@ -372,6 +426,11 @@ static void check_file(const std::string& path, Check_State& state,
     }
     if (got <= 0 || read_in_all > CONF_MAX_FILE_SIZE)
       break;
+    // A short read of a regular file that has given all it held as it opened is its end: the
+    // read that would find nothing more is spared (one system call per file of a conf
+    // directory). A file whose size says nothing (0 from some file systems) reads on to its end.
+    if (static_cast<size_t>(got) < want && static_cast<off_t>(read_in_all) == size)
+      break;
   }
   std::string const text = std::move(kept.text);
   ::close(fd);
@@ -381,7 +440,10 @@ static void check_file(const std::string& path, Check_State& state,
                                     CONF_UNSAFE});
     return;
   }
-  std::string applied = check_text(text, path, state, problems, state.entries, state.services);
+  // A file of comments and blank lines is kept as its line ends alone: nothing to read (most
+  // files of a large conf directory).
+  std::string applied = text.find_first_not_of('\n') == std::string::npos ? text :
+      check_text(text, path, state, problems, state.entries, state.services);
   if (texts != 0 && whole)
     (*texts)[path] = std::move(applied);
 }

@@ -12,6 +12,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "starter/config/grammar.h"
@@ -47,7 +48,7 @@ size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problem
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems);
 
 /// The text of each file a check read whole, by path, as Directive_Text keeps it.
-typedef std::map<std::string, std::string> Conf_Texts;
+typedef std::unordered_map<std::string, std::string> Conf_Texts;
 
 /// Checks each of @a files in order and each of the "-S" @a directives against what runs in
 /// this process, the libraries of all of them held until the whole check ends, as the

@@ -12,6 +12,8 @@
 Vector_Parts split_vector(const std::vector<std::string>& v)
 {
   Vector_Parts parts;
+  // A conf directory's files are most of a long vector: room for them at once, not by doubling.
+  parts.files.reserve(v.size() / 2);
   for (size_t i = 0; i < v.size(); ++i) {
     bool const with_arg = i > 0 && i + 1 < v.size() &&
                           (v[i] == "-f" || v[i] == "-S" || v[i] == "-k" || v[i] == "-s");
@@ -56,6 +58,7 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
       out.empty_dirs.push_back(target);
   }
   out.parts = split_vector(out.vector);
+  out.texts.reserve(out.parts.files.size());
   out.libraries = std::make_shared<Held_Libraries>();
   check_files_and_directives(out.parts.files,
                              directives ? out.parts.directives : std::vector<std::string>(),
@@ -66,6 +69,7 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
   // crash or hang on. The check's own read decides: a file is opened once, not once more to
   // ask whether it can be. A reload applies nothing when there are errors: it leaves nothing
   // out.
+  bool left_out_any = false;
   for (Conf_Problem& problem : out.problems) {
     out.errors += counts_as_error(problem, source.strict) ? 1 : 0;
     bool const unsafe = problem.kind == CONF_UNSAFE;
@@ -82,10 +86,12 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
                 v.begin() + static_cast<std::ptrdiff_t>(i + 1));
         out.texts.erase(problem.where);
         problem.message += "; left out";
+        left_out_any = true;
         break;
       }
   }
-  out.parts = split_vector(out.vector);
+  if (left_out_any)
+    out.parts = split_vector(out.vector);
   // What is left out is not applied, so it does not run.
   auto const left_out = [&out](const auto& e) { return out.texts.count(e.where) == 0; };
   out.entries.erase(std::remove_if(out.entries.begin(), out.entries.end(), left_out),
