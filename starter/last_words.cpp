@@ -3,6 +3,7 @@
 // stack, the back trace) runs guarded: a fault inside it jumps back and the step is skipped,
 // so the record that came first stays the last word rather than a second fault's silence.
 #include "starter/last_words.h"
+#include "starter/fault_handoff.h"
 
 #include <execinfo.h>
 #include <pthread.h>
@@ -401,6 +402,8 @@ void die_of_fatal_signal(int signo, siginfo_t* info, void* context)
 {
   if (guard_jump != 0)
     siglongjmp(*guard_jump, 1);
+  if (hand_fault_to_service(signo, info, context))
+    return;
   if (first_death()) {
     Death_Text t;
     add_signal(t, signo);

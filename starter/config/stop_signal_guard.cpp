@@ -4,10 +4,12 @@
 #include <cstring>
 
 #include "scrt/log_macros.h"
+#include "starter/fault_handoff.h"
 
 namespace {
 
-int const stop_signals[3] = {SIGINT, SIGQUIT, SIGTERM};
+int const stop_signals[5] = {SIGINT, SIGQUIT, SIGTERM, SIGSEGV, SIGBUS};
+int const STOP_SIGNALS = 3;
 
 bool same_handler(const struct sigaction& a, const struct sigaction& b)
 {
@@ -18,17 +20,24 @@ bool same_handler(const struct sigaction& a, const struct sigaction& b)
 
 Stop_Signal_Guard::Stop_Signal_Guard(const std::string& name) : name_(name)
 {
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < 5; ++i)
     ::sigaction(stop_signals[i], 0, &saved_[i]);
 }
 
 Stop_Signal_Guard::~Stop_Signal_Guard()
 {
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 5; ++i) {
     struct sigaction now;
     if (::sigaction(stop_signals[i], 0, &now) != 0 || same_handler(now, saved_[i]))
       continue;
     ::sigaction(stop_signals[i], &saved_[i], 0);
+    if (i >= STOP_SIGNALS) {
+      keep_service_fault_handler(stop_signals[i], now);
+      SCRT_LOG(0, (LM_NOTICE, "Service '%s' handles signal %d (%s) itself: the host hands it "
+                   "each fault once before its crash record\n", name_.c_str(), stop_signals[i],
+                   ::strsignal(stop_signals[i])));
+      continue;
+    }
     SCRT_LOG(-1, (LM_WARNING, "Service '%s' changed the disposition of signal %d (%s), one of "
                   "the host's stop signals: the host keeps it\n", name_.c_str(), stop_signals[i],
                   ::strsignal(stop_signals[i])));

@@ -3,7 +3,9 @@
  *
  * The host keeps its stop signals (SIGINT, SIGQUIT, SIGTERM) while a service opens or is
  * finalised: a service that registers one (with ACE's reactor, say) would take it over without
- * a word, and one whose fini sets it back to its default would let it kill the host.
+ * a word, and one whose fini sets it back to its default would let it kill the host. So too
+ * the crash record's SIGSEGV and SIGBUS: a service that takes them (ACE's memory pools do, to
+ * remap their file) would make every crash silent; its handler is handed the faults first.
  */
 #ifndef STARTER_CONFIG_STOP_SIGNAL_GUARD_H
 #define STARTER_CONFIG_STOP_SIGNAL_GUARD_H
@@ -24,7 +26,7 @@ public:
 
 private:
   const std::string& name_;
-  struct sigaction saved_[3];
+  struct sigaction saved_[5];
 };
 
 #endif /* STARTER_CONFIG_STOP_SIGNAL_GUARD_H */

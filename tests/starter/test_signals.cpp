@@ -257,9 +257,12 @@ TEST(Signals, EveryFaultNamesTheServiceItsLibraryServes)
     Then then;
     int signo;            ///< the death: a signal, or 0 for the exception's abort
     std::string record;   ///< the record's start
+    bool name_server = false;  ///< ACE's name service beside them: its memory pool takes SIGSEGV
   } const rows[] = {
       {"write through null", "-t 50 -C null", false, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
       {"write through null, pool", "-t 50 -C null", true, NOTHING, SIGSEGV, "at address 0x0: in /"},
+      {"write through null, beside the name service", "-t 50 -C null", false, NOTHING, SIGSEGV,
+       "at address 0x0: in /", true},
       {"call through null", "-t 50 -C call", false, NOTHING, SIGSEGV, "at address 0x0: in no library, called from /"},
       {"stack overflow", "-t 50 -C overflow", false, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
       {"stack overflow, pool", "-t 50 -C overflow", true, NOTHING, SIGSEGV, "Signal 11 (Segmentation fault) caught in ["},
@@ -274,7 +277,10 @@ TEST(Signals, EveryFaultNamesTheServiceItsLibraryServes)
     std::string const rec = d / "rec";
     std::string const lib = d.write("libfaulty_c.so", read_file(PROBE_SERVICE_V2_LIBRARY));
     std::string const conf = d.write("c.conf", probe_line("H", rec) + "dynamic C Service_Object * " +
-        lib + ":_make_Probe_Service() \"-o " + rec + " -n C " + row.options + "\"\n");
+        lib + ":_make_Probe_Service() \"-o " + rec + " -n C " + row.options + "\"\n" +
+        (row.name_server ? "dynamic Name_Server Service_Object * netsvcs:_make_ACE_Name_Acceptor() "
+                           "\"name_server -p 0\"\n"
+                         : std::string()));
     std::vector<std::string> args = {"-p", d / "pid", "--control", d / "sock", "-f", conf};
     if (row.pool)
       args.insert(args.begin(), {"--reactor", "tp", "--threads", "2"});
