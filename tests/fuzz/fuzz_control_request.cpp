@@ -20,8 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   bool const takes_name = r.command->takes_name;
   if (size > CONTROL_REQUEST_MAX || takes_name == r.name.empty())
     std::abort();
+  // A name may hold any byte a configuration's word may (non-ASCII included), but no blank,
+  // line end or the bytes the request refuses.
   for (char c : r.name)
-    if (c <= ' ' || c > '~')
+    if (c == 0 || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v')
       std::abort();
   std::string const again = std::string(r.command->word) +
                             (takes_name ? " " + r.name : "") + "\n";
