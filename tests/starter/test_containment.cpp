@@ -56,6 +56,19 @@ struct Row
 class Containment : public ::testing::TestWithParam<Row>
 {
 protected:
+  void SetUp() override
+  {
+    netsvcs = netsvcs_lines(ports);
+    if (ports.empty())
+      GTEST_SKIP() << "no netsvcs library";
+  }
+
+  Temp_Dir d;
+  std::string const rec = d / "rec";
+  std::string const ctl = d / "ctl";
+  std::vector<int> ports;
+  std::string netsvcs;  ///< ACE's time and logging services, each on a port of ports
+
   /// The host's arguments for this row, its control socket at @a ctl, its file @a conf.
   std::vector<std::string> args(const std::string& ctl, const std::string& conf) const
   {
@@ -69,13 +82,6 @@ protected:
 TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
 {
   bool const changed = std::string(GetParam().mode) == "changed";
-  Temp_Dir d;
-  std::string const rec = d / "rec";
-  std::string const ctl = d / "ctl";
-  std::vector<int> ports;
-  std::string const netsvcs = netsvcs_lines(ports);
-  if (ports.empty())
-    GTEST_SKIP() << "no netsvcs library";
   std::string const time_port = std::to_string(ports[0]);
   auto conf = [&](const std::string& a_options, const std::string& b_options, const std::string& more) {
     d.write("a.conf", netsvcs + probe_line("A", rec, a_options) + probe_line("B", rec, b_options) + more);
@@ -176,13 +182,6 @@ TEST(ContainmentLibrary, OverwrittenInPlaceIsRefusedNotOpened)
 // reactor leaves it the host's.
 TEST_P(Containment, SuspendDirectiveAndStopSignalsStayTheHosts)
 {
-  Temp_Dir d;
-  std::string const rec = d / "rec";
-  std::string const ctl = d / "ctl";
-  std::vector<int> ports;
-  std::string const netsvcs = netsvcs_lines(ports);
-  if (ports.empty())
-    GTEST_SKIP() << "no netsvcs library";
   d.write("a.conf", netsvcs + probe_line("S", rec, "-t 20 -R 2") + "suspend Time_Service\n");
   Host_Process h;
   ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
