@@ -141,6 +141,57 @@ TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
   EXPECT_EQ(2, h.exit_code()) << "A's fini throws at the stop too\n" << h.stderr_text();
 }
 
+// A service that leaves a thread running after its fini, its library replaced (mv) before a
+// reload: the old copy stays loaded for the old thread, which runs on, beside the new code; so
+// after a restart and the service's removal. The stop neither waits for those threads nor
+// tears down what they run.
+TEST_P(Containment, AThreadLeftRunningKeepsItsCodeAndObject)
+{
+  bool const changed = std::string(GetParam().mode) == "changed";
+  std::string const lib = d / "libleft.so";
+  auto install = [&lib](const char* from) {
+    return std::system(("cp " + std::string(from) + " " + lib + ".tmp && mv " + lib + ".tmp " + lib).c_str()) == 0;
+  };
+  ASSERT_TRUE(install(PROBE_SERVICE_LIBRARY));
+  std::string const a = "dynamic A Service_Object * " + lib + ":_make_Probe_Service() \"-o " + rec + " -n A -L\"\n";
+  d.write("a.conf", netsvcs + a + probe_line("B", rec, "-t 20"));
+  Host_Process h;
+  ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
+  ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+  ASSERT_TRUE(install(PROBE_SERVICE_V2_LIBRARY));
+
+  std::string const left = "Service 'A' left 1 thread running after its fini: the host keeps its object and its library " + lib;
+  struct Step
+  {
+    const char* command;
+    std::string conf;
+  };
+  Step const steps[] = {{"reload", netsvcs + a + probe_line("B", rec, "-t 20")},
+                        {"restart A", netsvcs + a + probe_line("B", rec, "-t 20")},
+                        {"reload", netsvcs + (changed ? "" : "remove A\n") + probe_line("B", rec, "-t 20")}};
+  size_t n = 0;
+  for (const Step& s : steps) {
+    ++n;
+    d.write("a.conf", s.conf);
+    size_t const old_rounds = count_of(read_file(rec), " version=1\n");
+    Ctl const c = starterctl(ctl, s.command);
+    EXPECT_EQ(0, c.status) << s.command << c.out;
+    EXPECT_TRUE(h.wait_for_stderr(left, std::chrono::seconds(20), n)) << s.command << h.stderr_text();
+    EXPECT_TRUE(wait_for_file(rec, " version=1\n", std::chrono::seconds(20), old_rounds + 3))
+        << s.command << ": the old thread no longer runs its own code";
+    EXPECT_TRUE(accepts(ports[0])) << s.command << ": the time service does not answer";
+  }
+  EXPECT_EQ(2u, count_of(read_file(rec), " version=2 ")) << "the reload did not load the new code";
+  EXPECT_TRUE(wait_for_file(rec, " version=2\n")) << "the new copy's thread does not run";
+  size_t const ticks = lines_starting(rec, "timeout B").size();
+  EXPECT_TRUE(wait_for_file(rec, "timeout B", std::chrono::seconds(20), ticks + 2));
+
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit(std::chrono::seconds(10)));
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "Stopping with 3 threads the services left running")) << h.stderr_text();
+}
+
 // A library overwritten in place (cp onto the loaded file) is never opened again: the reload,
 // the check and a restart are refused naming the file and the fix, and the stop does not call
 // into the damaged copy.
