@@ -241,6 +241,14 @@ TEST(ContainmentLibrary, OverwrittenInPlaceIsRefusedNotOpened)
 TEST_P(Containment, SuspendDirectiveAndStopSignalsStayTheHosts)
 {
   d.write("a.conf", netsvcs + probe_line("S", rec, "-t 20 -R 2") + "suspend Time_Service\n");
+  {
+    Host_Process check;
+    ASSERT_TRUE(check.start({"--check", "--strict", "-f", d / "a.conf"}));
+    ASSERT_TRUE(check.wait_exit());
+    EXPECT_EQ(0, check.exit_code()) << check.stderr_text();
+    EXPECT_EQ(1u, count_of(check.stderr_text(), d / "a.conf:4: suspend Time_Service: the host keeps the "
+                                                    "suspension to this service")) << check.stderr_text();
+  }
   Host_Process h;
   ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
   ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
