@@ -125,8 +125,11 @@ TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
   moved.replace(moved.find("-p " + time_port), 3 + time_port.size(), "-p " + std::to_string(taken));
   d.write("a.conf", moved + probe_line("A", rec, "-t 20 -T int") + probe_line("B", rec, "-G " + failing) +
                         probe_line("C", rec, "-X std"));
+  size_t const a_inits = lines_starting(rec, "init A").size();
   c = starterctl(ctl, "reload");
   EXPECT_EQ(1, c.status) << c.out;
+  // A, unchanged, is opened by the "all" reload and then left as it is: once, not twice.
+  EXPECT_EQ(a_inits + (changed ? 0 : 1), lines_starting(rec, "init A").size()) << read_file(rec);
   EXPECT_NE(std::string::npos, c.out.find("rolled back: Reload rolled back: Time_Service did not open (")) << c.out;
   EXPECT_NE(std::string::npos, c.out.find("; the running services are unchanged")) << c.out;
   ::close(fd);
