@@ -126,7 +126,7 @@ Service_Threads_Scope::~Service_Threads_Scope()
   current_service = previous_;
 }
 
-size_t threads_left_by(const std::string& name, void* handle, bool sole)
+Left_Threads threads_left_by(const std::string& name, void* handle, bool sole)
 {
   unsigned long long const tag = service_tag(name);
   uintptr_t start = 0, end = 0;
@@ -142,18 +142,18 @@ size_t threads_left_by(const std::string& name, void* handle, bool sole)
     for (const Slot& s : slots)
       n += is_left(s) ? 1 : 0;
     if (n == 0)
-      return 0;
+      return Left_Threads();
     if (waited >= 200)
       break;
     sleep_ms(10);
   }
-  size_t n = 0;
+  Left_Threads left;
   for (Slot& s : slots)
     if (is_left(s)) {
       s.left.store(true, std::memory_order_relaxed);
-      ++n;
+      ++(s.service == tag ? left.own : left.library);
     }
-  return n;
+  return left;
 }
 
 size_t threads_left_running()

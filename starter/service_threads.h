@@ -39,10 +39,17 @@ private:
   unsigned long long previous_;
 };
 
-/// The threads still running that the service @a name left after its fini, not counted before:
-/// its own, and with @a sole (no other open service uses its library, that of @a handle) the
-/// others that run the library's code. Waits a little for threads that are ending.
-size_t threads_left_by(const std::string& name, void* handle, bool sole);
+/// The threads a service left running after its fini, not counted before.
+struct Left_Threads
+{
+  size_t own = 0;      ///< started while its directive was carried out, or by those threads
+  size_t library = 0;  ///< started outside any service's directive, running its library's code
+};
+
+/// The threads still running that the service @a name left after its fini: its own, and with
+/// @a sole (no other open service uses its library, that of @a handle) the others that run the
+/// library's code. Waits a little for threads that are ending.
+Left_Threads threads_left_by(const std::string& name, void* handle, bool sole);
 
 /// The threads counted by threads_left_by() that are still running. Async-signal-safe.
 size_t threads_left_running();

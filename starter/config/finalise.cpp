@@ -70,15 +70,25 @@ int finalise_service(ACE_Service_Type& t)
     SCRT_LOG(-1, (LM_ERROR, "The fini of service '%s' threw an exception of unknown type\n",
                   name.c_str()));
   }
-  size_t const left = threads_left_by(name, handle, !library_shared(t, handle));
-  if (left != 0) {
-    std::string const file = plain_path(loaded_file(hold));
+  Left_Threads const left = threads_left_by(name, handle, !library_shared(t, handle));
+  std::string const file = plain_path(loaded_file(hold));
+  const char* const lib = file.empty() ? "(the host's own)" : file.c_str();
+  if (left.own != 0)
     SCRT_LOG(-1, (LM_WARNING, "Service '%s' left %d thread%s running after its fini: the host "
-                  "keeps its object and its library %s loaded for %s (a new file installed at its path "
-                  "is loaded beside it); a service is to stop its threads, and wait for them, in "
-                  "its fini\n", name.c_str(), static_cast<int>(left), left == 1 ? "" : "s",
-                  file.empty() ? "(the host's own)" : file.c_str(), left == 1 ? "it" : "them"));
-  } else if (delete_object && threw == 0) {
+                  "keeps its object and its library %s loaded for %s (a new file installed at "
+                  "its path is loaded beside it); a service is to stop its threads, and wait for "
+                  "them, in its fini\n", name.c_str(), static_cast<int>(left.own),
+                  left.own == 1 ? "" : "s", lib, left.own == 1 ? "it" : "them"));
+  // Started outside any service's init (by a handler, say): the library's, not one service's.
+  if (left.library != 0)
+    SCRT_LOG(-1, (LM_WARNING, "%d thread%s running the code of %s, started by its services "
+                  "outside their init, run%s on after the last of them ('%s') was finalised: the "
+                  "host keeps the library loaded for %s (a new file installed at its path is "
+                  "loaded beside it); a service is to stop its threads, and wait for them, in its "
+                  "fini\n",
+                  static_cast<int>(left.library), left.library == 1 ? "" : "s", lib,
+                  left.library == 1 ? "s" : "", name.c_str(), left.library == 1 ? "it" : "them"));
+  if (left.own == 0 && left.library == 0 && delete_object && threw == 0) {
     if (gobbler != 0)
       gobbler(object);
     else

@@ -47,6 +47,17 @@ int held_port(int& fd)
   return ntohs(a.sin_port);
 }
 
+/// A loopback connection to @a port in @a fd (closed by the caller).
+bool connected(int port, int& fd)
+{
+  fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
 struct Row
 {
   const char* mode;
@@ -157,13 +168,18 @@ TEST_P(Containment, AThreadLeftRunningKeepsItsCodeAndObject)
   };
   ASSERT_TRUE(install(PROBE_SERVICE_LIBRARY));
   std::string const a = "dynamic A Service_Object * " + lib + ":_make_Probe_Service() \"-o " + rec + " -n A -L\"\n";
-  d.write("a.conf", netsvcs + a + probe_line("B", rec, "-t 20"));
+  // ACE's thread-per-connection logging service: a handler thread runs while its client stays.
+  std::string const netsvcs_lib = netsvcs.substr(netsvcs.find("* ") + 2, netsvcs.find(":_make") - netsvcs.find("* ") - 2);
+  int const thr_port = free_port();
+  std::string const thr_logger = "dynamic Thr_Logger Service_Object * " + netsvcs_lib +
+                                 ":_make_ACE_Thr_Server_Logging_Acceptor() \"-p " + std::to_string(thr_port) + "\"\n";
+  d.write("a.conf", netsvcs + thr_logger + a + probe_line("B", rec, "-t 20"));
   Host_Process h;
   ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
   ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
 
   std::string const left = "Service 'A' left 1 thread running after its fini: the host keeps its object and its library " + lib;
-  std::string const with_a = netsvcs + a + probe_line("B", rec, "-t 20");
+  std::string const with_a = netsvcs + thr_logger + a + probe_line("B", rec, "-t 20");
   struct Step
   {
     const char* install;  ///< the library put in place first, or null
@@ -174,7 +190,7 @@ TEST_P(Containment, AThreadLeftRunningKeepsItsCodeAndObject)
   Step const steps[] = {{PROBE_SERVICE_V2_LIBRARY, "reload", with_a},
                         {PROBE_SERVICE_LIBRARY, "reload", with_a},
                         {nullptr, "restart A", with_a},
-                        {nullptr, "reload", netsvcs + (changed ? "" : "remove A\n") + probe_line("B", rec, "-t 20")}};
+                        {nullptr, "reload", netsvcs + thr_logger + (changed ? "" : "remove A\n") + probe_line("B", rec, "-t 20")}};
   size_t n = 0;
   for (const Step& s : steps) {
     ++n;
@@ -196,10 +212,19 @@ TEST_P(Containment, AThreadLeftRunningKeepsItsCodeAndObject)
   size_t const ticks = lines_starting(rec, "timeout B").size();
   EXPECT_TRUE(wait_for_file(rec, "timeout B", std::chrono::seconds(20), ticks + 2));
 
+  // The stop, a logging client still connected: no wait for its handler's thread.
+  int fd = -1;
+  size_t const accepted = count_of(h.stderr_text(), "accepted connection from host");
+  ASSERT_TRUE(connected(thr_port, fd));
+  ASSERT_TRUE(h.wait_for_stderr("accepted connection from host", std::chrono::seconds(20), accepted + 1))
+      << h.stderr_text();
   ASSERT_TRUE(h.send(SIGTERM));
-  ASSERT_TRUE(h.wait_exit(std::chrono::seconds(10)));
+  EXPECT_TRUE(h.wait_exit(std::chrono::seconds(10)));
+  ::close(fd);
+  ASSERT_TRUE(h.wait_exit());
   EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
-  EXPECT_EQ(1u, count_of(h.stderr_text(), "Stopping with 4 threads the services left running")) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "1 thread running the code of " + netsvcs_lib + ", started by its services outside their init")) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "Stopping with 5 threads the services left running")) << h.stderr_text();
 }
 
 // A library overwritten in place (cp onto the loaded file) is never opened again: the reload,
