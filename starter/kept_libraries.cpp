@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "starter/service_map.h"
@@ -67,6 +68,8 @@ Copy* find(const link_map* lm)
   return 0;
 }
 
+const char* beside_kept_copies(const char* file, std::string& buffer);
+
 int note_present(dl_phdr_info* info, size_t, void* arg)
 {
   auto& present = *static_cast<std::vector<std::pair<uintptr_t, std::string>>*>(arg);
@@ -86,7 +89,11 @@ void note_library_opened(void* handle)
     return;
   struct stat st;
   bool const known = ::stat(lm->l_name, &st) == 0;
-  copies.push_back(Copy{lm->l_addr, lm->l_name, known, known ? st.st_dev : 0, known ? st.st_ino : 0, false});
+  // Out of memory, the copy is not noted: a replacement of it is then not told apart.
+  try {
+    copies.push_back(Copy{lm->l_addr, lm->l_name, known, known ? st.st_dev : 0, known ? st.st_ino : 0, false});
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 bool keep_if_running(void* handle)
@@ -98,7 +105,11 @@ bool keep_if_running(void* handle)
   std::lock_guard<std::mutex> guard(lock);
   Copy* c = find(lm);
   if (c == 0) {
-    copies.push_back(Copy{lm->l_addr, lm->l_name, false, 0, 0, false});
+    try {
+      copies.push_back(Copy{lm->l_addr, lm->l_name, false, 0, 0, false});
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
     c = &copies.back();
   }
   if (c->kept)
@@ -117,7 +128,11 @@ bool keep_if_running(void* handle)
 void forget_unloaded_libraries()
 {
   std::vector<std::pair<uintptr_t, std::string>> present;
-  (void)::dl_iterate_phdr(note_present, &present);
+  try {
+    (void)::dl_iterate_phdr(note_present, &present);
+  } catch (const std::bad_alloc&) {
+    return;  // forgotten at a later close
+  }
   std::lock_guard<std::mutex> guard(lock);
   for (size_t i = copies.size(); i-- > 0;) {
     bool loaded = copies[i].kept;
@@ -148,8 +163,19 @@ const char* name_to_open(const char* file, std::string& buffer)
 {
   if (file == 0 || kept_count.load() == 0)
     return file;
+  try {
+    return beside_kept_copies(file, buffer);
+  } catch (const std::bad_alloc&) {
+    return file;
+  }
+}
+
+namespace {
+
+/// name_to_open() past its quick answer: each kept copy of the path takes one more "./".
+const char* beside_kept_copies(const char* file, std::string& buffer)
+{
   const char* name = file;
-  // Each kept copy of the path takes one more "./".
   for (int tries = 0; tries < 16; ++tries) {
     void* const h = real_open(name, RTLD_LAZY | RTLD_NOLOAD);
     link_map* const lm = map_of(h);
@@ -175,3 +201,5 @@ const char* name_to_open(const char* file, std::string& buffer)
   }
   return name;
 }
+
+}  // namespace
