@@ -126,15 +126,23 @@ Service_Threads_Scope::~Service_Threads_Scope()
   current_service = previous_;
 }
 
-Left_Threads threads_left_by(const std::string& name, void* handle, bool sole)
+Left_Threads threads_left_by(const std::string& name, void* handle,
+                             const std::function<bool()>& sole)
 {
   unsigned long long const tag = service_tag(name);
   uintptr_t start = 0, end = 0;
-  bool const ranged = sole && loaded_range(handle, start, end);
+  bool const ranged = loaded_range(handle, start, end);
+  int library_left = -1;  // whether the library's threads are this service's to count, once asked
   auto is_left = [&](const Slot& s) {
-    return s.state.load(std::memory_order_acquire) == RUNNING &&
-           !s.left.load(std::memory_order_relaxed) &&
-           (s.service == tag || (ranged && s.service == 0 && runs_in(s, start, end)));
+    if (s.state.load(std::memory_order_acquire) != RUNNING || s.left.load(std::memory_order_relaxed))
+      return false;
+    if (s.service == tag)
+      return true;
+    if (!ranged || s.service != 0 || !runs_in(s, start, end))
+      return false;
+    if (library_left < 0)
+      library_left = sole() ? 1 : 0;
+    return library_left == 1;
   };
   // A fini may tell its threads to end without waiting for them: they are given a moment.
   for (int waited = 0;; waited += 10) {

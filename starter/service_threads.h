@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 /// Notes a thread about to be created with @a routine and @a arg, from the calling thread.
@@ -46,10 +47,12 @@ struct Left_Threads
   size_t library = 0;  ///< started outside any service's directive, running its library's code
 };
 
-/// The threads still running that the service @a name left after its fini: its own, and with
-/// @a sole (no other open service uses its library, that of @a handle) the others that run the
-/// library's code. Waits a little for threads that are ending.
-Left_Threads threads_left_by(const std::string& name, void* handle, bool sole);
+/// The threads still running that the service @a name left after its fini: its own, and when
+/// @a sole() (no other open service uses its library, that of @a handle; asked only when such a
+/// thread runs) the others that run the library's code. Waits a little for threads that are
+/// ending.
+Left_Threads threads_left_by(const std::string& name, void* handle,
+                             const std::function<bool()>& sole);
 
 /// The threads counted by threads_left_by() that are still running. Async-signal-safe.
 size_t threads_left_running();

@@ -70,7 +70,8 @@ int finalise_service(ACE_Service_Type& t)
     SCRT_LOG(-1, (LM_ERROR, "The fini of service '%s' threw an exception of unknown type\n",
                   name.c_str()));
   }
-  Left_Threads const left = threads_left_by(name, handle, !library_shared(t, handle));
+  Left_Threads const left =
+      threads_left_by(name, handle, [&t, handle] { return !library_shared(t, handle); });
   std::string const file = plain_path(loaded_file(hold));
   const char* const lib = file.empty() ? "(the host's own)" : file.c_str();
   if (left.own != 0)
