@@ -5,7 +5,8 @@
 // symbols come first in the lookup, provides dlopen itself and hands the call on. The same
 // way it notes where each library lies once it is loaded or closed (service_map.h), and gives
 // every thread the process creates, the services' own included, an alternate signal stack, so
-// that a stack overflow on it is reported (last_words.h).
+// that a stack overflow on it is reported (last_words.h), and notes where its code comes from:
+// a library a thread may still run is never unmapped (service_threads.h, kept_libraries.h).
 // Each library's symbols stay its own (RTLD_LOCAL, where ACE asks for RTLD_GLOBAL): two
 // services built from copies of one source keep the same class names, and with global binding
 // the second would run the first one's code. A library that needs another's symbols names it
@@ -15,9 +16,12 @@
 
 #include <cerrno>
 #include <new>
+#include <string>
 
+#include "starter/kept_libraries.h"
 #include "starter/last_words.h"
 #include "starter/service_map.h"
+#include "starter/service_threads.h"
 
 extern "C" void* dlopen(const char* file, int mode)
 {
@@ -25,9 +29,12 @@ extern "C" void* dlopen(const char* file, int mode)
   static Open const next = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "dlopen"));
   if (next == 0)
     return 0;
-  void* const handle = next(file, (mode & ~(RTLD_LAZY | RTLD_GLOBAL)) | RTLD_NOW | RTLD_LOCAL);
-  if (handle != 0)
+  std::string beside;
+  void* const handle = next(name_to_open(file, beside), (mode & ~(RTLD_LAZY | RTLD_GLOBAL)) | RTLD_NOW | RTLD_LOCAL);
+  if (handle != 0 && (mode & RTLD_NOLOAD) == 0) {
     note_loaded_libraries();
+    note_library_opened(handle);
+  }
   return handle;
 }
 
@@ -37,8 +44,10 @@ extern "C" int dlclose(void* handle)
   static Close const next = reinterpret_cast<Close>(::dlsym(RTLD_NEXT, "dlclose"));
   if (next == 0)
     return -1;
+  (void)keep_if_running(handle);
   int const closed = next(handle);
   note_loaded_libraries();
+  forget_unloaded_libraries();
   return closed;
 }
 
@@ -49,6 +58,14 @@ struct Start
   void* (*routine)(void*);
   void* arg;
   void* alt_stack;
+  int slot;  ///< its place among the threads followed, or -1
+};
+
+/// Gives the thread's slot back however it ends: by returning, pthread_exit or cancellation.
+struct Slot_Release
+{
+  int slot;
+  ~Slot_Release() { note_thread_ended(slot); }
 };
 
 void* start_with_alt_stack(void* arg)
@@ -56,6 +73,8 @@ void* start_with_alt_stack(void* arg)
   Start const start = *static_cast<Start*>(arg);
   delete static_cast<Start*>(arg);
   adopt_alt_stack(start.alt_stack);
+  note_thread_started(start.slot);
+  Slot_Release const release{start.slot};
   return start.routine(start.arg);
 }
 
@@ -70,13 +89,15 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
     return EAGAIN;
   // Without room for its alternate stack, a thread would not have room for much else either:
   // it is refused here, where its creator sees the failure, rather than fault once started.
-  Start* const start = new (std::nothrow) Start{routine, arg, new_alt_stack()};
+  Start* const start = new (std::nothrow) Start{routine, arg, new_alt_stack(), -1};
   if (start == 0 || start->alt_stack == 0) {
     delete start;
     return EAGAIN;
   }
+  start->slot = note_thread_created(routine, arg);
   int const created = next(thread, attr, start_with_alt_stack, start);
   if (created != 0) {
+    note_thread_ended(start->slot);
     drop_alt_stack(start->alt_stack);
     delete start;
   }

@@ -120,6 +120,19 @@ static void warn_of_root_only_files(const Conf_Texts& texts)
   }
 }
 
+/// Says, for each "suspend" directive of @a entries, what the host does with it. A hint, not a
+/// problem: it changes no exit status, --strict or not.
+static void note_suspend_directives(const std::vector<Conf_Entry>& entries)
+{
+  for (const Conf_Entry& e : entries)
+    if (e.keyword == "suspend")
+      SCRT_LOG(0, (LM_WARNING, "%C:%d: suspend %C: the host keeps the suspension to this service "
+                               "(ACE's acceptors would suspend every handler of the reactor, the "
+                               "host's own included), after each start-up, reload and restart, "
+                               "until 'starterctl resume %C'\n",
+                   e.where.c_str(), e.line, e.name.c_str(), e.name.c_str()));
+}
+
 /// Checks the "-f" words, then assembles and checks the configuration as the run does, relative
 /// paths taken against @a base_dir; prints the vector (unless @a quiet) and logs each problem,
 /// and with @a as_root the files only root's privilege could read. True when all is well.
@@ -148,6 +161,7 @@ static bool check_conf_files(const Command_Line& line, const std::string& base_d
       continue;
     ok = !log_problem(p, strict) && ok;
   }
+  note_suspend_directives(config.entries);
   if (as_root)
     warn_of_root_only_files(config.texts);
   return ok;

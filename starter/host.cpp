@@ -32,6 +32,7 @@
 #include "starter/reload_record.h"
 #include "starter/reports.h"
 #include "starter/service_map.h"
+#include "starter/service_threads.h"
 #include "starter/stall_watch.h"
 #include "starter/stop_deadline.h"
 #include "starter/suspension.h"
@@ -64,6 +65,14 @@ static Config_Source source_of(const Command_Line& line)
   return source;
 }
 
+/// on_exit() hook, registered last so that it runs first: ends the process before the
+/// dynamic loader runs the destructors of each library, a damaged copy's among them.
+static void exit_past_library_destructors(int status, void*)
+{
+  std::fflush(0);
+  ::_exit(status);
+}
+
 /// Finalises the services. Their signal handlers are dropped from ACE's one table first: a
 /// service finalised may leave its handler there freed, and the teardown of a later one that
 /// walks the table (ACE's memory pools do: the Name Server's) would call into freed memory.
@@ -72,6 +81,13 @@ static int finalise_services()
   forget_service_signal_handlers();
   int const threw = close_services();
   forget_service_signal_handlers();
+  // The teardown of ACE and of the libraries would free, or wait for, what those threads use.
+  if (size_t const left = threads_left_running()) {
+    SCRT_LOG(-1, (LM_WARNING, "Stopping with %d thread%s the services left running: the host "
+                  "ends without running the libraries' destructors\n", static_cast<int>(left),
+                  left == 1 ? "" : "s"));
+    ::on_exit(exit_past_library_destructors, 0);
+  }
   return threw;
 }
 
@@ -225,14 +241,6 @@ void Host::check_now(Checked_Config& config) const
   assemble_and_check(source_, false, config);
   // Only a check: nothing it loaded is used.
   release_check_loads(config);
-}
-
-/// on_exit() hook, registered last so that it runs first: ends the process before the
-/// dynamic loader runs the destructors of each library, a damaged copy's among them.
-static void exit_past_library_destructors(int status, void*)
-{
-  std::fflush(0);
-  ::_exit(status);
 }
 
 void Host::set_aside_overwritten()

@@ -138,19 +138,43 @@ void record_plan(const Reload_Plan& plan, Reload_Outcome& outcome)
   }
 }
 
-/// The services a reload in @a mode touches: those @a plan names, or each that @a config
-/// defines and each whose library holds new code.
+/// The directives of @a entries that name @a name, each as the Configurator reads it.
+std::vector<std::string> directives_naming(const std::vector<Conf_Entry>& entries,
+                                           const std::string& name)
+{
+  std::vector<std::string> normal;
+  for (const Conf_Entry& e : entries)
+    if (e.name == name)
+      normal.push_back(e.keyword == "stream" ? std::string() : e.normal);
+  return normal;
+}
+
+/// The services a reload in @a mode changed: those @a plan names, or each that @a config
+/// defines and each whose library holds new code. In the "all" mode, a service re-opened from
+/// the directives it ran from before (@a open_before), which opened again, is what a roll-back
+/// would open: it is left as it is, rather than initialised a second time.
 std::vector<std::string> touched_services(Reload_Mode mode, const Reload_Plan& plan,
                                           const Checked_Config& config,
-                                          const std::set<std::string>& new_code)
+                                          const std::set<std::string>& new_code,
+                                          const Running_Config& running,
+                                          const std::set<std::string>& open_before,
+                                          const Open_Failures& failures)
 {
   std::vector<std::string> touched = plan.finalise;
   for (const Conf_Entry* e : plan.apply)
     touched.push_back(e->name);
   if (mode == RELOAD_ALL) {
     touched.assign(new_code.begin(), new_code.end());
-    for (const Conf_Entry& e : config.entries)
-      touched.push_back(e.name);
+    std::set<std::string> const open = services_in_repository();
+    for (const Conf_Entry& e : config.entries) {
+      bool const failed = std::any_of(failures.begin(), failures.end(),
+                                      [&e](const Open_Failure& f) { return f.name == e.name; });
+      std::vector<std::string> const now = directives_naming(config.entries, e.name);
+      if (failed || open.count(e.name) == 0 || open_before.count(e.name) == 0 ||
+          now != directives_naming(running.entries, e.name) ||
+          std::count(now.begin(), now.end(), std::string()) != 0)
+        touched.push_back(e.name);
+    }
   }
   // Each once, in the order first touched.
   std::vector<std::string> once;
@@ -269,7 +293,9 @@ Reload_Outcome reload_services(const Config_Source& source, Reload_Mode mode,
   if (!outcome.failures.empty()) {
     // Applied completely or not at all: what this reload changed is put back.
     Rollback_Outcome const undone =
-        roll_back(touched_services(mode, plan, config, new_code), open_before, running);
+        roll_back(touched_services(mode, plan, config, new_code, running, open_before,
+                                  outcome.failures),
+                  open_before, running);
     stamp_loaded(running);
     release_check_loads(config);
     outcome.rolled_back = true;

@@ -169,6 +169,20 @@ void note_services()
   publish(t);
 }
 
+bool loaded_range(void* handle, uintptr_t& start, uintptr_t& end)
+{
+  link_map* lm = 0;
+  if (handle == 0 || ::dlinfo(handle, RTLD_DI_LINKMAP, &lm) != 0 || lm == 0 || lm->l_name == 0)
+    return false;
+  std::lock_guard<std::mutex> guard(writing);
+  Mapped_Library* const lib = find(tables[published.load(std::memory_order_acquire)], lm->l_addr, lm->l_name);
+  if (lib == 0)
+    return false;
+  start = lib->start;
+  end = lib->end;
+  return true;
+}
+
 const Mapped_Library* library_at(uintptr_t address)
 {
   const Table& t = tables[published.load(std::memory_order_acquire)];

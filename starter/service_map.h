@@ -31,6 +31,10 @@ void note_loaded_libraries();
 /// After the services open, after each reload and restart, with the loop quiesced.
 void note_services();
 
+/// The address range of the library the loader handle @a handle holds, as last noted; false
+/// when it holds none that was noted.
+bool loaded_range(void* handle, uintptr_t& start, uintptr_t& end);
+
 /// Async-signal-safe: the library @a address lies in, a loaded one before one unloaded since;
 /// null when none.
 const Mapped_Library* library_at(uintptr_t address);

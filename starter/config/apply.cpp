@@ -20,6 +20,7 @@
 #include "starter/deaths.h"
 #include "starter/config/assemble.h"
 #include "starter/listeners.h"
+#include "starter/service_threads.h"
 #include "starter/config/finalise.h"
 #include "starter/config/stop_signal_guard.h"
 
@@ -90,8 +91,9 @@ int apply_entry(const std::string& where, const std::string& text, const Conf_En
   }
   {
     Parse_Error_Count parse_errors;
-    // The listening sockets its init opens are held in its name.
+    // The listening sockets its init opens are held in its name, the threads it starts are its.
     listener_opening(e.name.c_str());
+    Service_Threads_Scope const threads(e.name);
     // A service's init may throw: that is its own failure, not the host's.
     try {
       int const r = ACE_Service_Config::process_directive(directive.c_str());

@@ -13,7 +13,9 @@
 // timer callback: a write through a null pointer, a call through one, a stack overflow, or a
 // write through a null pointer on a thread of its own), -O N (hold N descriptors open), -K
 // (fault in init: a write through a null pointer), -G FILE (fail init while FILE
-// exists), -R SIGNO (take SIGNO through the reactor while it runs).
+// exists), -R SIGNO (take SIGNO through the reactor while it runs), -L (start a thread, an
+// ACE_Task, that it never stops: its svc counts in the service's object and records
+// "thread NAME ... version=V" every 50 ms, past the fini).
 // Each load of the library appends "load version=V pid=P" to the file named by PROBE_LOADS,
 // from a static constructor; V is PROBE_VERSION, which the init record carries too.
 #include <dlfcn.h>
@@ -35,6 +37,7 @@
 #include <ace/Get_Opt.h>
 #include <ace/Reactor.h>
 #include <ace/Service_Object.h>
+#include <ace/Task.h>
 #include <ace/svc_export.h>
 
 #ifndef PROBE_VERSION
@@ -134,9 +137,23 @@ PROBE_FAULTS void crash(const std::string& kind)
     std::thread(write_null, 2).join();
 }
 
+class Probe_Service;
+
+/// A thread its service forgets to stop.
+class Forgotten_Task : public ACE_Task_Base
+{
+public:
+  explicit Forgotten_Task(Probe_Service& owner) : owner_(owner) {}
+  int svc() override;
+
+private:
+  Probe_Service& owner_;
+};
+
 class Probe_Service : public ACE_Service_Object
 {
 public:
+  friend class Forgotten_Task;
   int init(int argc, ACE_TCHAR* argv[]) override;
   int fini() override;
   int handle_timeout(const ACE_Time_Value&, const void*) override;
@@ -158,7 +175,16 @@ private:
   long fini_block_ms_ = 0;
   int exit_status_ = -1;
   std::string crash_;
+  Forgotten_Task forgotten_{*this};
+  volatile long forgotten_rounds_ = 0;
 };
+
+int Forgotten_Task::svc()
+{
+  for (;; sleep_ms(10))
+    if (++owner_.forgotten_rounds_ % 5 == 0)
+      owner_.record("thread", " version=" + std::to_string(PROBE_VERSION));
+}
 
 void Probe_Service::record(const std::string& what, const std::string& details)
 {
@@ -172,7 +198,7 @@ void Probe_Service::record(const std::string& what, const std::string& details)
 
 int Probe_Service::init(int argc, ACE_TCHAR* argv[])
 {
-  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:C:O:KG:R:", 0);
+  ACE_Get_Opt opt(argc, argv, "o:n:t:x:X:k:Fs:I:Ar:HT:B:E:C:O:KG:R:L", 0);
   long timer_ms = 0;
   long init_sleep_ms = 0;
   bool fail = false;
@@ -206,6 +232,7 @@ int Probe_Service::init(int argc, ACE_TCHAR* argv[])
           reactor_signo_ = 0;
         break;
       case 'G': fail = fail || access(opt.opt_arg(), F_OK) == 0; break;
+      case 'L': (void)forgotten_.activate(); break;
       default: break;
     }
   }

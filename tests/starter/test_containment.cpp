@@ -47,6 +47,17 @@ int held_port(int& fd)
   return ntohs(a.sin_port);
 }
 
+/// A loopback connection to @a port in @a fd (closed by the caller).
+bool connected(int port, int& fd)
+{
+  fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
 struct Row
 {
   const char* mode;
@@ -125,8 +136,11 @@ TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
   moved.replace(moved.find("-p " + time_port), 3 + time_port.size(), "-p " + std::to_string(taken));
   d.write("a.conf", moved + probe_line("A", rec, "-t 20 -T int") + probe_line("B", rec, "-G " + failing) +
                         probe_line("C", rec, "-X std"));
+  size_t const a_inits = lines_starting(rec, "init A").size();
   c = starterctl(ctl, "reload");
   EXPECT_EQ(1, c.status) << c.out;
+  // A, unchanged, is opened by the "all" reload and then left as it is: once, not twice.
+  EXPECT_EQ(a_inits + (changed ? 0 : 1), lines_starting(rec, "init A").size()) << read_file(rec);
   EXPECT_NE(std::string::npos, c.out.find("rolled back: Reload rolled back: Time_Service did not open (")) << c.out;
   EXPECT_NE(std::string::npos, c.out.find("; the running services are unchanged")) << c.out;
   ::close(fd);
@@ -139,6 +153,78 @@ TEST_P(Containment, ThrowingFiniFailedOpenAndRolledBackReload)
   ASSERT_TRUE(h.send(SIGTERM));
   ASSERT_TRUE(h.wait_exit());
   EXPECT_EQ(2, h.exit_code()) << "A's fini throws at the stop too\n" << h.stderr_text();
+}
+
+// A service that leaves a thread running after its fini, its library replaced (mv) before a
+// reload: the old copy stays loaded for the old thread, which runs on, beside the new code; so
+// after a restart and the service's removal. The stop neither waits for those threads nor
+// tears down what they run.
+TEST_P(Containment, AThreadLeftRunningKeepsItsCodeAndObject)
+{
+  bool const changed = std::string(GetParam().mode) == "changed";
+  std::string const lib = d / "libleft.so";
+  auto install = [&lib](const char* from) {
+    return std::system(("cp " + std::string(from) + " " + lib + ".tmp && mv " + lib + ".tmp " + lib).c_str()) == 0;
+  };
+  ASSERT_TRUE(install(PROBE_SERVICE_LIBRARY));
+  std::string const a = "dynamic A Service_Object * " + lib + ":_make_Probe_Service() \"-o " + rec + " -n A -L\"\n";
+  // ACE's thread-per-connection logging service: a handler thread runs while its client stays.
+  std::string const netsvcs_lib = netsvcs.substr(netsvcs.find("* ") + 2, netsvcs.find(":_make") - netsvcs.find("* ") - 2);
+  int const thr_port = free_port();
+  std::string const thr_logger = "dynamic Thr_Logger Service_Object * " + netsvcs_lib +
+                                 ":_make_ACE_Thr_Server_Logging_Acceptor() \"-p " + std::to_string(thr_port) + "\"\n";
+  d.write("a.conf", netsvcs + thr_logger + a + probe_line("B", rec, "-t 20"));
+  Host_Process h;
+  ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
+  ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
+
+  std::string const left = "Service 'A' left 1 thread running after its fini: the host keeps its object and its library " + lib;
+  std::string const with_a = netsvcs + thr_logger + a + probe_line("B", rec, "-t 20");
+  struct Step
+  {
+    const char* install;  ///< the library put in place first, or null
+    const char* command;
+    std::string conf;
+  };
+  // The second replacement finds two copies kept under that path.
+  Step const steps[] = {{PROBE_SERVICE_V2_LIBRARY, "reload", with_a},
+                        {PROBE_SERVICE_LIBRARY, "reload", with_a},
+                        {nullptr, "restart A", with_a},
+                        {nullptr, "reload", netsvcs + thr_logger + (changed ? "" : "remove A\n") + probe_line("B", rec, "-t 20")}};
+  size_t n = 0;
+  for (const Step& s : steps) {
+    ++n;
+    ASSERT_TRUE(s.install == nullptr || install(s.install));
+    d.write("a.conf", s.conf);
+    size_t const old_rounds = count_of(read_file(rec), " version=1\n");
+    Ctl const c = starterctl(ctl, s.command);
+    EXPECT_EQ(0, c.status) << s.command << c.out;
+    EXPECT_TRUE(h.wait_for_stderr(left, std::chrono::seconds(20), n)) << s.command << h.stderr_text();
+    EXPECT_TRUE(wait_for_file(rec, " version=1\n", std::chrono::seconds(20), old_rounds + 3))
+        << s.command << ": the old thread no longer runs its own code";
+    EXPECT_TRUE(accepts(ports[0])) << s.command << ": the time service does not answer";
+  }
+  std::string inits;
+  for (const std::string& l : lines_starting(rec, "init A"))
+    inits += l.substr(l.find(" version=") + 9, 1);
+  EXPECT_EQ("1211", inits) << "each reload loads the file in place, the restart the running copy";
+  EXPECT_TRUE(wait_for_file(rec, " version=2\n")) << "the new copy's thread does not run";
+  size_t const ticks = lines_starting(rec, "timeout B").size();
+  EXPECT_TRUE(wait_for_file(rec, "timeout B", std::chrono::seconds(20), ticks + 2));
+
+  // The stop, a logging client still connected: no wait for its handler's thread.
+  int fd = -1;
+  size_t const accepted = count_of(h.stderr_text(), "accepted connection from host");
+  ASSERT_TRUE(connected(thr_port, fd));
+  ASSERT_TRUE(h.wait_for_stderr("accepted connection from host", std::chrono::seconds(20), accepted + 1))
+      << h.stderr_text();
+  ASSERT_TRUE(h.send(SIGTERM));
+  EXPECT_TRUE(h.wait_exit(std::chrono::seconds(10)));
+  ::close(fd);
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "1 thread running the code of " + netsvcs_lib + ", started by its services outside their init")) << h.stderr_text();
+  EXPECT_EQ(1u, count_of(h.stderr_text(), "Stopping with 5 threads the services left running")) << h.stderr_text();
 }
 
 // A library overwritten in place (cp onto the loaded file) is never opened again: the reload,
@@ -183,6 +269,14 @@ TEST(ContainmentLibrary, OverwrittenInPlaceIsRefusedNotOpened)
 TEST_P(Containment, SuspendDirectiveAndStopSignalsStayTheHosts)
 {
   d.write("a.conf", netsvcs + probe_line("S", rec, "-t 20 -R 2") + "suspend Time_Service\n");
+  {
+    Host_Process check;
+    ASSERT_TRUE(check.start({"--check", "--strict", "-f", d / "a.conf"}));
+    ASSERT_TRUE(check.wait_exit());
+    EXPECT_EQ(0, check.exit_code()) << check.stderr_text();
+    EXPECT_EQ(1u, count_of(check.stderr_text(), d / "a.conf:4: suspend Time_Service: the host keeps the "
+                                                    "suspension to this service")) << check.stderr_text();
+  }
   Host_Process h;
   ASSERT_TRUE(h.start(args(ctl, d / "a.conf")));
   ASSERT_TRUE(h.wait_for_stderr("is started")) << h.stderr_text();
