@@ -28,7 +28,7 @@
 
 Control_Server::Control_Server(Host& host)
     : host_(host), handle_(ACE_INVALID_HANDLE), dev_(0), ino_(0), group_(static_cast<gid_t>(-1)), refused_(0),
-      refused_logged_(0), accept_paused_(false)
+      refused_logged_(0), accept_paused_(false), accept_failures_(0), accept_logged_(0)
 {
   reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
 }
@@ -218,6 +218,28 @@ void Control_Server::refuse_over_cap(int fd)
                static_cast<unsigned>(MAX_CONNECTIONS)));
 }
 
+void Control_Server::pause_accepting(int error)
+{
+  time_t const now = ACE_OS::time(0);
+  unsigned long failures = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    accept_paused_ = true;
+    reactor()->remove_handler(this, ACE_Event_Handler::ACCEPT_MASK | ACE_Event_Handler::DONT_CALL);
+    ++accept_failures_;
+    // The first of a run is told at once; the rest of the minute only counted.
+    if (accept_logged_ != 0 && now - accept_logged_ < 60)
+      return;
+    accept_logged_ = now;
+    failures = accept_failures_ - 1;
+    accept_failures_ = 0;
+  }
+  errno = error;
+  SCRT_LOG(-1, (LM_WARNING, "Control socket %C: cannot accept, errno=%d, %m: trying again every "
+                            "second (%u more failures since the last such record)\n",
+               path_.c_str(), error, static_cast<unsigned>(failures)));
+}
+
 int Control_Server::handle_input(ACE_HANDLE)
 {
   // A bounded batch, so that a flood of clients leaves room for the services' events.
@@ -226,13 +248,8 @@ int Control_Server::handle_input(ACE_HANDLE)
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED)
         continue;
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        SCRT_LOG(-1, (LM_WARNING, "Control socket %C: cannot accept, errno=%d, %m: trying again "
-                                  "in a second\n", path_.c_str(), ACE_OS::last_error()));
-        std::lock_guard<std::mutex> guard(lock_);
-        accept_paused_ = true;
-        reactor()->remove_handler(this, ACE_Event_Handler::ACCEPT_MASK | ACE_Event_Handler::DONT_CALL);
-      }
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        pause_accepting(errno);
       return 0;
     }
     ucred peer{};
