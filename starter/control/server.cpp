@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,13 +29,15 @@
 
 Control_Server::Control_Server(Host& host)
     : host_(host), handle_(ACE_INVALID_HANDLE), dev_(0), ino_(0), group_(static_cast<gid_t>(-1)), refused_(0),
-      refused_logged_(0), accept_paused_(false), accept_failures_(0), accept_logged_(0)
+      refused_logged_(0), accept_paused_(false), accept_failures_(0), accept_logged_(0), spare_(-1)
 {
   reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
 }
 
 Control_Server::~Control_Server()
 {
+  if (spare_ >= 0)
+    ::close(spare_);
   // The last reference may go when the reactor itself is closing: only the socket is let go.
   if (handle_ != ACE_INVALID_HANDLE) {
     ::close(handle_);
@@ -122,6 +125,7 @@ int Control_Server::open(ACE_Reactor* r, const std::string& path, gid_t group, s
     if (r->register_handler(this, ACE_Event_Handler::ACCEPT_MASK) == 0 &&
         r->schedule_timer(this, 0, second, second) != -1) {
       note_control_socket(path_.c_str(), dev_, ino_);
+      spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
       return 0;
     }
     step = "register with the reactor";
@@ -150,6 +154,9 @@ int Control_Server::close()
   forget_control_socket();
   ::close(handle_);
   handle_ = ACE_INVALID_HANDLE;
+  if (spare_ >= 0)
+    ::close(spare_);
+  spare_ = -1;
   unlink_own_socket();
   for (ACE_Event_Handler_var& c : hold_connections())
     static_cast<Control_Connection*>(c.handler())->finish();
@@ -244,7 +251,18 @@ int Control_Server::handle_input(ACE_HANDLE)
 {
   // A bounded batch, so that a flood of clients leaves room for the services' events.
   for (int batch = 0; batch < 64; ++batch) {
-    int const fd = ::accept4(handle_, 0, 0, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd = ::accept4(handle_, 0, 0, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0 && errno == EMFILE) {
+      int spare = -1;
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::swap(spare, spare_);
+      }
+      if (spare >= 0) {
+        ::close(spare);
+        fd = ::accept4(handle_, 0, 0, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      }
+    }
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED)
         continue;
@@ -293,6 +311,8 @@ int Control_Server::handle_timeout(const ACE_Time_Value&, const void*)
     if (accept_paused_ && handle_ != ACE_INVALID_HANDLE &&
         reactor()->register_handler(this, ACE_Event_Handler::ACCEPT_MASK) == 0)
       accept_paused_ = false;
+    if (spare_ < 0 && handle_ != ACE_INVALID_HANDLE)
+      spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
   time_t const now = ACE_OS::time(0);
   for (ACE_Event_Handler_var& c : hold_connections())

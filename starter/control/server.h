@@ -94,6 +94,10 @@ protected:
   bool accept_paused_;
   unsigned long accept_failures_;  ///< since the last "cannot accept" record
   time_t accept_logged_;
+  /// A descriptor kept in reserve (on /dev/null): out of descriptors, it is given up to accept
+  /// one control connection, so that an operator can still ask what the host is doing; taken
+  /// again on a later tick. -1 while given up.
+  int spare_;
 };
 
 #endif /* STARTER_CONTROL_SERVER_H */

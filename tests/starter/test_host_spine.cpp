@@ -142,8 +142,8 @@ TEST(HostSpine, TemplateServiceEchoesAndClosesItsConnectionsOnReload)
 
 // The template out of descriptors: its acceptor pauses instead of spinning a loop thread, says
 // so once, and serves again once descriptors are free; its reporter thread reports, and a
-// reload ends it before a new one starts. The control socket, out of descriptors too, says so
-// once.
+// reload ends it before a new one starts. The control socket, out of descriptors too, still
+// answers once and says so once.
 TEST(HostSpine, TemplateServicePausesAtTheDescriptorLimitAndEndsItsThreadInFini)
 {
   for (const char* reactor : {"", "--reactor tp --threads 2"}) {
@@ -171,11 +171,19 @@ TEST(HostSpine, TemplateServicePausesAtTheDescriptorLimitAndEndsItsThreadInFini)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ASSERT_TRUE(h.wait_for_stderr("echo service: cannot accept on port")) << h.stderr_text();
-    clients.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    sockaddr_un u{};
-    u.sun_family = AF_UNIX;
-    std::strncpy(u.sun_path, (d / "ctl").c_str(), sizeof u.sun_path - 1);
-    (void)::connect(clients.back(), reinterpret_cast<sockaddr*>(&u), sizeof u);
+    // The control socket answers on the descriptor it keeps in reserve; then, out of
+    // descriptors for good, it fails each second and says so once.
+    int status = -1;
+    std::string const out = run_command(STARTERCTL_BINARY " --timeout 5 --control " + d / "ctl" +
+                                            " status", status);
+    EXPECT_EQ(0, status) << out;
+    for (int i = 0; i < 3; ++i) {
+      clients.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+      sockaddr_un u{};
+      u.sun_family = AF_UNIX;
+      std::strncpy(u.sun_path, (d / "ctl").c_str(), sizeof u.sun_path - 1);
+      (void)::connect(clients.back(), reinterpret_cast<sockaddr*>(&u), sizeof u);
+    }
     double const before = cpu_seconds(h.pid());
     std::this_thread::sleep_for(seconds(3));
     EXPECT_LT(cpu_seconds(h.pid()) - before, 0.5) << "a loop thread spins at the limit";
