@@ -1,4 +1,4 @@
-// The control socket: accepting, the credentials, the cap, the deadlines.
+// The control socket: accepting, the credentials, the cap, the deadlines, the descriptor limit.
 //
 // Threads: with a pool, any loop thread may accept, read, write or expire a connection, and the
 // quiesced jobs run on the main thread while no loop thread runs. Each connection's state is
@@ -7,10 +7,10 @@
 // under its lock, lets go, then acts on each.
 #include "starter/control/server.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
