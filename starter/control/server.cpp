@@ -1,4 +1,4 @@
-// The control socket: accepting, the credentials, the cap, the deadlines.
+// The control socket: accepting, the credentials, the cap, the deadlines, the descriptor limit.
 //
 // Threads: with a pool, any loop thread may accept, read, write or expire a connection, and the
 // quiesced jobs run on the main thread while no loop thread runs. Each connection's state is
@@ -7,6 +7,7 @@
 // under its lock, lets go, then acts on each.
 #include "starter/control/server.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -28,13 +29,15 @@
 
 Control_Server::Control_Server(Host& host)
     : host_(host), handle_(ACE_INVALID_HANDLE), dev_(0), ino_(0), group_(static_cast<gid_t>(-1)), refused_(0),
-      refused_logged_(0), accept_paused_(false)
+      refused_logged_(0), accept_paused_(false), accept_failures_(0), accept_logged_(0), spare_(-1)
 {
   reference_counting_policy().value(ACE_Event_Handler::Reference_Counting_Policy::ENABLED);
 }
 
 Control_Server::~Control_Server()
 {
+  if (spare_ >= 0)
+    ::close(spare_);
   // The last reference may go when the reactor itself is closing: only the socket is let go.
   if (handle_ != ACE_INVALID_HANDLE) {
     ::close(handle_);
@@ -122,6 +125,7 @@ int Control_Server::open(ACE_Reactor* r, const std::string& path, gid_t group, s
     if (r->register_handler(this, ACE_Event_Handler::ACCEPT_MASK) == 0 &&
         r->schedule_timer(this, 0, second, second) != -1) {
       note_control_socket(path_.c_str(), dev_, ino_);
+      spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
       return 0;
     }
     step = "register with the reactor";
@@ -150,6 +154,9 @@ int Control_Server::close()
   forget_control_socket();
   ::close(handle_);
   handle_ = ACE_INVALID_HANDLE;
+  if (spare_ >= 0)
+    ::close(spare_);
+  spare_ = -1;
   unlink_own_socket();
   for (ACE_Event_Handler_var& c : hold_connections())
     static_cast<Control_Connection*>(c.handler())->finish();
@@ -218,21 +225,49 @@ void Control_Server::refuse_over_cap(int fd)
                static_cast<unsigned>(MAX_CONNECTIONS)));
 }
 
+void Control_Server::pause_accepting(int error)
+{
+  time_t const now = ACE_OS::time(0);
+  unsigned long failures = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    accept_paused_ = true;
+    reactor()->remove_handler(this, ACE_Event_Handler::ACCEPT_MASK | ACE_Event_Handler::DONT_CALL);
+    ++accept_failures_;
+    // The first of a run is told at once; the rest of the minute only counted.
+    if (accept_logged_ != 0 && now - accept_logged_ < 60)
+      return;
+    accept_logged_ = now;
+    failures = accept_failures_ - 1;
+    accept_failures_ = 0;
+  }
+  errno = error;
+  SCRT_LOG(-1, (LM_WARNING, "Control socket %C: cannot accept, errno=%d, %m: trying again every "
+                            "second (%u more failures since the last such record)\n",
+               path_.c_str(), error, static_cast<unsigned>(failures)));
+}
+
 int Control_Server::handle_input(ACE_HANDLE)
 {
   // A bounded batch, so that a flood of clients leaves room for the services' events.
   for (int batch = 0; batch < 64; ++batch) {
-    int const fd = ::accept4(handle_, 0, 0, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd = ::accept4(handle_, 0, 0, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0 && errno == EMFILE) {
+      int spare = -1;
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::swap(spare, spare_);
+      }
+      if (spare >= 0) {
+        ::close(spare);
+        fd = ::accept4(handle_, 0, 0, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      }
+    }
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED)
         continue;
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        SCRT_LOG(-1, (LM_WARNING, "Control socket %C: cannot accept, errno=%d, %m: trying again "
-                                  "in a second\n", path_.c_str(), ACE_OS::last_error()));
-        std::lock_guard<std::mutex> guard(lock_);
-        accept_paused_ = true;
-        reactor()->remove_handler(this, ACE_Event_Handler::ACCEPT_MASK | ACE_Event_Handler::DONT_CALL);
-      }
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        pause_accepting(errno);
       return 0;
     }
     ucred peer{};
@@ -276,6 +311,8 @@ int Control_Server::handle_timeout(const ACE_Time_Value&, const void*)
     if (accept_paused_ && handle_ != ACE_INVALID_HANDLE &&
         reactor()->register_handler(this, ACE_Event_Handler::ACCEPT_MASK) == 0)
       accept_paused_ = false;
+    if (spare_ < 0 && handle_ != ACE_INVALID_HANDLE)
+      spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
   time_t const now = ACE_OS::time(0);
   for (ACE_Event_Handler_var& c : hold_connections())

@@ -71,6 +71,9 @@ protected:
 
   /// Refuses @a fd, over the cap, with one answer line; logs at most once a second.
   void refuse_over_cap(int fd);
+  /// Out of descriptors (or memory): stops accepting until the next tick; logs at most once a
+  /// minute, counting the failures in between.
+  void pause_accepting(int error);
   /// Removes the socket's path when it is still the socket this server created.
   void unlink_own_socket() const;
   /// A reference to each open connection, taken under the lock, to act on outside it.
@@ -89,6 +92,12 @@ protected:
   /// Out of descriptors, accepting waits for the next tick: a listening socket that stays
   /// readable would otherwise spin the loop.
   bool accept_paused_;
+  unsigned long accept_failures_;  ///< since the last "cannot accept" record
+  time_t accept_logged_;
+  /// A descriptor kept in reserve (on /dev/null): out of descriptors, it is given up to accept
+  /// one control connection, so that an operator can still ask what the host is doing; taken
+  /// again on a later tick. -1 while given up.
+  int spare_;
 };
 
 #endif /* STARTER_CONTROL_SERVER_H */

@@ -447,11 +447,14 @@ TEST_F(Control, MisbehavingClientsGetAnAnswerOrTheirTurnAndHoldNothing)
     EXPECT_NE(std::string::npos, answer.find("\"error\"")) << answer;
   }
   EXPECT_TRUE(host_->wait_for_stderr("Malformed control request", std::chrono::seconds(5), 3));
-  // Silent clients up to the cap and beyond: the ones beyond are told, the rest time out, and
-  // the host answers again once they are gone.
+  // Silent clients, and clients that send half a line, up to the cap and beyond: the ones
+  // beyond are told, the rest time out, and the host answers again once they are gone.
   std::vector<int> idle;
-  for (int i = 0; i < 40; ++i)
+  for (int i = 0; i < 40; ++i) {
     idle.push_back(connect_control(control_));
+    if (i % 2 != 0)
+      ::send(idle.back(), "sta", 3, MSG_NOSIGNAL);
+  }
   int const over = connect_control(control_);
   EXPECT_NE(std::string::npos, read_all(over).find("too many control connections"));
   ::close(over);
@@ -461,6 +464,14 @@ TEST_F(Control, MisbehavingClientsGetAnAnswerOrTheirTurnAndHoldNothing)
   for (int fd : idle)
     ::close(fd);
   EXPECT_TRUE(answers_the_time(time_port_, 1));
+  // Clients that ask and go before the answer: the host neither dies (SIGPIPE) nor keeps them.
+  for (int i = 0; i < 20; ++i) {
+    int const fd = connect_control(control_);
+    ASSERT_LE(0, fd);
+    ::send(fd, "status all\n", 11, MSG_NOSIGNAL);
+    ::close(fd);
+  }
+  EXPECT_EQ(0, starterctl(ctl("status")).status) << host_->stderr_text();
   stop();
 }
 
@@ -516,6 +527,39 @@ TEST(ControlLoop, StatusAnswersWithinASecondWhateverHoldsTheLoopAndSaysWhere)
     ASSERT_TRUE(h.send(SIGTERM));
     ASSERT_TRUE(h.wait_exit());
     EXPECT_FALSE(exists(d / "sock")) << h.stderr_text();
+  }
+}
+
+// Stalls one after the other (C holds the loop 1.3 s in each callback, 1.5 s apart): one
+// warning per stall, naming C and the loop's thread, and one record when it ends; H is named
+// in none.
+TEST(StallWatch, OneWarningPerStallNamingTheServiceAndTheThread)
+{
+  for (const char* reactor : {"", "select"}) {
+    SCOPED_TRACE(*reactor != 0 ? reactor : "default");
+    Temp_Dir d;
+    std::string const rec = d / "rec";
+    std::string const conf = d.write("c.conf", probe_line("H", rec) +
+        "dynamic C Service_Object * " PROBE_SERVICE_V2_LIBRARY ":_make_Probe_Service() \"-o " +
+        rec + " -n C -t 1500 -s 1300\"\n");
+    std::vector<std::string> args{"-f", conf};
+    if (*reactor != 0)
+      args.insert(args.begin(), {"--reactor", reactor});
+    Host_Process h;
+    ASSERT_TRUE(h.start(args));
+    ASSERT_TRUE(h.wait_for_stderr("The loop is free again", std::chrono::seconds(20), 3))
+        << h.stderr_text();
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    std::string const err = h.stderr_text();
+    size_t const warnings = count_of(err, "The loop has not returned for ");
+    size_t const frees = count_of(err, "The loop is free again: it was held 1.");
+    EXPECT_GE(frees, 3u) << err;
+    EXPECT_LE(warnings, frees + 1) << "more than one warning a stall\n" << err;
+    std::string const thread = " by [starter] (thread " + std::to_string(h.pid()) + ")";
+    EXPECT_EQ(warnings + frees, count_of(err, thread)) << err;
+    EXPECT_EQ(warnings + frees, count_of(err, "libprobe_service_v2.so, which serves C\n")) << err;
+    EXPECT_EQ(0u, count_of(err, "which serves H")) << err;
   }
 }
 

@@ -25,20 +25,6 @@ using std::chrono::seconds;
 
 const char STARTED[] = "is started.\n";
 
-/// Threads of process @a pid, from /proc.
-size_t task_count(pid_t pid)
-{
-  size_t n = 0;
-  std::string const dir = "/proc/" + std::to_string(pid) + "/task";
-  if (DIR* const d = opendir(dir.c_str())) {
-    for (dirent* e; (e = readdir(d)) != 0;)
-      if (e->d_name[0] != '.')
-        ++n;
-    closedir(d);
-  }
-  return n;
-}
-
 /// The thread ids of the probe's timer callbacks recorded in @a rec.
 std::set<std::string> timeout_tids(const std::string& rec)
 {

@@ -6,7 +6,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <thread>
 
 #include <string>
 #include <vector>
@@ -133,6 +137,77 @@ TEST(HostSpine, TemplateServiceEchoesAndClosesItsConnectionsOnReload)
     EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
     ::close(before);
     ::close(after);
+  }
+}
+
+// The template out of descriptors: its acceptor pauses instead of spinning a loop thread, says
+// so once, and serves again once descriptors are free; its reporter thread reports, and a
+// reload ends it before a new one starts. The control socket, out of descriptors too, still
+// answers once and says so once.
+TEST(HostSpine, TemplateServicePausesAtTheDescriptorLimitAndEndsItsThreadInFini)
+{
+#if defined(__SANITIZE_ADDRESS__)
+  // Their runtime checks memory through a pipe of its own, and reports any object it cannot
+  // read that way once the descriptors run out.
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
+  for (const char* reactor : {"", "--reactor tp --threads 2"}) {
+    SCOPED_TRACE(*reactor != 0 ? reactor : "default");
+    Temp_Dir d;
+    int const port = free_port();
+    std::string const conf = d.write("echo.conf", "dynamic Echo Service_Object * " ECHO_SERVICE_LIBRARY
+        ":_make_Echo_Service() \"-p " + std::to_string(port) + " -r 1\"\n");
+    Host_Process h;
+    ASSERT_TRUE(h.start({"-c", std::string("ulimit -n 64 && exec " STARTER_BINARY " ") + reactor +
+                                   " --control " + d / "ctl" + " -f " + conf},
+                        {}, {}, "/bin/sh"));
+    ASSERT_TRUE(h.wait_for_stderr("Serving the control socket")) << h.stderr_text();
+    // Clients in waves, as a burst's handshakes may be dropped, until the host runs out.
+    std::vector<int> clients;
+    while (clients.size() < 400 && count_of(h.stderr_text(), "echo service: cannot accept") == 0) {
+      for (int i = 0; i < 8; ++i) {
+        clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        (void)::connect(clients.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(h.wait_for_stderr("echo service: cannot accept on port")) << h.stderr_text();
+    // The control socket answers on the descriptor it keeps in reserve; then, out of
+    // descriptors for good, it fails each second and says so once.
+    int status = -1;
+    std::string const out = run_command(STARTERCTL_BINARY " --timeout 5 --control " + d / "ctl" +
+                                            " status", status);
+    EXPECT_EQ(0, status) << out;
+    for (int i = 0; i < 3; ++i) {
+      clients.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+      sockaddr_un u{};
+      u.sun_family = AF_UNIX;
+      std::strncpy(u.sun_path, (d / "ctl").c_str(), sizeof u.sun_path - 1);
+      (void)::connect(clients.back(), reinterpret_cast<sockaddr*>(&u), sizeof u);
+    }
+    double const before = cpu_seconds(h.pid());
+    std::this_thread::sleep_for(seconds(3));
+    EXPECT_LT(cpu_seconds(h.pid()) - before, 0.5) << "a loop thread spins at the limit";
+    std::string const err = h.stderr_text();
+    EXPECT_EQ(1u, count_of(err, "echo service: cannot accept on port")) << err;
+    EXPECT_EQ(1u, count_of(err, "cannot accept, errno=24")) << err;
+    EXPECT_TRUE(h.wait_for_stderr("connection(s) open")) << "no report from the reporter thread";
+    for (int fd : clients)
+      ::close(fd);
+    int const late = connect_to(port);
+    EXPECT_EQ("late\n", reply(late, "late\n")) << h.stderr_text();
+    ::close(late);
+    size_t const threads = task_count(h.pid());
+    ASSERT_TRUE(h.send(SIGHUP));
+    ASSERT_TRUE(h.wait_for_stderr("Reloaded: 1 service open")) << h.stderr_text();
+    EXPECT_EQ(threads, task_count(h.pid())) << "the old reporter thread outlived its fini";
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(0, h.exit_code()) << h.stderr_text();
   }
 }
 

@@ -1,16 +1,18 @@
 // The listener registry: keys, a held socket's queue kept across its service's close and
-// handed to the next bind of its address; and the host under socket activation, where a
-// request queued before it started is served and a service moved to another port lets the old
-// one go.
+// handed to the next bind of its address; the host under socket activation, where a request
+// queued before it started is served and a service moved to another port lets the old one go;
+// and systemd's descriptor store, from the host to the manager and back.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -145,6 +147,138 @@ TEST(Listeners, SocketActivatedHostServesTheQueuedRequestAndLetsAMovedPortGo)
   host.send(SIGTERM);
   EXPECT_TRUE(host.wait_exit());
   EXPECT_EQ(0, host.exit_code()) << host.stderr_text();
+}
+
+/// The service manager's end of NOTIFY_SOCKET: the datagrams the host sends, with the
+/// descriptor each carries.
+class Manager_Socket
+{
+public:
+  explicit Manager_Socket(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+  {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    (void)::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    timeval tv{10, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+  ~Manager_Socket() { ::close(fd_); }
+
+  /// Waits for a message that holds @a text: true, with the descriptor it carried (-1 when
+  /// none, inherited by children otherwise) in @a passed; false when none came within 10 s.
+  bool wait_for(const std::string& text, int& passed)
+  {
+    for (;;) {
+      char data[4096];
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4) + CMSG_SPACE(sizeof(ucred))];
+      iovec v{data, sizeof data};
+      msghdr m{};
+      m.msg_iov = &v;
+      m.msg_iovlen = 1;
+      m.msg_control = control;
+      m.msg_controllen = sizeof control;
+      ssize_t const n = ::recvmsg(fd_, &m, 0);
+      if (n < 0)
+        return false;
+      passed = -1;
+      for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != 0; c = CMSG_NXTHDR(&m, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
+          std::memcpy(&passed, CMSG_DATA(c), sizeof passed);
+      if (std::string(data, size_t(n)).find(text) != std::string::npos)
+        return true;
+      if (passed >= 0)
+        ::close(passed);
+    }
+  }
+
+private:
+  int fd_;
+};
+
+/// A descriptor of @a fd numbered 100 or above, so that a child's "3<&N" cannot collide.
+int high(int fd)
+{
+  int const h = ::fcntl(fd, F_DUPFD, 100);
+  ::close(fd);
+  return h;
+}
+
+// The host keeps systemd's descriptor store equal to what it holds, each socket under a name
+// made of its address; started again with them, it serves what queued meanwhile. What it is
+// passed that is no listening TCP socket, or that no service binds, it closes and takes out of
+// the store by the name it came with.
+TEST(FdStore, HeldSocketsGoToTheStoreByNameAndComeBackWhatIsForeignIsClosed)
+{
+  if (::dlopen("libsystemd.so.0", RTLD_LAZY) == 0)
+    GTEST_SKIP() << "needs systemd's client library";
+  Temp_Dir d;
+  Manager_Socket manager(d / "notify");
+  int const port = free_port();
+  std::string const name = "tcp_127.0.0.1-" + std::to_string(port);
+  std::string const conf = d.write("e.conf", "dynamic Echo Service_Object * " ECHO_SERVICE_LIBRARY
+      ":_make_Echo_Service() \"-p " + std::to_string(port) + " -a 127.0.0.1 -r 0\"\n");
+  std::vector<std::string> const unset{"LISTEN_FDS", "LISTEN_PID", "LISTEN_FDNAMES", "LIBSYSTEMD_FILENAME"};
+  int stored = -1;
+  {
+    Host_Process h;
+    ASSERT_TRUE(h.start({"-f", conf}, {{"NOTIFY_SOCKET", d / "notify"}}, unset));
+    ASSERT_TRUE(manager.wait_for("FDSTORE=1\nFDNAME=" + name + "\n", stored)) << h.stderr_text();
+    ASSERT_LE(0, stored);
+    sockaddr_in a{};
+    socklen_t size = sizeof a;
+    int listening = 0;
+    socklen_t lsize = sizeof listening;
+    ASSERT_EQ(0, ::getsockname(stored, reinterpret_cast<sockaddr*>(&a), &size));
+    EXPECT_EQ(port, ntohs(a.sin_port));
+    ASSERT_EQ(0, ::getsockopt(stored, SOL_SOCKET, SO_ACCEPTCONN, &listening, &lsize));
+    EXPECT_EQ(1, listening) << "the store got a socket that does not listen";
+    ASSERT_TRUE(h.send(SIGTERM));
+    ASSERT_TRUE(h.wait_exit());
+  }
+  // No host now: a client waits in the stored socket's queue.
+  stored = high(stored);
+  int const client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in const at = loopback(port);
+  ASSERT_EQ(0, ::connect(client, reinterpret_cast<const sockaddr*>(&at), sizeof at));
+  ASSERT_EQ(5, ::send(client, "kept\n", 5, MSG_NOSIGNAL));
+  // Passed back with a datagram socket and a listener no service binds.
+  int const datagram = high(::socket(AF_INET, SOCK_DGRAM, 0));
+  int const unclaimed = high(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in u = loopback(0);
+  socklen_t usize = sizeof u;
+  ASSERT_EQ(0, ::bind(unclaimed, reinterpret_cast<sockaddr*>(&u), sizeof u));
+  ASSERT_EQ(0, ::listen(unclaimed, 5));
+  ASSERT_EQ(0, ::getsockname(unclaimed, reinterpret_cast<sockaddr*>(&u), &usize));
+  std::string const other = "127.0.0.1:" + std::to_string(ntohs(u.sin_port));
+  Host_Process h;
+  ASSERT_TRUE(h.start({"-c", "export LISTEN_PID=$$; exec " STARTER_BINARY " -f " + conf + " 3<&" +
+                                 std::to_string(stored) + " 4<&" + std::to_string(datagram) +
+                                 " 5<&" + std::to_string(unclaimed)},
+                      {{"NOTIFY_SOCKET", d / "notify"}, {"LISTEN_FDS", "3"},
+                       {"LISTEN_FDNAMES", name + ":junk:" + name + "0"}},
+                      unset, "/bin/bash"));
+  for (int fd : {stored, datagram, unclaimed})
+    ::close(fd);
+  int none = -1;
+  EXPECT_TRUE(manager.wait_for("FDSTOREREMOVE=1\nFDNAME=junk\n", none)) << h.stderr_text();
+  EXPECT_TRUE(manager.wait_for("FDSTOREREMOVE=1\nFDNAME=tcp_127.0.0.1-" + other.substr(10) + "\n", none))
+      << h.stderr_text();
+  timeval tv{5, 0};
+  ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  char echoed[8] = {};
+  EXPECT_EQ(5, ::recv(client, echoed, sizeof echoed, MSG_WAITALL)) << h.stderr_text();
+  EXPECT_STREQ("kept\n", echoed);
+  ::close(client);
+  std::string const err = h.stderr_text();
+  EXPECT_NE(std::string::npos, err.find("Holding the listening socket on tcp 127.0.0.1:" +
+                                        std::to_string(port) + ", passed by systemd")) << err;
+  EXPECT_NE(std::string::npos, err.find("Descriptor 4 passed by systemd (junk) is not a listening TCP "
+                                        "socket of its own address: closed")) << err;
+  EXPECT_NE(std::string::npos, err.find("Closed the listening socket on tcp " + other)) << err;
+  ASSERT_TRUE(h.send(SIGTERM));
+  ASSERT_TRUE(h.wait_exit());
+  EXPECT_EQ(0, h.exit_code()) << err;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -257,4 +258,33 @@ std::string run_command(const std::string& command, int& status)
   int const st = ::pclose(p);
   status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return out;
+}
+
+size_t task_count(pid_t pid)
+{
+  size_t n = 0;
+  std::string const dir = "/proc/" + std::to_string(pid) + "/task";
+  if (DIR* const d = opendir(dir.c_str())) {
+    for (dirent* e; (e = readdir(d)) != 0;)
+      if (e->d_name[0] != '.')
+        ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+double cpu_seconds(pid_t pid)
+{
+  // Fields 14 and 15, after the command name in parentheses (which may hold blanks).
+  std::string const stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  size_t const end = stat.rfind(')');
+  if (end == std::string::npos)
+    return 0;
+  std::istringstream in(stat.substr(end + 2));
+  std::string field;
+  unsigned long long ticks = 0;
+  for (int i = 3; i <= 15 && in >> field; ++i)
+    if (i >= 14)
+      ticks += std::strtoull(field.c_str(), 0, 10);
+  return double(ticks) / double(sysconf(_SC_CLK_TCK));
 }

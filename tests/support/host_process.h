@@ -87,4 +87,10 @@ std::string run_command(const std::string& command, int& status);
 /// Whether a TCP connection to the loopback @a port is accepted within a few seconds.
 bool accepts(int port);
 
+/// Threads of process @a pid, from /proc.
+size_t task_count(pid_t pid);
+
+/// The CPU time process @a pid has used, user and system, in seconds.
+double cpu_seconds(pid_t pid);
+
 #endif /* TESTS_SUPPORT_HOST_PROCESS_H */
