@@ -7,9 +7,8 @@
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
-#include <unistd.h>
-
 #include <sys/select.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>

@@ -74,11 +74,14 @@ public:
 
 }  // namespace
 
+namespace {
+
 /// The hashes of the names in the repository's slots below scanned_slots. ACE adds a service
 /// in a new slot at the end, replaces one in the slot of its name and empties the slot of one
 /// it removes: a slot once read keeps its name or none, so a name whose hash is not here and
 /// not in the slots added since is not in the repository. A hash here may be of a service
-/// gone since, or of another name: the repository is then asked.
+/// gone since, or of another name: the repository is then asked. Read and changed only where
+/// no directive runs on another thread (start-up, quiesced reloads and restarts, the stop).
 std::unordered_set<size_t> slot_names;
 size_t scanned_slots = 0;
 
@@ -87,6 +90,8 @@ void forget_slot_names()
   slot_names.clear();
   scanned_slots = 0;
 }
+
+}  // namespace
 
 bool may_hold_service(const std::string& name)
 {
