@@ -20,6 +20,7 @@
 
 #include "scrt/log_macros.h"
 #include "scrt/string_sprintf.h"
+#include "starter/cold_pages.h"
 #include "starter/config/apply.h"
 #include "starter/config/finalise.h"
 #include "starter/config/repository.h"
@@ -149,6 +150,8 @@ int Host::start()
   log_product_info();
   notify(status_text(0).c_str());
   report_running();
+  // What the start-up alone ran is not held mapped while the services run.
+  (void)release_startup_pages();
   return -1;
 }
 

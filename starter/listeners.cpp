@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
+#include <sys/select.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 
 #include "scrt/log_macros.h"
 
@@ -33,6 +35,33 @@ struct Entry
 std::mutex table_lock;
 // Never destroyed: a close() after the static destructors still looks it up.
 std::vector<Entry>& table = *new std::vector<Entry>;
+/// The table's places by key and by descriptor (held or claiming): a host of a thousand
+/// services binds and listens a thousand times, and a search of the whole table at each made
+/// the start-up quadratic. Rebuilt after an entry is erased, which moves those after it.
+std::unordered_map<std::string, size_t>& by_key = *new std::unordered_map<std::string, size_t>;
+std::unordered_map<int, size_t>& by_fd = *new std::unordered_map<int, size_t>;
+
+void reindex()
+{
+  by_key.clear();
+  by_fd.clear();
+  for (size_t i = 0; i < table.size(); ++i) {
+    by_key[table[i].key] = i;
+    by_fd[table[i].held] = i;
+    if (table[i].claim >= 0)
+      by_fd[table[i].claim] = i;
+  }
+}
+
+void append(const Entry& e)
+{
+  table.push_back(e);
+  size_t const i = table.size() - 1;
+  by_key[e.key] = i;
+  by_fd[e.held] = i;
+  if (e.claim >= 0)
+    by_fd[e.claim] = i;
+}
 
 /// One bit per descriptor below TRACKED that is a held or claimed one, so that close() of any
 /// other descriptor costs a load. Descriptors above it are not held.
@@ -74,19 +103,25 @@ std::string bound_key(int fd)
 
 Entry* find_key(const std::string& key)
 {
-  for (Entry& e : table)
-    if (e.key == key)
-      return &e;
-  return 0;
+  std::unordered_map<std::string, size_t>::const_iterator const i = by_key.find(key);
+  return i == by_key.end() ? 0 : &table[i->second];
 }
 
 /// The entry of which @a fd is the held or the claiming descriptor.
 std::vector<Entry>::iterator find_fd(int fd)
 {
-  for (std::vector<Entry>::iterator i = table.begin(); i != table.end(); ++i)
-    if (i->held == fd || i->claim == fd)
-      return i;
-  return table.end();
+  std::unordered_map<int, size_t>::const_iterator const i = by_fd.find(fd);
+  return i == by_fd.end() ? table.end() : table.begin() + static_cast<std::ptrdiff_t>(i->second);
+}
+
+/// A close-on-exec duplicate of @a fd for the registry, numbered from FD_SETSIZE up where the
+/// descriptor limit leaves room: the lowest numbers are the ones a select-based reactor can
+/// watch, and a copy of each service's socket taking them would leave a host of some 500
+/// services unable to register the next one's.
+int duplicate_high(int fd)
+{
+  int const high = ::fcntl(fd, F_DUPFD_CLOEXEC, FD_SETSIZE);
+  return high >= 0 ? high : ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
 }
 
 } // namespace
@@ -142,6 +177,7 @@ bool claim_listener(int fd, const struct sockaddr* a, socklen_t len)
   (void)::fcntl(fd, F_SETFD, fd_flags);
   (void)::fcntl(fd, F_SETFL, (held_fl & ~O_NONBLOCK) | (fl & O_NONBLOCK));
   e->claim = fd;
+  by_fd[fd] = static_cast<size_t>(e - table.data());
   e->service = opening != 0 ? opening : "";
   track(fd, true);
   errno = saved;
@@ -161,7 +197,7 @@ void hold_listener(int fd)
     errno = saved;
     return;
   }
-  int const held = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  int const held = duplicate_high(fd);
   if (held < 0 || held >= TRACKED) {
     int const why = held < 0 ? errno : EMFILE;
     guard.unlock();
@@ -179,7 +215,7 @@ void hold_listener(int fd)
     return;
   }
   Entry e = {key, opening != 0 ? opening : "", held, fd, false};
-  table.push_back(e);
+  append(e);
   track(fd, true);
   track(held, true);
   errno = saved;
@@ -202,6 +238,7 @@ void release_listener(int fd)
   }
   if (i->claim == fd) {
     i->claim = -1;
+    by_fd.erase(fd);
     int const saved = errno;
     epoll_event none = epoll_event();
     for (int p : poll_sets)
@@ -212,6 +249,7 @@ void release_listener(int fd)
     if (i->claim >= 0)
       track(i->claim, false);
     table.erase(i);
+    reindex();
   }
 }
 
@@ -229,7 +267,7 @@ bool adopt_listener(int fd)
   (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
   // Adopted from the manager's store or a socket unit: nothing to store again.
   Entry e = {key, "", fd, -1, true};
-  table.push_back(e);
+  append(e);
   track(fd, true);
   return true;
 }
@@ -254,15 +292,23 @@ std::vector<std::string> drop_unclaimed_listeners()
   std::vector<int> fds;
   {
     std::lock_guard<std::mutex> guard(table_lock);
-    for (std::vector<Entry>::iterator i = table.begin(); i != table.end();) {
-      if (i->claim >= 0) {
-        ++i;
+    // Kept entries moved down over the dropped ones in one pass: erasing each in place made
+    // a start-up whose services mostly failed quadratic.
+    size_t kept = 0;
+    for (Entry& e : table) {
+      if (e.claim >= 0) {
+        if (&table[kept] != &e)
+          table[kept] = std::move(e);
+        ++kept;
         continue;
       }
-      dropped.push_back(i->key);
-      fds.push_back(i->held);
-      track(i->held, false);
-      i = table.erase(i);
+      dropped.push_back(e.key);
+      fds.push_back(e.held);
+      track(e.held, false);
+    }
+    if (kept != table.size()) {
+      table.resize(kept);
+      reindex();
     }
   }
   // Closed unlocked: the host's close() reports here.

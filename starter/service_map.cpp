@@ -42,12 +42,15 @@ void copy_text(char (&to)[N], const char* from)
   to[n] = 0;
 }
 
-/// The table a writer fills: a copy of the published one.
+/// The table a writer fills: a copy of the published one's entries in use. The whole table
+/// is some 100 KB, nearly all of it room: copying only what is used keeps that room untouched,
+/// so it is never made resident.
 Table& draft()
 {
   int const cur = published.load(std::memory_order_acquire);
   Table& t = tables[1 - cur];
-  std::memcpy(&t, &tables[cur], sizeof t);
+  t.count = tables[cur].count;
+  std::memcpy(t.libs, tables[cur].libs, t.count * sizeof t.libs[0]);
   return t;
 }
 
@@ -97,12 +100,15 @@ int note_one(dl_phdr_info* info, size_t, void* arg)
   }
   if (high == 0)
     return 0;
-  // The executable has no name of its own in the loader's list.
-  char exe[sizeof(Mapped_Library::path)];
+  // The executable has no name of its own in the loader's list; its file stays the same for
+  // the life of the process, so it is read once (the writers' lock is held).
+  static char exe[sizeof(Mapped_Library::path)];
   const char* path = info->dlpi_name;
   if (path == 0 || *path == 0) {
-    ssize_t const n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    exe[n > 0 ? n : 0] = 0;
+    if (exe[0] == 0) {
+      ssize_t const n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+      exe[n > 0 ? n : 0] = 0;
+    }
     path = exe;
   }
   Mapped_Library* lib = find(*scan.table, info->dlpi_addr, path);

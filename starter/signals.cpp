@@ -24,6 +24,8 @@
 #include <ace/ACE.h>
 #include <ace/Event_Handler.h>
 #include <ace/Log_Msg.h>
+#include <ace/Managed_Object.h>
+#include <ace/Object_Manager.h>
 #include <ace/OS_NS_errno.h>
 #include <ace/OS_NS_string.h>
 #include <ace/OS_NS_Thread.h>
@@ -340,15 +342,28 @@ void hold_relayed_signals(bool stops, int reconfig_signo, sigset_t* old_mask)
   (void)ACE_OS::pthread_sigmask(SIG_BLOCK, &set, old_mask);
 }
 
+namespace {
+
+/// ACE's one table of signal handlers, for every reactor. Its own lookup takes the table's
+/// lock for each signal (64 lookups, twice at every stop); the host reads and clears the
+/// table in one pass under the lock, once.
+class Sig_Table : public ACE_Sig_Handler
+{
+public:
+  static ACE_Event_Handler* take(int signo) { return handler_i(signo, 0); }
+};
+
+}  // namespace
+
 void forget_service_signal_handlers()
 {
-  // ACE keeps one table of signal handlers for every reactor; a local instance reaches it. Its
-  // destructor removes what is still registered, and nothing is by then.
-  ACE_Sig_Handler table;
+  ACE_MT(ACE_Recursive_Thread_Mutex* const lock =
+             ACE_Managed_Object<ACE_Recursive_Thread_Mutex>::get_preallocated_object(
+                 ACE_Object_Manager::ACE_SIG_HANDLER_LOCK);
+         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(*lock));
   for (int s = 1; s < ACE_NSIG; ++s) {
-    if (table.handler(s) == 0)
+    if (Sig_Table::take(s) == 0)
       continue;
-    (void)table.handler(s, 0);
     const Disposition* const d = host_disposition(s);
     install(s, d != 0 ? d->handler : ACE_SignalHandler(SIG_IGN), d != 0 ? d->flags : 0);
   }

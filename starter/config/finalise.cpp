@@ -100,6 +100,9 @@ int finalise_service(ACE_Service_Type& t)
 
 int take_out_service(const std::string& name, bool& found)
 {
+  found = false;
+  if (!may_hold_service(name))
+    return 0;
   // A service's fini that hands a stop signal back to its default would let it kill the host.
   Stop_Signal_Guard const stop_signals(name);
   ACE_Service_Type* t = 0;

@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -37,6 +38,19 @@ public:
       f(i->second);
   }
 
+  /// Calls @a f with the name of each service in the slots of @a r from @a from on; returns
+  /// the number of slots.
+  template <class F>
+  static size_t names_from(ACE_Service_Repository& r, size_t from, F f)
+  {
+    ACE_MT(ACE_GUARD_RETURN(ACE_SYNCH_RECURSIVE_MUTEX, guard, r.*(&Repository_Slots::lock_), 0));
+    const array_type& slots = r.*(&Repository_Slots::service_array_);
+    for (array_type::const_iterator i = slots.begin() + from; i < slots.end(); ++i)
+      if (i->second != 0)
+        f(i->second->name());
+    return slots.size();
+  }
+
   /// Drops the empty slots of @a r, its services keeping their order. A slot is numbered by
   /// its place and looked up by number from the start, and ACE empties the slot of a removed
   /// service but keeps it: every reload that re-opens n services adds n slots, and each lookup
@@ -60,8 +74,39 @@ public:
 
 }  // namespace
 
+namespace {
+
+/// The hashes of the names in the repository's slots below scanned_slots. ACE adds a service
+/// in a new slot at the end, replaces one in the slot of its name and empties the slot of one
+/// it removes: a slot once read keeps its name or none, so a name whose hash is not here and
+/// not in the slots added since is not in the repository. A hash here may be of a service
+/// gone since, or of another name: the repository is then asked. Read and changed only where
+/// no directive runs on another thread (start-up, quiesced reloads and restarts, the stop).
+std::unordered_set<size_t> slot_names;
+size_t scanned_slots = 0;
+
+void forget_slot_names()
+{
+  slot_names.clear();
+  scanned_slots = 0;
+}
+
+}  // namespace
+
+bool may_hold_service(const std::string& name)
+{
+  ACE_Service_Repository& r = *ACE_Service_Repository::instance();
+  if (r.current_size() < scanned_slots)
+    forget_slot_names();  // closed and opened again
+  scanned_slots = Repository_Slots::names_from(r, scanned_slots, [](const char* n) {
+    slot_names.insert(std::hash<std::string>()(n));
+  });
+  return slot_names.count(std::hash<std::string>()(name)) != 0;
+}
+
 size_t compact_repository()
 {
+  forget_slot_names();  // the slots renumbered
   return Repository_Slots::compact(*ACE_Service_Repository::instance());
 }
 
@@ -108,6 +153,7 @@ int close_services()
   for_each_service([&left](const ACE_Service_Type* t) {
     left = left || (t->type() != 0 && !t->fini_called());
   });
+  forget_slot_names();
   try {
     if (left)
       ACE_Service_Config::fini_svcs();

@@ -22,6 +22,11 @@ int remove_service(const std::string& name);
 /// their number squared.
 void for_each_service(const std::function<void(const ACE_Service_Type*)>& f);
 
+/// Whether the Service Repository may hold a service named @a name: false only when it
+/// certainly does not, at a cost that does not grow with the number of services (ACE's own
+/// lookup compares the name with each).
+bool may_hold_service(const std::string& name);
+
 /// Drops the slots ACE keeps in the Service Repository for services it removed, which each
 /// reload adds to and which every lookup pays for. Only while no directive is carried out.
 /// Returns the number dropped.

@@ -8,6 +8,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -72,8 +74,17 @@ TEST(Listeners, QueueKeptAcrossTheServicesCloseAndHandedToTheNextBind)
   ASSERT_EQ(0, ::bind(first, reinterpret_cast<sockaddr*>(&a), sizeof a));
   ASSERT_EQ(0, ::listen(first, 8));
   ASSERT_EQ(0, ::getsockname(first, reinterpret_cast<sockaddr*>(&a), &len));
+  int const lowest_free = ::dup(0);
+  ::close(lowest_free);
   hold_listener(first);
   ASSERT_EQ(1u, held_listeners().size());
+  rlimit limit{};
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &limit));
+  int const next_free = ::dup(0);
+  ::close(next_free);
+  if (limit.rlim_cur > FD_SETSIZE) {
+    EXPECT_EQ(lowest_free, next_free) << "the held copy took a number a select reactor watches";
+  }
 
   // The service closes; a client connects in the gap and waits in the held queue.
   release_listener(first);

@@ -54,6 +54,10 @@ TEST(Restart, OneServiceFromItsDirectiveWithItsLibraryKept)
   }
   EXPECT_EQ(slots, ACE_Service_Repository::instance()->current_size())
       << "each restart left its removed service's slot behind";
+  // A name the repository holds must never read as absent: its replacement would skip its fini.
+  for (const char* n : {"A", "B"})
+    EXPECT_TRUE(may_hold_service(n)) << n;
+  EXPECT_FALSE(may_hold_service("C"));
   // The slots kept are those ACE's own iterator visits, in its order.
   std::string walked;
   std::string iterated;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "starter/cold_pages.h"
 #include "starter/version.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
@@ -109,6 +110,37 @@ void stop(Host_Process& h)
 {
   h.send(SIGTERM);
   h.wait_exit();
+}
+
+/// Resident kilobytes of this executable's own mappings.
+long executable_rss_kb()
+{
+  char exe[4096] = {0};
+  EXPECT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+  std::ifstream in("/proc/self/smaps");
+  std::string line;
+  std::string mapped;
+  long kb = 0;
+  while (std::getline(in, line)) {
+    if (line.find('-') < line.find(' ')) {  // a mapping's first line: its range, then its file
+      size_t const path = line.find(" /");
+      mapped = path == std::string::npos ? std::string() : line.substr(path + 1);
+    } else if (line.compare(0, 4, "Rss:") == 0 && mapped == exe) {
+      kb += std::atol(line.c_str() + 4);
+    }
+  }
+  return kb;
+}
+
+int written_after_start = 0;
+
+TEST(StartupPages, TheExecutablesReadOnlyPagesGoAndItsWrittenDataStays)
+{
+  written_after_start = 42;
+  long const before = executable_rss_kb();
+  EXPECT_GT(release_startup_pages(), 0u);
+  EXPECT_LT(executable_rss_kb(), before);
+  EXPECT_EQ(42, written_after_start) << "a written page was discarded";
 }
 
 TEST(StartupReports, SystemInfoDescribesThisMachine)

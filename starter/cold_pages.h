@@ -1,0 +1,19 @@
+/**
+ * @file cold_pages.h
+ *
+ * The executable's code and read-only data that the start-up ran and read (the command line,
+ * the check, the directive reader, the apply) let go of once the services run: the pages stay
+ * in the page cache and come back on the next touch, the running host keeps mapped only what
+ * it uses.
+ */
+#ifndef STARTER_COLD_PAGES_H
+#define STARTER_COLD_PAGES_H
+
+#include <cstddef>
+
+/// Unmaps from the process the resident pages of the executable's segments that are never
+/// written (its code, its read-only data and symbol tables); never a writable one. Returns the
+/// bytes advised away, 0 when none (nothing is logged: a refusal costs only memory).
+size_t release_startup_pages();
+
+#endif /* STARTER_COLD_PAGES_H */
