@@ -202,13 +202,15 @@ void remove_files(int priority)
 
 size_t const ALT_STACK_SIZE = 64 * 1024;
 
-/// The calling thread's alternate stack, given back when the thread ends.
+/// The calling thread's alternate stack, given back when the thread ends; the main thread's
+/// is kept to the process's end, when a fault in an exit handler may still need it.
 struct Alt_Stack
 {
   void* base = 0;
+  bool kept = false;
   ~Alt_Stack()
   {
-    if (base == 0)
+    if (base == 0 || kept)
       return;
     stack_t off;
     ::memset(&off, 0, sizeof off);
@@ -343,6 +345,7 @@ void prepare_last_words()
 {
   std::set_terminate(handle_terminate);
   adopt_alt_stack(new_alt_stack());
+  alt_stack.kept = true;
   void* frames[2];
   (void)::backtrace(frames, 2);
 }

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,11 +38,18 @@ public:
 Heartbeat heartbeat;
 ACE_Reactor* watched = 0;
 long beat_timer = -1;
-std::thread watcher;
-std::mutex lock;  ///< guards the three below
-std::condition_variable changed;
-bool stopping = false;
-std::vector<pthread_t> loop_threads;
+bool watching = false;
+/// What the watch thread shares, never destroyed: a stopped watch's thread is left parked
+/// for the process's end to take, so no exit handler may wait for it or pull its state away.
+struct Shared
+{
+  std::mutex lock;  ///< guards the two below
+  /// Which watch runs: a thread whose start differs stops acting.
+  unsigned generation = 0;
+  std::vector<pthread_t> loop_threads;
+};
+Shared& shared = *new Shared;
+std::mutex& lock = shared.lock;
 /// When the loop last ran the heartbeat, in the steady clock's ticks.
 std::atomic<Clock::rep> last_beat(0);
 
@@ -80,7 +86,7 @@ std::string sample_loop()
   std::vector<pthread_t> threads;
   {
     std::lock_guard<std::mutex> guard(lock);
-    threads = loop_threads;
+    threads = shared.loop_threads;
   }
   std::string first;
   for (pthread_t t : threads) {
@@ -110,14 +116,30 @@ std::string seconds_text(Clock::duration d)
   return text;
 }
 
-void watch(long threshold_ms)
+/// Parks the calling thread, a stopped watch's, until the process ends: it takes no signal.
+[[noreturn]] void park()
+{
+  for (;;)
+    ::pause();
+}
+
+/// Wakes when the loop's heartbeat is overdue (not on a fixed poll, so an idle host sleeps),
+/// and every tenth of a second while it is held, to keep the stall's text current.
+void watch(unsigned generation, long threshold_ms)
 {
   std::chrono::milliseconds const threshold(threshold_ms);
   std::string where;  // of the stall reported, empty while none is
   Clock::time_point held_since;
   std::unique_lock<std::mutex> guard(lock);
-  while (!stopping) {
-    changed.wait_for(guard, std::chrono::milliseconds(100), [] { return stopping; });
+  for (;;) {
+    Clock::time_point const due = where.empty()
+                                      ? Clock::time_point(Clock::duration(last_beat.load())) + threshold
+                                      : Clock::now() + std::chrono::milliseconds(100);
+    guard.unlock();
+    std::this_thread::sleep_until(due);
+    guard.lock();
+    if (shared.generation != generation)
+      break;
     Clock::time_point const beat{Clock::duration(last_beat.load())};
     Clock::time_point const now = Clock::now();
     if (!where.empty() && beat > held_since) {
@@ -131,23 +153,32 @@ void watch(long threshold_ms)
     if (where.empty()) {
       held_since = beat;
       guard.unlock();
-      where = " by " + sample_loop().substr(4);  // without the leading " in "
+      std::string const sample = sample_loop();
       guard.lock();
+      if (shared.generation != generation)
+        break;
+      where = " by " + sample.substr(4);  // without the leading " in "
       SCRT_LOG(0, (LM_WARNING, "The loop has not returned for %C: held%C\n",
                    seconds_text(now - beat).c_str(), where.c_str()));
     }
     publish("busy " + seconds_text(now - beat) + where);
   }
+  guard.unlock();
+  park();
 }
 
 }  // namespace
 
 bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
 {
-  if (watcher.joinable())
+  if (watching)
     return true;
   watched = reactor;
-  stopping = false;
+  unsigned generation;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    generation = ++shared.generation;
+  }
   last_beat = Clock::now().time_since_epoch().count();
   ACE_Time_Value const period(0, static_cast<suseconds_t>(std::min(250L, threshold_ms / 4) * 1000));
   beat_timer = reactor->schedule_timer(&heartbeat, 0, period, period);
@@ -173,26 +204,28 @@ bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
     ~Restore() { (void)::pthread_sigmask(SIG_SETMASK, &mask, 0); }
   } const restore{old_mask};
   try {
-    watcher = std::thread(watch, threshold_ms);
+    std::thread(watch, generation, threshold_ms).detach();
   } catch (const std::system_error& e) {
     (void)reactor->cancel_timer(beat_timer, 0, 0);
     beat_timer = -1;
     SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: %C: the loop runs unwatched\n", e.what()));
     return false;
   }
+  watching = true;
   return true;
 }
 
 void stop_stall_watch()
 {
-  if (!watcher.joinable())
+  if (!watching)
     return;
+  watching = false;
+  // Once the lock is released the thread acts no more (it logs and publishes only under it);
+  // it is not woken nor joined, which would cost the stop a thread's hand-off and teardown.
   {
     std::lock_guard<std::mutex> guard(lock);
-    stopping = true;
-    changed.notify_all();
+    ++shared.generation;
   }
-  watcher.join();
   (void)watched->cancel_timer(beat_timer, 0, 0);
   beat_timer = -1;
   publish("");
@@ -204,7 +237,7 @@ void note_loop_thread()
     return;
   noted = true;
   std::lock_guard<std::mutex> guard(lock);
-  loop_threads.push_back(::pthread_self());
+  shared.loop_threads.push_back(::pthread_self());
 }
 
 std::string loop_stall()

@@ -26,7 +26,8 @@ long const STALL_THRESHOLD_MS = 1000;
 /// @a threshold_ms. False, logged, when the thread cannot start (the host runs on unwatched).
 bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms = STALL_THRESHOLD_MS);
 
-/// Ends the watch and waits for its thread; nothing when none runs. Before the reactor goes.
+/// Ends the watch: its thread acts no more once this returns, and is left to the process's
+/// end; nothing when none runs. Before the reactor goes.
 void stop_stall_watch();
 
 /// The calling thread runs the loop: it is one of those sampled when the loop stalls.

@@ -532,14 +532,14 @@ TEST(ControlLoop, StatusAnswersWithinASecondWhateverHoldsTheLoopAndSaysWhere)
 
 // Stalls one after the other (C holds the loop 1.3 s in each callback, 1.5 s apart): one
 // warning per stall, naming C and the loop's thread, and one record when it ends; H is named
-// in none.
+// in none, not even while its fini holds the stop 1.6 s, the watch being over by then.
 TEST(StallWatch, OneWarningPerStallNamingTheServiceAndTheThread)
 {
   for (const char* reactor : {"", "select"}) {
     SCOPED_TRACE(*reactor != 0 ? reactor : "default");
     Temp_Dir d;
     std::string const rec = d / "rec";
-    std::string const conf = d.write("c.conf", probe_line("H", rec) +
+    std::string const conf = d.write("c.conf", probe_line("H", rec, "-B 1600") +
         "dynamic C Service_Object * " PROBE_SERVICE_V2_LIBRARY ":_make_Probe_Service() \"-o " +
         rec + " -n C -t 1500 -s 1300\"\n");
     std::vector<std::string> args{"-f", conf};
@@ -551,7 +551,11 @@ TEST(StallWatch, OneWarningPerStallNamingTheServiceAndTheThread)
         << h.stderr_text();
     ASSERT_TRUE(h.send(SIGTERM));
     ASSERT_TRUE(h.wait_exit());
+    EXPECT_EQ(0, h.exit_code());
     std::string const err = h.stderr_text();
+    size_t const stop = err.find("Signal 15");
+    ASSERT_NE(std::string::npos, stop) << err;
+    EXPECT_EQ(0u, count_of(err.substr(stop), "The loop ")) << err;
     size_t const warnings = count_of(err, "The loop has not returned for ");
     size_t const frees = count_of(err, "The loop is free again: it was held 1.");
     EXPECT_GE(frees, 3u) << err;
