@@ -151,17 +151,19 @@ bool claim_listener(int fd, const struct sockaddr* a, socklen_t len)
   int const saved = errno;
   int type = 0;
   socklen_t tlen = sizeof type;
-  // The family first: a bind of any other socket costs no system call here.
+  // The family first: a bind of any other socket costs no system call here. The key is
+  // looked up as a stream socket's, and the socket's type asked only when a held socket has
+  // it: a start-up's binds find none.
   if (a == 0 || len < static_cast<socklen_t>(sizeof(sa_family_t)) ||
-      (a->sa_family != AF_INET && a->sa_family != AF_INET6) || fd < 0 ||
-      fd >= TRACKED || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &tlen) != 0) {
+      (a->sa_family != AF_INET && a->sa_family != AF_INET6) || fd < 0 || fd >= TRACKED) {
     errno = saved;
     return false;
   }
-  std::string const key = listener_key(a, len, type);
+  std::string const key = listener_key(a, len, SOCK_STREAM);
   std::lock_guard<std::mutex> guard(table_lock);
   Entry* const e = key.empty() ? 0 : find_key(key);
-  if (e == 0 || e->claim >= 0) {
+  if (e == 0 || e->claim >= 0 || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &tlen) != 0 ||
+      (type & 0xff) != SOCK_STREAM) {
     errno = saved;
     return false;
   }

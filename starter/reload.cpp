@@ -16,6 +16,7 @@
 #include "starter/config/apply.h"
 #include "starter/config/repository.h"
 #include "starter/config/compare.h"
+#include "starter/config/stop_signal_guard.h"
 #include "starter/rollback.h"
 
 void for_each_loaded(const std::function<void(const std::string&, const std::string&)>& f)
@@ -114,6 +115,7 @@ int apply_plan(const Reload_Plan& plan, const Library_Names& new_code_files,
     errors += remove_service(name);
   errors += unload_old_code(new_code_files, config, running, outcome);
   // Each failure is logged as it happens, with its file, line and reason.
+  Stop_Signal_Pass const pass;
   for (const Conf_Entry* e : plan.apply)
     errors += apply_directive(*e, config.texts, &outcome.failures);
   return errors;

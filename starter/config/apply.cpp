@@ -138,6 +138,7 @@ int apply_text(const std::string& where, const std::string& text, Open_Failures*
   std::vector<Conf_Problem> problems;
   std::vector<Conf_Entry> entries;
   read_directives(text, where, problems, nullptr, &entries);
+  Stop_Signal_Pass const pass;
   int errors = 0;
   for (const Conf_Entry& e : entries)
     errors += apply_entry(where, text, e, failures);
@@ -148,6 +149,7 @@ int apply_text(const std::string& where, const std::string& text, Open_Failures*
 /// read from its text: the text is not read again.
 static int process_files(const Checked_Config& config, Open_Failures* failures)
 {
+  Stop_Signal_Pass const pass;
   int errors = 0;
   std::vector<Conf_Entry>::const_iterator e = config.entries.begin();
   for (const std::string& f : config.parts.files) {

@@ -20,8 +20,12 @@
 #ifndef STARTER_OPEN_SERVICE_CONFIG_H
 #define STARTER_OPEN_SERVICE_CONFIG_H
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,6 +78,11 @@ struct Named_File
   std::string path;     ///< made absolute against the base directory
   size_t elements = 0;  ///< the elements quoting and substitution make of @a word
   bool fits = true;     ///< whether @a word could take substitution
+  bool walked = false;  ///< whether @a path was read as a conf directory
+  size_t conf_files = 0;  ///< when walked, the regular "*.conf" files found there
+  /// When walked, each other "*.conf" entry passed over, as its path and why, in the order
+  /// the directory gave them.
+  std::vector<std::pair<std::string, const char*> > skipped;
 };
 
 /// The Service Configurator's vector, and the "-f" words it was made from.
@@ -129,23 +138,32 @@ struct Svc_Word
 {
   std::string text;
   Svc_Word_Kind kind;
+  size_t named = 0;  ///< for SVC_CONF_ARG, the place of the "-f" word it came from
 };
 
-/// Whether entry @a e of the directory whose path ends in @a prefix ("dir/") names a regular
-/// file, or a link to one. The entry's own type answers without a system call; only a link,
-/// or a file system that leaves the type unknown, costs a stat.
-inline bool is_regular_entry(const std::string& prefix, const ACE_DIRENT* e)
+/// Why entry @a e of the directory whose path ends in @a prefix ("dir/") is passed over, or
+/// null when it names a regular file, or a link to one. The entry's own type answers without
+/// a system call; only a link, a file system that leaves the type unknown, or an entry passed
+/// over costs a stat.
+inline const char* why_not_regular(const std::string& prefix, const ACE_DIRENT* e)
 {
 #if defined(_DIRENT_HAVE_D_TYPE)
-  if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK)
-    return e->d_type == DT_REG;
+  if (e->d_type == DT_REG)
+    return nullptr;
 #endif
-  return is_regular_file((prefix + e->d_name).c_str());
+  struct stat st;
+  if (::stat((prefix + e->d_name).c_str(), &st) != 0)
+    return errno == ENOENT ? "a dangling link" : errno == ELOOP ? "a link loop"
+                                                                : std::strerror(errno);
+  return S_ISREG(st.st_mode) ? nullptr : S_ISDIR(st.st_mode) ? "a directory"
+      : S_ISFIFO(st.st_mode) ? "a FIFO" : "not a regular file";
 }
 
 /// Adds to @a files the regular "*.conf" files of directory @a dir, in byte order of their
-/// paths. Returns false, adding nothing, when @a dir cannot be opened as a directory.
-inline bool collect_conf_files(const char* dir, std::vector<std::string>& files)
+/// paths, and notes in @a walked, when not null, what was found and passed over. Returns
+/// false, adding nothing, when @a dir cannot be opened as a directory.
+inline bool collect_conf_files(const char* dir, std::vector<std::string>& files,
+                               Named_File* walked = nullptr)
 {
   ACE_Dirent d;
   if (d.open(dir) == -1)
@@ -157,8 +175,12 @@ inline bool collect_conf_files(const char* dir, std::vector<std::string>& files)
   std::vector<std::string> names;
   std::vector<std::pair<uint64_t, size_t> > order;
   for (ACE_DIRENT* e = d.read(); e != 0; e = d.read())
-    if (!ACE::isdotdir(e->d_name) && is_file_extension(e->d_name, "conf") &&
-        is_regular_entry(prefix, e)) {
+    if (!ACE::isdotdir(e->d_name) && is_file_extension(e->d_name, "conf")) {
+      if (const char* why = why_not_regular(prefix, e)) {
+        if (walked != nullptr)
+          walked->skipped.emplace_back(prefix + e->d_name, why);
+        continue;
+      }
       uint64_t key = 0;
       const char* c = e->d_name;
       for (int i = 0; i < 8; ++i, c += *c != 0 ? 1 : 0)
@@ -173,6 +195,10 @@ inline bool collect_conf_files(const char* dir, std::vector<std::string>& files)
   files.reserve(files.size() + names.size());
   for (const auto& o : order)
     files.push_back(prefix + names[o.second]);
+  if (walked != nullptr) {
+    walked->walked = true;
+    walked->conf_files = names.size();
+  }
   return true;
 }
 
@@ -300,13 +326,20 @@ inline Assembled_Config assemble_service_config(const std::string& program, bool
         // The one substitution of a "-f" word; a directory as written needs none, and says
         // nothing of a reference too long.
         std::vector<std::string> files;
-        bool const dir = collect_conf_files(absolute_path(w.argument, base_dir).c_str(), files);
         Named_File n;
+        std::string const as_written = absolute_path(w.argument, base_dir);
+        bool const dir = collect_conf_files(as_written.c_str(), files, &n);
         n.word = w.argument;
         n.fits = fits_substitution(w.argument.c_str());
         n.path = path_of_word(w.argument.c_str(), base_dir, &n.elements, !dir);
+        // The walk stands for the directory the vector names only when that is its path.
+        if (dir && n.path != as_written) {
+          n.walked = false;
+          n.conf_files = 0;
+          n.skipped.clear();
+        }
         if (!dir)
-          words.push_back(Svc_Word{n.path, SVC_CONF_ARG});
+          words.push_back(Svc_Word{n.path, SVC_CONF_ARG, a.named.size()});
         a.named.push_back(std::move(n));
         for (std::string& f : files) {
           words.push_back(Svc_Word{"-f", SVC_FLAG});
@@ -333,7 +366,7 @@ inline Assembled_Config assemble_service_config(const std::string& program, bool
       case SVC_CONF_ARG: {
         std::string path = w.text;
         std::vector<std::string> files;
-        if (collect_conf_files(path.c_str(), files)) {
+        if (collect_conf_files(path.c_str(), files, &a.named[w.named])) {
           for (std::string& f : files) {
             out.push_back("-f");
             out.push_back(std::move(f));

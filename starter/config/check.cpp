@@ -16,7 +16,6 @@
 #include <utility>
 
 #include <ace/DLL.h>
-#include <ace/Dirent.h>
 #include <ace/Service_Repository.h>
 #include <ace/Service_Types.h>
 
@@ -333,43 +332,6 @@ void check_directives(const std::string& text, const std::string& where, bool lo
   Check_State state;
   state.loaded = load ? &loaded : 0;
   check_text(text, where, state, problems);
-}
-
-size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problems)
-{
-  ACE_Dirent d;
-  if (d.open(dir.c_str()) == -1)
-    return 0;
-  size_t files = 0;
-  for (ACE_DIRENT* e = d.read(); e != 0; e = d.read()) {
-    if (ACE::isdotdir(e->d_name) || !is_file_extension(e->d_name, "conf"))
-      continue;
-    const char* why = 0;
-#if defined(_DIRENT_HAVE_D_TYPE)
-    // The entry's own type answers without a system call; only a link, or a file system that
-    // leaves the type unknown, costs a stat (10,000 files: 10,000 path lookups).
-    if (e->d_type == DT_REG) {
-      ++files;
-      continue;
-    }
-#endif
-    std::string const path = dir + '/' + e->d_name;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-      why = errno == ENOENT ? "a dangling link" : errno == ELOOP ? "a link loop"
-                                                                 : std::strerror(errno);
-    else if (S_ISDIR(st.st_mode))
-      why = "a directory";
-    else if (S_ISFIFO(st.st_mode))
-      why = "a FIFO";
-    else if (!S_ISREG(st.st_mode))
-      why = "not a regular file";
-    if (why == 0)
-      ++files;
-    else
-      problems.push_back(Conf_Problem{path, 0, std::string("skipped: ") + why, CONF_WARNING});
-  }
-  return files;
 }
 
 /// Opens @a path without blocking on a FIFO; -1 with @a why when it is no readable regular file.

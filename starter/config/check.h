@@ -38,11 +38,6 @@ std::vector<std::string> problem_messages(const std::vector<Conf_Problem>& probl
 void check_directives(const std::string& text, const std::string& where, bool load,
                       std::vector<Conf_Problem>& problems);
 
-/// Notes each entry of the conf directory @a dir named "*.conf" that is skipped, as it is no
-/// regular file (a dangling link, a link loop, a directory, a FIFO...): one warning each.
-/// Returns the count of "*.conf" files it holds.
-size_t check_conf_dir(const std::string& dir, std::vector<Conf_Problem>& problems);
-
 /// Checks the configuration file @a path: a regular, readable file (never opened in a way that
 /// could block, so FIFOs and devices are reported, not read), then its directives.
 void check_conf_file(const std::string& path, bool load, std::vector<Conf_Problem>& problems);

@@ -51,11 +51,15 @@ void assemble_and_check(const Config_Source& source, bool directives, Checked_Co
       out.vector.push_back(svc_conf);
     }
   }
-  for (const std::string& target : named) {
+  // What the walks that expanded the conf directories passed over is reported from them; a
+  // directory no walk could open gives no files either.
+  for (const Named_File& f : out.named) {
+    for (const auto& s : f.skipped)
+      out.problems.push_back(Conf_Problem{s.first, 0, std::string("skipped: ") + s.second,
+                                          CONF_WARNING});
     struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-        check_conf_dir(target, out.problems) == 0)
-      out.empty_dirs.push_back(target);
+    if (f.walked ? f.conf_files == 0 : ::stat(f.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      out.empty_dirs.push_back(f.path);
   }
   out.parts = split_vector(out.vector);
   out.texts.reserve(out.parts.files.size());

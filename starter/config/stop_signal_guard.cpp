@@ -16,10 +16,28 @@ bool same_handler(const struct sigaction& a, const struct sigaction& b)
   return a.sa_handler == b.sa_handler && (a.sa_flags & SA_SIGINFO) == (b.sa_flags & SA_SIGINFO);
 }
 
+thread_local Stop_Signal_Pass* current_pass = nullptr;
+
 }  // namespace
+
+Stop_Signal_Pass::Stop_Signal_Pass() : outer_(current_pass)
+{
+  for (int i = 0; i < 5; ++i)
+    ::sigaction(stop_signals[i], 0, &noted_[i]);
+  current_pass = this;
+}
+
+Stop_Signal_Pass::~Stop_Signal_Pass()
+{
+  current_pass = outer_;
+}
 
 Stop_Signal_Guard::Stop_Signal_Guard(const std::string& name) : name_(name)
 {
+  if (current_pass != nullptr) {
+    std::memcpy(saved_, current_pass->noted_, sizeof saved_);
+    return;
+  }
   for (int i = 0; i < 5; ++i)
     ::sigaction(stop_signals[i], 0, &saved_[i]);
 }

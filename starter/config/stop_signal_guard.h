@@ -29,4 +29,22 @@ private:
   struct sigaction saved_[5];
 };
 
+/// One pass over many directives (a start-up, a reload): the dispositions are noted once, as
+/// the pass begins, and each guard the pass makes in this thread starts from them instead of
+/// reading them again. They stay true between the directives: each guard puts back what its
+/// service changed. Nothing of the host's own may change them while a pass lives.
+class Stop_Signal_Pass
+{
+public:
+  Stop_Signal_Pass();
+  ~Stop_Signal_Pass();
+  Stop_Signal_Pass(const Stop_Signal_Pass&) = delete;
+  Stop_Signal_Pass& operator=(const Stop_Signal_Pass&) = delete;
+
+private:
+  friend class Stop_Signal_Guard;
+  struct sigaction noted_[5];
+  Stop_Signal_Pass* outer_;
+};
+
 #endif /* STARTER_CONFIG_STOP_SIGNAL_GUARD_H */

@@ -93,6 +93,10 @@ TEST(Listeners, QueueKeptAcrossTheServicesCloseAndHandedToTheNextBind)
   int const client = ::socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_EQ(0, ::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a)) << "refused";
 
+  int const datagram = ::socket(AF_INET, SOCK_DGRAM, 0);
+  EXPECT_FALSE(claim_listener(datagram, reinterpret_cast<sockaddr*>(&a), sizeof a))
+      << "a datagram socket bound to the held address took the listener";
+  ::close(datagram);
   int const again = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   ASSERT_TRUE(claim_listener(again, reinterpret_cast<sockaddr*>(&a), sizeof a));
   EXPECT_EQ(FD_CLOEXEC, ::fcntl(again, F_GETFD) & FD_CLOEXEC) << "the descriptor's flag is kept";

@@ -3,8 +3,13 @@
 // the repository no larger for it.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cstdlib>
+#include <sstream>
 #include <string>
+
+#include <ace/Log_Msg.h>
 
 #include <ace/Service_Config.h>
 #include <ace/Service_Repository.h>
@@ -12,6 +17,7 @@
 
 #include "starter/config/apply.h"
 #include "starter/config/repository.h"
+#include "starter/config/stop_signal_guard.h"
 #include "starter/restart.h"
 #include "support/host_process.h"
 #include "support/temp_dir.h"
@@ -76,6 +82,48 @@ TEST(Restart, OneServiceFromItsDirectiveWithItsLibraryKept)
   EXPECT_FALSE(b->active()) << "B is suspended again";
   close_services();
   ::unsetenv("PROBE_LOADS");
+}
+
+void taken(int) {}
+
+// Guards made within one pass start from what the pass noted: each service that took a stop
+// signal is named and the signal put back, so the services after it are not named.
+TEST(StopSignalPass, NamesOnlyTheServicesThatChangedADisposition)
+{
+  const struct
+  {
+    const char* name;
+    int signal;  // 0: the service leaves the dispositions alone
+    void (*handler)(int);
+    void (*host)(int);  // the host's, put back
+  } services[] = {{"A", SIGTERM, SIG_IGN, taken}, {"B", 0, nullptr, nullptr},
+                  {"C", SIGQUIT, taken, SIG_DFL}, {"D", 0, nullptr, nullptr}};
+  ::signal(SIGTERM, taken);
+  std::ostringstream log;
+  ACE_Log_Msg* const m = ACE_Log_Msg::instance();
+  m->msg_ostream(&log, false);
+  m->set_flags(ACE_Log_Msg::OSTREAM);
+  {
+    Stop_Signal_Pass const pass;
+    for (const auto& s : services) {
+      std::string const name = s.name;
+      Stop_Signal_Guard const guard(name);
+      if (s.signal != 0)
+        ::signal(s.signal, s.handler);
+    }
+  }
+  m->clr_flags(ACE_Log_Msg::OSTREAM);
+  m->msg_ostream(nullptr, false);
+  for (const auto& s : services) {
+    bool const named = log.str().find(std::string("Service '") + s.name + "' changed") !=
+                       std::string::npos;
+    EXPECT_EQ(s.signal != 0, named) << s.name << ": " << log.str();
+    struct sigaction now;
+    if (s.signal != 0 && ::sigaction(s.signal, nullptr, &now) == 0) {
+      EXPECT_EQ(s.host, now.sa_handler) << s.name;
+    }
+  }
+  ::signal(SIGTERM, SIG_DFL);
 }
 
 }  // namespace
