@@ -51,4 +51,18 @@ int apply_text(const std::string& where, const std::string& text,
 int apply_directive(const Conf_Entry& e, const Conf_Texts& texts,
                     Open_Failures* failures = nullptr);
 
+/// The marks of the executable's hooks on ACE's placeholder for a dynamic service: from the
+/// first, a run of "dynamic" directives is handed to ACE in one text, and each mark tells the
+/// host which service opens (its listening sockets, threads, stop signals and a death are held
+/// in its name). Without them, each directive is handed on its own.
+void note_opening_marks();
+
+/// ACE has made the placeholder of the dynamic service @a name: its library, factory and init
+/// come next, on the calling thread.
+void dynamic_service_opening(const char* name);
+
+/// ACE is done with the placeholder of the service the last dynamic_service_opening() named
+/// on this thread (opened, failed, or left by an exception).
+void dynamic_service_opened();
+
 #endif /* STARTER_CONFIG_APPLY_H */
