@@ -43,8 +43,13 @@ extern "C" void GUARD_MAKE(void* guard, void* repository, const char* name)
   if (next == 0)
     std::abort();  // libACE calls this only when it defines it
   next(guard, repository, name);
-  if (marking)
-    dynamic_service_opening(name);
+  // Nothing may leave a constructor ACE has begun: its placeholder would stay for ever.
+  if (marking) {
+    try {
+      dynamic_service_opening(name);
+    } catch (...) {
+    }
+  }
 }
 
 extern "C" void GUARD_UNMAKE(void* guard)
@@ -53,6 +58,11 @@ extern "C" void GUARD_UNMAKE(void* guard)
   if (next == 0)
     std::abort();
   next(guard);
-  if (marking)
-    dynamic_service_opened();
+  // Run as an exception a service's init threw unwinds, too: nothing may leave it.
+  if (marking) {
+    try {
+      dynamic_service_opened();
+    } catch (...) {
+    }
+  }
 }
