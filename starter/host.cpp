@@ -414,5 +414,7 @@ Reload_Outcome Host::reload()
                    : ok                  ? "applied"
                                          : "applied with errors",
                    outcome.summary, messages, ACE_OS::time(0));
+  // The reload ran the start-up's code again (the check, the apply): let go of it as well.
+  (void)release_startup_pages_when_running(ACE_Reactor::instance());
   return outcome;
 }
