@@ -29,7 +29,6 @@ int release_segments(dl_phdr_info* info, size_t, void* arg)
   return 1;  // the executable is the loader's first entry: no other object is touched
 }
 
-/// Never deleted: the reactor may still hold it when the host ends.
 class Release_On_First_Pass : public ACE_Event_Handler
 {
 public:
@@ -39,8 +38,6 @@ public:
     return 0;
   }
 };
-
-Release_On_First_Pass g_release;
 
 }  // namespace
 
@@ -53,7 +50,9 @@ size_t release_startup_pages()
 
 bool release_startup_pages_when_running(ACE_Reactor* reactor)
 {
-  if (reactor != nullptr && reactor->schedule_timer(&g_release, nullptr, ACE_Time_Value::zero) != -1)
+  // Never destroyed: a reactor that ends with the timer pending still holds it at the exit.
+  static Release_On_First_Pass* const release = new Release_On_First_Pass;
+  if (reactor != nullptr && reactor->schedule_timer(release, nullptr, ACE_Time_Value::zero) != -1)
     return true;
   (void)release_startup_pages();
   return false;
