@@ -99,9 +99,13 @@ Conf_Read_Ahead::Conf_Read_Ahead(const std::vector<std::string>& files) : files_
   slots_.reset(new (std::nothrow) Slot[files.size()]);
   if (!slots_)
     return;
-  // The reading thread takes no signal: the host's are taken by the threads that expect them.
+  // The reading thread takes no signal sent to the process: those are the host's, taken by the
+  // threads that expect them. A fault of its own still reaches the host's fault handler (a
+  // blocked one would end the process unreported).
   sigset_t all, old;
   sigfillset(&all);
+  for (int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS})
+    sigdelset(&all, fault);
   ::pthread_sigmask(SIG_SETMASK, &all, &old);
   started_ = ::pthread_create(&thread_, nullptr, &Conf_Read_Ahead::run, this) == 0;
   ::pthread_sigmask(SIG_SETMASK, &old, nullptr);

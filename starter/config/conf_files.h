@@ -65,7 +65,8 @@ void read_conf_file(Conf_Dir& dir, const std::string& path, Conf_Read& out);
  *
  * The thread is started only for a list long enough to pay for it, and only where the process
  * may run on more than one processor; otherwise, or when it cannot be started, each file is
- * read as it is taken. The thread takes no signals and is joined by the destructor.
+ * read as it is taken. The thread takes no signal sent to the process (its own faults only)
+ * and is joined by the destructor.
  */
 class Conf_Read_Ahead
 {
