@@ -106,10 +106,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime dev)
 
-# The host. Library dependencies (ACE, libcap2, libc) are read off the binary, which is
-# stripped, its symbols going to starter-dbgsym.
+# The host. Library dependencies (ACE, libc) are read off the binary, which is stripped, its
+# symbols going to starter-dbgsym; libcap2 is opened when capabilities are asked for, so the
+# binary does not name it and it is added here.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME starter)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libcap2")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_RUNTIME_DEBUGINFO_PACKAGE ON)
 # The versioned ACE network services library is what the conf directory's example names;

@@ -4,6 +4,7 @@
 // while the host has only its main thread, and every thread made later inherits the sets.
 #include "starter/capabilities.h"
 
+#include <dlfcn.h>
 #include <strings.h>
 #include <sys/capability.h>
 #include <sys/prctl.h>
@@ -18,24 +19,72 @@
 
 #include "scrt/log_macros.h"
 
+namespace {
+
+// libcap is opened on the first use, not linked: a host asked for no capability (most) neither
+// maps it nor runs its start-up probes. Each entry has the type of libcap's own declaration.
+#define STARTER_CAP_FUNCTIONS(X)                                                             \
+  X(from_name) X(to_name) X(free) X(prctl) X(get_flag) X(max_bits) X(get_bound) X(drop_bound) \
+  X(get_proc) X(init) X(reset_ambient) X(set_flag) X(set_proc) X(compare) X(to_text)
+
+struct Libcap
+{
+#define STARTER_CAP_MEMBER(f) decltype(&::cap_##f) f = nullptr;
+  STARTER_CAP_FUNCTIONS(STARTER_CAP_MEMBER)
+#undef STARTER_CAP_MEMBER
+  bool loaded = false;
+};
+
+/// libcap's functions, or null when it cannot be opened (logged once); never closed.
+const Libcap* load_libcap()
+{
+  static Libcap lib;
+  static bool tried = false;
+  if (tried)
+    return lib.loaded ? &lib : nullptr;
+  tried = true;
+  void* const handle = ::dlopen("libcap.so.2", RTLD_NOW | RTLD_LOCAL);
+  bool all = handle != nullptr;
+#define STARTER_CAP_RESOLVE(f)                                                                \
+  if (all)                                                                                  \
+    all = (lib.f = reinterpret_cast<decltype(lib.f)>(::dlsym(handle, "cap_" #f))) != nullptr;
+  STARTER_CAP_FUNCTIONS(STARTER_CAP_RESOLVE)
+#undef STARTER_CAP_RESOLVE
+  if (!all) {
+    const char* const why = ::dlerror();
+    SCRT_LOG(-1, (LM_ERROR, "Failed to load libcap.so.2: %C\n", why != nullptr ? why : "?"));
+    return nullptr;
+  }
+  lib.loaded = true;
+  return &lib;
+}
+
+/// libcap's functions, on the paths that have loaded it already (a name read, a flag set).
+const Libcap& cap()
+{
+  return *load_libcap();
+}
+
+}  // namespace
+
 /// The capability @a name names, in @a value; false when it names none.
 static bool capability_value(const char* name, cap_value_t& value)
 {
   // libcap also reads numbers, which capabilities(7) does not call names.
-  if (name == 0 || !std::isalpha(static_cast<unsigned char>(*name)))
+  if (name == 0 || !std::isalpha(static_cast<unsigned char>(*name)) || load_libcap() == nullptr)
     return false;
   std::string text(name);
   if (::strncasecmp(name, "cap_", 4) != 0)
     text.insert(0, "cap_");
-  return ::cap_from_name(text.c_str(), &value) == 0;
+  return cap().from_name(text.c_str(), &value) == 0;
 }
 
 /// libcap's name for @a value ("cap_net_bind_service").
 static std::string capability_name(cap_value_t value)
 {
-  char* const n = ::cap_to_name(value);
+  char* const n = cap().to_name(value);
   std::string const s(n != 0 ? n : "?");
-  ::cap_free(n);
+  cap().free(n);
   return s;
 }
 
@@ -78,7 +127,11 @@ bool check_capability_names(const std::vector<const char*>& names)
 /// failed ("set ..."), when the kernel refuses.
 static bool set_process_flag(int option, long value, const char* what)
 {
-  if (::cap_prctl(option, value, 0, 0, 0, 0) == 0)
+  if (load_libcap() == nullptr) {
+    SCRT_LOG(-1, (LM_ERROR, "Failed to %C: libcap is not loaded\n", what));
+    return false;
+  }
+  if (cap().prctl(option, value, 0, 0, 0, 0) == 0)
     return true;
   int const e = ACE_OS::last_error();
   SCRT_LOG(-1, (LM_ERROR, "Failed to %C, errno=%d, %m\n", what, e));
@@ -89,7 +142,7 @@ static bool set_process_flag(int option, long value, const char* what)
 static bool holds(cap_t held, cap_value_t value)
 {
   cap_flag_value_t f = CAP_CLEAR;
-  if (::cap_get_flag(held, value, CAP_PERMITTED, &f) == 0 && f == CAP_SET)
+  if (cap().get_flag(held, value, CAP_PERMITTED, &f) == 0 && f == CAP_SET)
     return true;
   SCRT_LOG(-1, (LM_ERROR, "Failed to keep capability %C: the process does not hold it\n",
                 capability_name(value).c_str()));
@@ -99,15 +152,15 @@ static bool holds(cap_t held, cap_value_t value)
 /// Drops from the bounding set every capability not in @a keep.
 static bool reduce_bounding_set(const std::vector<cap_value_t>& keep)
 {
-  for (cap_value_t c = 0; c < static_cast<cap_value_t>(::cap_max_bits()); ++c) {
+  for (cap_value_t c = 0; c < static_cast<cap_value_t>(cap().max_bits()); ++c) {
     bool kept = false;
     for (cap_value_t k : keep)
       kept = kept || k == c;
     // Only what is still there: a process without CAP_SETPCAP whose bounding set is already
     // reduced (systemd's CapabilityBoundingSet=) must not fail here.
-    if (kept || ::cap_get_bound(c) != 1)
+    if (kept || cap().get_bound(c) != 1)
       continue;
-    if (::cap_drop_bound(c) != 0) {
+    if (cap().drop_bound(c) != 0) {
       int const e = ACE_OS::last_error();
       SCRT_LOG(-1, (LM_ERROR, "Failed to drop %C from the bounding set, errno=%d, %m\n",
                     capability_name(c).c_str(), e));
@@ -124,7 +177,7 @@ bool keep_capabilities(const Capability_Request& request)
     return true;
   if (!capability_values(request.names, values))
     return false;
-  cap_t const held = ::cap_get_proc();
+  cap_t const held = cap().get_proc();
   if (held == 0) {
     int const e = ACE_OS::last_error();
     SCRT_LOG(-1, (LM_ERROR, "Failed to read the process's capabilities, errno=%d, %m\n", e));
@@ -133,7 +186,7 @@ bool keep_capabilities(const Capability_Request& request)
   bool ok = true;
   for (cap_value_t v : values)
     ok = ok && holds(held, v);
-  ::cap_free(held);
+  cap().free(held);
   if (!ok || !reduce_bounding_set(values))
     return false;
   // Without this the kernel empties the permitted set when the user id leaves 0.
@@ -144,28 +197,28 @@ bool keep_capabilities(const Capability_Request& request)
 /// sets empty, and checks that the process holds just that.
 static bool set_exactly(const std::vector<cap_value_t>& values)
 {
-  cap_t const want = ::cap_init();
+  cap_t const want = cap().init();
   cap_t now = 0;
-  bool ok = want != 0 && ::cap_reset_ambient() == 0 &&
-            ::cap_set_flag(want, CAP_PERMITTED, static_cast<int>(values.size()), values.data(),
+  bool ok = want != 0 && cap().reset_ambient() == 0 &&
+            cap().set_flag(want, CAP_PERMITTED, static_cast<int>(values.size()), values.data(),
                            CAP_SET) == 0 &&
-            ::cap_set_flag(want, CAP_EFFECTIVE, static_cast<int>(values.size()), values.data(),
+            cap().set_flag(want, CAP_EFFECTIVE, static_cast<int>(values.size()), values.data(),
                            CAP_SET) == 0 &&
-            ::cap_set_proc(want) == 0 && (now = ::cap_get_proc()) != 0;
+            cap().set_proc(want) == 0 && (now = cap().get_proc()) != 0;
   int e = ACE_OS::last_error();
-  if (ok && ::cap_compare(want, now) != 0) {
+  if (ok && cap().compare(want, now) != 0) {
     ok = false;
     e = EPERM;
   }
   if (!ok) {
-    char* const text = want != 0 ? ::cap_to_text(want, 0) : 0;
+    char* const text = want != 0 ? cap().to_text(want, 0) : 0;
     ACE_OS::last_error(e);
     SCRT_LOG(-1, (LM_ERROR, "Failed to set the capability sets to '%C', errno=%d, %m\n",
                   text != 0 ? text : "?", e));
-    ::cap_free(text);
+    cap().free(text);
   }
-  ::cap_free(now);
-  ::cap_free(want);
+  cap().free(now);
+  cap().free(want);
   return ok;
 }
 

@@ -1,6 +1,8 @@
 // The executable's read-only pages let go of after the start-up.
 #include "starter/cold_pages.h"
 
+#include <ace/Event_Handler.h>
+#include <ace/Reactor.h>
 #include <link.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -27,6 +29,16 @@ int release_segments(dl_phdr_info* info, size_t, void* arg)
   return 1;  // the executable is the loader's first entry: no other object is touched
 }
 
+class Release_On_First_Pass : public ACE_Event_Handler
+{
+public:
+  int handle_timeout(const ACE_Time_Value&, const void*) override
+  {
+    (void)release_startup_pages();
+    return 0;
+  }
+};
+
 }  // namespace
 
 size_t release_startup_pages()
@@ -34,4 +46,14 @@ size_t release_startup_pages()
   size_t released = 0;
   (void)::dl_iterate_phdr(release_segments, &released);
   return released;
+}
+
+bool release_startup_pages_when_running(ACE_Reactor* reactor)
+{
+  // Never destroyed: a reactor that ends with the timer pending still holds it at the exit.
+  static Release_On_First_Pass* const release = new Release_On_First_Pass;
+  if (reactor != nullptr && reactor->schedule_timer(release, nullptr, ACE_Time_Value::zero) != -1)
+    return true;
+  (void)release_startup_pages();
+  return false;
 }

@@ -16,4 +16,12 @@
 /// bytes advised away, 0 when none (nothing is logged: a refusal costs only memory).
 size_t release_startup_pages();
 
+class ACE_Reactor;
+
+/// Has release_startup_pages() run once @a reactor's loop dispatches (a timer due at once):
+/// what the first pass binds and runs (the watch's thread, the loop's own calls) is then
+/// touched already and not brought back. False when the timer could not be scheduled; the
+/// pages are then released at once.
+bool release_startup_pages_when_running(ACE_Reactor* reactor);
+
 #endif /* STARTER_COLD_PAGES_H */

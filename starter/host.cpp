@@ -150,8 +150,6 @@ int Host::start()
   log_product_info();
   notify(status_text(0).c_str());
   report_running();
-  // What the start-up alone ran is not held mapped while the services run.
-  (void)release_startup_pages();
   return -1;
 }
 
@@ -322,6 +320,8 @@ void Host::run()
   host_async_signals(pool_blocked, reconfig_signo_);
   if (options_.stall_ms > 0)
     (void)start_stall_watch(ACE_Reactor::instance(), options_.stall_ms);
+  // What the start-up alone ran is not held mapped while the services run.
+  (void)release_startup_pages_when_running(ACE_Reactor::instance());
   loop_.run(threads_, pool_blocked);
   stop_stall_watch();
 }
@@ -414,5 +414,7 @@ Reload_Outcome Host::reload()
                    : ok                  ? "applied"
                                          : "applied with errors",
                    outcome.summary, messages, ACE_OS::time(0));
+  // The reload ran the start-up's code again (the check, the apply): let go of it as well.
+  (void)release_startup_pages_when_running(ACE_Reactor::instance());
   return outcome;
 }

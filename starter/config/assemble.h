@@ -159,6 +159,42 @@ inline const char* why_not_regular(const std::string& prefix, const ACE_DIRENT* 
       : S_ISFIFO(st.st_mode) ? "a FIFO" : "not a regular file";
 }
 
+/// Sorts @a order, pairs of (a name's first eight bytes as a big-endian number, its place in
+/// @a names), into byte order of the names: a radix sort by the numbers, one pass for each
+/// byte that is not the same in all of them (the names of a conf directory share most of
+/// theirs), then the few runs of equal numbers by the names themselves.
+inline void sort_names(std::vector<std::pair<uint64_t, size_t> >& order,
+                       const std::vector<std::string>& names)
+{
+  std::vector<std::pair<uint64_t, size_t> > other(order.size());
+  std::vector<size_t> counts(8 * 256);
+  for (const auto& o : order)
+    for (int b = 0; b < 8; ++b)
+      ++counts[b * 256 + (o.first >> (8 * b) & 0xff)];
+  for (int b = 0; b < 8; ++b) {
+    size_t* const c = &counts[b * 256];
+    if (c[order.empty() ? 0 : order[0].first >> (8 * b) & 0xff] == order.size())
+      continue;
+    size_t at = 0;
+    for (int v = 0; v < 256; ++v)
+      at += std::exchange(c[v], at);
+    for (const auto& o : order)
+      other[c[o.first >> (8 * b) & 0xff]++] = o;
+    order.swap(other);
+  }
+  for (size_t i = 0, j; i < order.size(); i = j) {
+    for (j = i + 1; j < order.size() && order[j].first == order[i].first; ++j) {
+    }
+    if (j - i > 1)
+      std::sort(order.begin() + static_cast<std::ptrdiff_t>(i),
+                order.begin() + static_cast<std::ptrdiff_t>(j),
+                [&names](const std::pair<uint64_t, size_t>& a,
+                         const std::pair<uint64_t, size_t>& b) {
+                  return names[a.second] < names[b.second];
+                });
+  }
+}
+
 /// Adds to @a files the regular "*.conf" files of directory @a dir, in byte order of their
 /// paths, and notes in @a walked, when not null, what was found and passed over. Returns
 /// false, adding nothing, when @a dir cannot be opened as a directory.
@@ -188,13 +224,13 @@ inline bool collect_conf_files(const char* dir, std::vector<std::string>& files,
       order.emplace_back(key, names.size());
       names.emplace_back(e->d_name);
     }
-  std::sort(order.begin(), order.end(),
-            [&names](const std::pair<uint64_t, size_t>& a, const std::pair<uint64_t, size_t>& b) {
-              return a.first != b.first ? a.first < b.first : names[a.second] < names[b.second];
-            });
+  sort_names(order, names);
   files.reserve(files.size() + names.size());
-  for (const auto& o : order)
-    files.push_back(prefix + names[o.second]);
+  for (const auto& o : order) {
+    std::string path;
+    path.reserve(prefix.size() + names[o.second].size());
+    files.push_back(std::move(path.append(prefix).append(names[o.second])));
+  }
   if (walked != nullptr) {
     walked->walked = true;
     walked->conf_files = names.size();
@@ -341,6 +377,8 @@ inline Assembled_Config assemble_service_config(const std::string& program, bool
         if (!dir)
           words.push_back(Svc_Word{n.path, SVC_CONF_ARG, a.named.size()});
         a.named.push_back(std::move(n));
+        if (words.capacity() < words.size() + 2 * files.size())
+          words.reserve(std::max(2 * words.capacity(), words.size() + 2 * files.size()));
         for (std::string& f : files) {
           words.push_back(Svc_Word{"-f", SVC_FLAG});
           words.push_back(Svc_Word{std::move(f), SVC_PATH});

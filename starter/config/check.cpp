@@ -20,6 +20,7 @@
 #include <ace/Service_Types.h>
 
 #include "scrt/inline_util.h"
+#include "starter/config/conf_files.h"
 #include "starter/config/libraries.h"
 
 #include "starter/config/library_symbols.h"
@@ -199,48 +200,6 @@ bool running_module(const std::string& stream, const std::string& module)
   return s != 0 && s->find(module.c_str()) != 0;
 }
 
-/// The directory of the files a check opens, held once a second file of it comes: the files
-/// of one directory (a conf directory's) are then opened by name against it, and the kernel
-/// walks one component of each path, not all of them. A file alone costs nothing more.
-class Conf_Dir
-{
-public:
-  Conf_Dir() = default;
-  Conf_Dir(const Conf_Dir&) = delete;
-  Conf_Dir& operator=(const Conf_Dir&) = delete;
-  ~Conf_Dir() { forget(); }
-
-  /// open(2) of @a path with @a flags, by its last component when its directory is held.
-  int open(const std::string& path, int flags)
-  {
-    size_t const slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0 || slash + 1 == path.size())
-      return ::open(path.c_str(), flags);
-    if (dir_.size() != slash || path.compare(0, slash, dir_) != 0) {
-      forget();
-      dir_.assign(path, 0, slash);
-      return ::open(path.c_str(), flags);
-    }
-    if (fd_ < 0 && !failed_) {
-      fd_ = ::open(dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      failed_ = fd_ < 0;
-    }
-    return fd_ >= 0 ? ::openat(fd_, path.c_str() + slash + 1, flags) : ::open(path.c_str(), flags);
-  }
-
-private:
-  void forget()
-  {
-    if (fd_ >= 0)
-      ::close(fd_);
-    fd_ = -1;
-    failed_ = false;
-  }
-  std::string dir_;
-  int fd_ = -1;
-  bool failed_ = false;  ///< the directory could not be held: paths are opened whole
-};
-
 /// What a whole check shares: the libraries it loaded, what is in place, the starting directory.
 struct Check_State
 {
@@ -334,69 +293,19 @@ void check_directives(const std::string& text, const std::string& where, bool lo
   check_text(text, where, state, problems);
 }
 
-/// Opens @a path without blocking on a FIFO; -1 with @a why when it is no readable regular file.
-/// @a size receives the file's size as it opened.
-static int open_conf_file(Conf_Dir& dir, const std::string& path, std::string& why, off_t& size)
-{
-  int const fd = dir.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return -1;
-  }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    why = "not a regular file";
-    ::close(fd);
-    return -1;
-  }
-  size = st.st_size;
-  return fd;
-}
-
-/// check_conf_file() within @a state; the text to apply goes into @a texts, when not null, if
-/// the file was read whole.
-static void check_file(const std::string& path, Check_State& state,
+/// check_conf_file() on the read @a r of @a path, within @a state; the text to apply goes
+/// into @a texts, when not null, if the file was read whole.
+static void check_file(const std::string& path, Conf_Read& r, Check_State& state,
                        std::vector<Conf_Problem>& problems, Conf_Texts* texts = nullptr)
 {
-  std::string why;
-  off_t size = 0;
-  int const fd = open_conf_file(state.dir, path, why, size);
-  if (fd < 0) {
-    problems.push_back(Conf_Problem{path, 0, why, CONF_UNREADABLE});
+  if (r.open_error != 0) {
+    problems.push_back(Conf_Problem{path, 0, r.open_error < 0 ? "not a regular file"
+                                    : std::strerror(r.open_error), CONF_UNREADABLE});
     return;
   }
-  // Read in pieces up to the limit and one byte more: the size the file had when it opened
-  // says nothing of what a read finds, and a huge (or sparse) one must not be taken whole.
-  // The pieces go through a buffer that stays in the cache, and only the directives' lines are
-  // kept (see Directive_Text): a large commented file costs no memory to speak of.
-  Directive_Text kept;
-  size_t read_in_all = 0;
-  bool whole = true;
-  char buf[65536];
-  for (;;) {
-    size_t const want = std::min<size_t>(sizeof buf, CONF_MAX_FILE_SIZE + 1 - read_in_all);
-    ssize_t const got = ::read(fd, buf, want);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0) {
-      problems.push_back(Conf_Problem{path, 0, std::strerror(errno), CONF_UNREADABLE});
-      whole = false;
-    }
-    if (got > 0) {
-      kept.add(buf, static_cast<size_t>(got));
-      read_in_all += static_cast<size_t>(got);
-    }
-    if (got <= 0 || read_in_all > CONF_MAX_FILE_SIZE)
-      break;
-    // A short read of a regular file that has given all it held as it opened is its end: the
-    // read that would find nothing more is spared (one system call per file of a conf
-    // directory). A file whose size says nothing (0 from some file systems) reads on to its end.
-    if (static_cast<size_t>(got) < want && static_cast<off_t>(read_in_all) == size)
-      break;
-  }
-  std::string const text = std::move(kept.text);
-  ::close(fd);
-  if (read_in_all > CONF_MAX_FILE_SIZE) {
+  if (r.read_error != 0)
+    problems.push_back(Conf_Problem{path, 0, std::strerror(r.read_error), CONF_UNREADABLE});
+  if (r.too_large) {
     problems.push_back(Conf_Problem{path, 0, "larger than " +
                                     std::to_string(CONF_MAX_FILE_SIZE >> 20) + " MiB: not read",
                                     CONF_UNSAFE});
@@ -404,9 +313,9 @@ static void check_file(const std::string& path, Check_State& state,
   }
   // A file of comments and blank lines is kept as its line ends alone: nothing to read (most
   // files of a large conf directory).
-  std::string applied = text.find_first_not_of('\n') == std::string::npos ? text :
-      check_text(text, path, state, problems, state.entries, state.services);
-  if (texts != 0 && whole)
+  std::string applied = r.text.find_first_not_of('\n') == std::string::npos ? std::move(r.text) :
+      check_text(r.text, path, state, problems, state.entries, state.services);
+  if (texts != 0 && r.read_error == 0)
     (*texts)[path] = std::move(applied);
 }
 
@@ -415,7 +324,9 @@ void check_conf_file(const std::string& path, bool load, std::vector<Conf_Proble
   Loaded loaded;
   Check_State state;
   state.loaded = load ? &loaded : 0;
-  check_file(path, state, problems);
+  Conf_Read r;
+  read_conf_file(state.dir, path, r);
+  check_file(path, r, state, problems);
 }
 
 void check_files_and_directives(const std::vector<std::string>& files,
@@ -433,8 +344,9 @@ void check_files_and_directives(const std::vector<std::string>& files,
   state.base_dir = base_dir;
   state.known.running = running_kind;
   state.known.running_module = running_module;
-  for (const std::string& f : files)
-    check_file(f, state, problems, texts);
+  Conf_Read_Ahead reads(files);
+  for (size_t i = 0; i < files.size(); ++i)
+    check_file(files[i], reads.take(i, state.dir), state, problems, texts);
   for (const std::string& s : directives)
     check_text(s, "-S '" + s + "'", state, problems);
 }

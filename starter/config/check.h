@@ -15,12 +15,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "starter/config/conf_files.h"
 #include "starter/config/grammar.h"
 
 class Held_Libraries;
-
-/// The largest configuration file the check reads; a larger one is refused unread.
-static const size_t CONF_MAX_FILE_SIZE = 16 * 1024 * 1024;
 
 /// The Service Configurator's default file, read from the starting directory when no "-f" is
 /// given at all.

@@ -15,10 +15,12 @@ Vector_Parts split_vector(const std::vector<std::string>& v)
   // A conf directory's files are most of a long vector: room for them at once, not by doubling.
   parts.files.reserve(v.size() / 2);
   for (size_t i = 0; i < v.size(); ++i) {
+    // An option is two bytes: most words (a conf directory's paths) are told apart by length.
+    char const option = v[i].size() == 2 && v[i][0] == '-' ? v[i][1] : 0;
     bool const with_arg = i > 0 && i + 1 < v.size() &&
-                          (v[i] == "-f" || v[i] == "-S" || v[i] == "-k" || v[i] == "-s");
-    if (with_arg && (v[i] == "-f" || v[i] == "-S")) {
-      (v[i] == "-f" ? parts.files : parts.directives).push_back(v[i + 1]);
+                          (option == 'f' || option == 'S' || option == 'k' || option == 's');
+    if (with_arg && (option == 'f' || option == 'S')) {
+      (option == 'f' ? parts.files : parts.directives).push_back(v[i + 1]);
     } else {
       parts.options.push_back(v[i]);
       if (with_arg)

@@ -84,11 +84,14 @@ TEST(OpenServiceConfig, DirectoriesInByteOrderEachOnlyItsOwn)
   d.write("a/b.conf", "");
   d.write("a/B.conf", "");
   d.write("a/a.conf", "");
+  d.write("a/ab.conf", "");  // told from "a.conf" and "a-.conf" by their second byte
+  d.write("a/a-.conf", "");
   d.write("a/\xc3\xa9.conf", "");  // a byte above 0x7f sorts after every ASCII letter
   d.write("a/settings-2.conf", "");  // names alike in their first eight bytes
   d.write("a/settings-10.conf", "");
   d.write("b/z.conf", "");
-  EXPECT_EQ((Words{"p", "-f", a + "/B.conf", "-f", a + "/a.conf", "-f", a + "/b.conf", "-f",
+  EXPECT_EQ((Words{"p", "-f", a + "/B.conf", "-f", a + "/a-.conf", "-f", a + "/a.conf", "-f",
+                   a + "/ab.conf", "-f", a + "/b.conf", "-f",
                    a + "/settings-10.conf", "-f", a + "/settings-2.conf", "-f",
                    a + "/\xc3\xa9.conf", "-d", "-f", b + "/z.conf"}),
             assemble({"p", "-f", a, "-f", empty, "-d", "-f", b}));

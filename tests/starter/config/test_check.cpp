@@ -3,6 +3,10 @@
 // report with its line; then libraries and factories, and --check on the real binary.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -414,3 +418,62 @@ TEST(ConfApply, DirectivesApplyWhatTheWholeTextAppliesInOrderWithItsErrorCount)
 }
 
 }  // namespace
+
+// A long list of files is read ahead on a second processor: what each file gives (its problems,
+// in order, and its text) is what it gives checked alone, whatever it is or became after the
+// walk.
+TEST(ConfCheck, ALongListOfFilesGivesWhatEachFileGivesAlone)
+{
+  Temp_Dir d;
+  d.mkdir("conf.d");
+  std::vector<std::string> files;
+  for (size_t i = 0; i < 2 * Conf_Read_Ahead::MIN_FILES; ++i)
+    files.push_back(d.write("conf.d/c" + std::to_string(1000 + i) + ".conf", "# nothing\n"));
+  struct Row
+  {
+    const char* name;
+    std::string text;  ///< empty for a FIFO, a directory or nothing at all, as the name says
+  };
+  std::string const long_text = std::string(70000, '#') + "\nstatic C junk\n";
+  const Row rows[] = {
+      {"c1001.conf", "static A\ngarbage"},
+      {"c1002.conf", ""},
+      {"c1003.conf", long_text},
+      {"c1005.conf", "fifo"},
+      {"c1006.conf", "gone"},
+      {"c1007.conf", "directory"},
+      {"c1008.conf", "too large"},
+      {"c1090.conf", "static B \"x\"\n"},
+  };
+  for (const Row& r : rows) {
+    std::string const path = d / ("conf.d/" + std::string(r.name));
+    ASSERT_EQ(0, ::unlink(path.c_str()));
+    if (r.text == "fifo")
+      ASSERT_EQ(0, ::mkfifo(path.c_str(), 0644));
+    else if (r.text == "directory")
+      d.mkdir("conf.d/" + std::string(r.name));
+    else if (r.text == "too large")
+      ASSERT_EQ(0, ::truncate(d.write("conf.d/" + std::string(r.name), "static A\n").c_str(),
+                              CONF_MAX_FILE_SIZE + 1));
+    else if (r.text != "gone")
+      d.write("conf.d/" + std::string(r.name), r.text);
+  }
+  std::vector<Conf_Problem> all;
+  Conf_Texts texts;
+  check_files_and_directives(files, {}, all, &texts);
+  std::string alone;
+  Conf_Texts texts_alone;
+  for (const std::string& f : files) {
+    std::vector<Conf_Problem> p;
+    check_files_and_directives({f}, {}, p, &texts_alone);
+    for (const Conf_Problem& q : p)
+      alone += format_problem(q) + "\n";
+  }
+  std::string together;
+  for (const Conf_Problem& q : all)
+    together += format_problem(q) + "\n";
+  EXPECT_EQ(alone, together);
+  EXPECT_EQ(6u, std::count(alone.begin(), alone.end(), '\n')) << alone;
+  EXPECT_EQ(texts_alone, texts);
+  EXPECT_EQ(files.size() - 4, texts.size());
+}
