@@ -4,14 +4,18 @@
 
 #include "starter/config/grammar.h"
 
-/// Moves @a s, from @a where, to @a sites, where not yet there.
+/// Moves @a s, from @a where, to @a sites, where not yet there. A file's services share the
+/// one string of its path, @a last, made when the file changes.
 static void add_site(std::map<std::string, Service_Site>& sites, Conf_Service& s,
-                     std::string where, time_t now)
+                     const std::string& where, std::shared_ptr<const std::string>& last,
+                     time_t now)
 {
   auto const at = sites.lower_bound(s.name);
-  if (at == sites.end() || at->first != s.name)
-    sites.emplace_hint(at, std::move(s.name), Service_Site{std::move(where), s.line,
-                       std::move(s.arguments), now});
+  if (at != sites.end() && at->first == s.name)
+    return;
+  if (!last || *last != where)
+    last = std::make_shared<const std::string>(where);
+  sites.emplace_hint(at, std::move(s.name), Service_Site{last, s.line, std::move(s.arguments), now});
 }
 
 void Host_Record::configured(Checked_Config& config, time_t now,
@@ -20,15 +24,17 @@ void Host_Record::configured(Checked_Config& config, time_t now,
   std::map<std::string, Service_Site> before;
   before.swap(sites);
   // The Configurator reads the files first, in the check's order, then the "-S" directives.
+  std::shared_ptr<const std::string> last;
   for (Conf_Service& s : config.services)
-    add_site(sites, s, std::move(s.where), now);
+    add_site(sites, s, s.where, last, now);
   std::vector<Conf_Service>().swap(config.services);
+  std::string const command_line = "-S";
   for (const std::string& d : config.parts.directives)
     for (Conf_Service& s : read_service_directives(d))
-      add_site(sites, s, "-S", now);
+      add_site(sites, s, command_line, last, now);
   for (auto& site : sites) {
     auto const was = before.find(site.first);
-    if (was != before.end() && (site.second.where == "-S" || kept.count(site.first) != 0))
+    if (was != before.end() && (*site.second.where == "-S" || kept.count(site.first) != 0))
       site.second.opened = was->second.opened;
   }
 }

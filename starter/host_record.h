@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,7 +23,8 @@
 /// A service's directive in the running configuration, and when the service was opened.
 struct Service_Site
 {
-  std::string where;      ///< the file, or "-S" for a command-line directive
+  /// The file, or "-S" for a command-line directive: one string for all the services of a file.
+  std::shared_ptr<const std::string> where;
   int line = 0;
   std::string arguments;
   time_t opened = 0;

@@ -308,7 +308,10 @@ private:
                          (tok(first).kind == STREAM && tok(first + 1).kind == DYNAMIC);
     if (defines && dynamics.size() > dynamics_before)
       e.library = dynamics[dynamics_before].path;
-    e.normal.reserve(e.end - e.begin);
+    // At most one blank more than the text between each two words, which the text may join
+    // ("lib:make()"); a string's quotes are two characters either way: one allocation, kept
+    // for as long as the service runs.
+    e.normal.reserve(e.end - e.begin + (at_ - first - 1));
     for (size_t i = first; i < at_; ++i) {
       if (i != first)
         e.normal += ' ';

@@ -43,7 +43,7 @@ nlohmann::json reload(Host& host)
   // The Configurator's own records say why; these say which directive it was.
   for (const auto& site : host.record().sites)
     if (ACE_Service_Repository::instance()->find(site.first.c_str(), 0, false) < 0)
-      messages.push_back(site.second.where + ":" + std::to_string(site.second.line) +
+      messages.push_back(*site.second.where + ":" + std::to_string(site.second.line) +
                          ": service " + site.first + " is not open");
   if (o.errors == 0)
     return answer(0, "applied", o.summary, messages);

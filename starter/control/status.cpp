@@ -91,7 +91,7 @@ nlohmann::json control_status(const Host_Record& record, time_t now, bool all, b
                                                                 : "inactive"},
                         {"info", info_text(*t)}};
     if (site != record.sites.end()) {
-      s["directive"] = site->second.where + ":" + std::to_string(site->second.line);
+      s["directive"] = *site->second.where + ":" + std::to_string(site->second.line);
       s["arguments"] = site->second.arguments;
       s["opened"] = iso_time(site->second.opened);
     } else {
@@ -111,7 +111,7 @@ nlohmann::json control_status(const Host_Record& record, time_t now, bool all, b
                         {"type", nullptr},
                         {"state", "failed"},
                         {"info", f != record.failures.end() ? f->second : "it did not open"},
-                        {"directive", site.second.where + ":" + std::to_string(site.second.line)},
+                        {"directive", *site.second.where + ":" + std::to_string(site.second.line)},
                         {"arguments", site.second.arguments},
                         {"opened", nullptr}});
   }

@@ -44,6 +44,10 @@ TEST(Listeners, KeyIsWhatWasBoundForTcpOfTheInternetFamiliesOnly)
   v6.sin6_addr = in6addr_loopback;
   sockaddr_un un{};
   un.sun_family = AF_UNIX;
+  sockaddr_in all = loopback(65535);
+  all.sin_addr.s_addr = htonl(INADDR_ANY);
+  sockaddr_in wide = loopback(1);
+  wide.sin_addr.s_addr = htonl(0x0a6409ffu);  // 10.100.9.255: each width of a number
   const struct
   {
     const sockaddr* a;
@@ -54,6 +58,8 @@ TEST(Listeners, KeyIsWhatWasBoundForTcpOfTheInternetFamiliesOnly)
       {reinterpret_cast<const sockaddr*>(&v4), sizeof v4, SOCK_STREAM, "tcp 127.0.0.1:9000"},
       {reinterpret_cast<const sockaddr*>(&v4), sizeof v4, SOCK_STREAM | SOCK_CLOEXEC,
        "tcp 127.0.0.1:9000"},
+      {reinterpret_cast<const sockaddr*>(&all), sizeof all, SOCK_STREAM, "tcp 0.0.0.0:65535"},
+      {reinterpret_cast<const sockaddr*>(&wide), sizeof wide, SOCK_STREAM, "tcp 10.100.9.255:1"},
       {reinterpret_cast<const sockaddr*>(&v6), sizeof v6, SOCK_STREAM, "tcp6 [::1]:9000"},
       {reinterpret_cast<const sockaddr*>(&v4), sizeof v4, SOCK_DGRAM, ""},
       {reinterpret_cast<const sockaddr*>(&v4), sizeof v4 - 1, SOCK_STREAM, ""},
