@@ -202,24 +202,26 @@ void remove_files(int priority)
 
 size_t const ALT_STACK_SIZE = 64 * 1024;
 
-/// The calling thread's alternate stack, given back when the thread ends; the main thread's
-/// is kept to the process's end, when a fault in an exit handler may still need it.
-struct Alt_Stack
+/// The calling thread's alternate stack. A thread's is given back when it ends, by a key's
+/// destructor rather than a thread_local one: registering that makes glibc allocate, and a
+/// thread's first allocation makes it a malloc arena (64 MB of address space, 132 KB touched)
+/// that a thread which never allocates, such as the stall watch, need not have. A key's
+/// destructor runs after the thread's thread_local destructors and the destructors of the keys
+/// made before it, so a fault in those still finds the stack. The main thread's is kept to the
+/// process's end, when a fault in an exit handler may still need it.
+thread_local void* alt_stack = 0;
+pthread_key_t alt_stack_key;
+bool alt_stack_keyed = false;
+
+void release_alt_stack(void* base)
 {
-  void* base = 0;
-  bool kept = false;
-  ~Alt_Stack()
-  {
-    if (base == 0 || kept)
-      return;
-    stack_t off;
-    ::memset(&off, 0, sizeof off);
-    off.ss_flags = SS_DISABLE;
-    (void)::sigaltstack(&off, 0);
-    (void)::munmap(base, ALT_STACK_SIZE);
-  }
-};
-thread_local Alt_Stack alt_stack;
+  stack_t off;
+  ::memset(&off, 0, sizeof off);
+  off.ss_flags = SS_DISABLE;
+  (void)::sigaltstack(&off, 0);
+  (void)::munmap(base, ALT_STACK_SIZE);
+  alt_stack = 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // The exits that are not signals.
@@ -345,7 +347,7 @@ void prepare_last_words()
 {
   std::set_terminate(handle_terminate);
   adopt_alt_stack(new_alt_stack());
-  alt_stack.kept = true;
+  alt_stack_keyed = ::pthread_key_create(&alt_stack_key, release_alt_stack) == 0;
   void* frames[2];
   (void)::backtrace(frames, 2);
 }
@@ -374,11 +376,14 @@ void adopt_alt_stack(void* base)
   ::memset(&st, 0, sizeof st);
   st.ss_sp = base;
   st.ss_size = ALT_STACK_SIZE;
-  if (alt_stack.base != 0 || ::sigaltstack(&st, 0) != 0) {
+  if (alt_stack != 0 || ::sigaltstack(&st, 0) != 0) {
     drop_alt_stack(base);
     return;
   }
-  alt_stack.base = base;
+  alt_stack = base;
+  // Without the key (the main thread's, or none could be made) the stack stays to the end.
+  if (alt_stack_keyed)
+    (void)::pthread_setspecific(alt_stack_key, base);
 }
 
 void drop_alt_stack(void* base)
