@@ -14,6 +14,7 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -61,6 +62,32 @@ struct Start
   int slot;  ///< its place among the threads followed, or -1
 };
 
+// Start records in static storage, so that a new thread gives its record back without freeing
+// memory: a thread's first free makes it a malloc arena of its own (64 MB of address space,
+// 132 KB touched), which a thread that never allocates, such as the stall watch, need not pay
+// for. More creations at once than the pool holds take their records from the heap.
+constexpr int START_POOL = 32;
+Start start_pool[START_POOL];
+std::atomic<bool> start_taken[START_POOL];
+
+Start* take_start()
+{
+  for (int i = 0; i < START_POOL; ++i) {
+    bool free_slot = false;
+    if (start_taken[i].compare_exchange_strong(free_slot, true, std::memory_order_acquire))
+      return &start_pool[i];
+  }
+  return new (std::nothrow) Start;
+}
+
+void give_start_back(Start* start)
+{
+  if (start >= start_pool && start < start_pool + START_POOL)
+    start_taken[start - start_pool].store(false, std::memory_order_release);
+  else
+    delete start;
+}
+
 /// Gives the thread's slot back however it ends: by returning, pthread_exit or cancellation.
 struct Slot_Release
 {
@@ -70,8 +97,8 @@ struct Slot_Release
 
 void* start_with_alt_stack(void* arg)
 {
-  // Copied before the alternate stack it lies on is taken into use.
   Start const start = *static_cast<const Start*>(arg);
+  give_start_back(static_cast<Start*>(arg));
   adopt_alt_stack(start.alt_stack);
   note_thread_started(start.slot);
   Slot_Release const release{start.slot};
@@ -90,17 +117,17 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
   // Without room for its alternate stack, a thread would not have room for much else either:
   // it is refused here, where its creator sees the failure, rather than fault once started.
   void* const alt_stack = new_alt_stack();
-  if (alt_stack == 0)
+  Start* const start = alt_stack != 0 ? take_start() : 0;
+  if (start == 0) {
+    drop_alt_stack(alt_stack);
     return EAGAIN;
-  // The start record lies at the foot of the thread's alternate stack, not on the heap: a
-  // thread that frees memory gets a malloc arena of its own (64 MB of address space, 132 KB
-  // touched), which a thread that never allocates, such as the stall watch, need not pay for.
-  Start* const start = new (alt_stack) Start{routine, arg, alt_stack, -1};
-  start->slot = note_thread_created(routine, arg);
+  }
+  *start = Start{routine, arg, alt_stack, note_thread_created(routine, arg)};
   int const created = next(thread, attr, start_with_alt_stack, start);
   if (created != 0) {
     note_thread_ended(start->slot);
     drop_alt_stack(alt_stack);
+    give_start_back(start);
   }
   return created;
 }
