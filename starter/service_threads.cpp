@@ -31,7 +31,19 @@ struct Slot
 };
 
 Slot slots[SLOTS];
-std::atomic<size_t> next_slot(0);
+/// One past the highest slot ever taken: the scans read no further, so that a host with a few
+/// threads reads a few slots, not the whole table (a stop of 1,000 services scanned it for
+/// each, and a scan touched its 150 KB).
+std::atomic<size_t> slots_used(0);
+
+/// The slots a scan reads: every slot taken so far. A slot is counted here before it shows
+/// RUNNING, so a scan that misses one missed a thread that began after it.
+struct Used_Slots
+{
+  size_t n = slots_used.load(std::memory_order_acquire);
+  Slot* begin() const { return slots; }
+  Slot* end() const { return slots + n; }
+};
 thread_local unsigned long long current_service = 0;
 
 /// A service's name as a number that is never 0.
@@ -72,9 +84,9 @@ void sleep_ms(long ms)
 int note_thread_created(void* (*routine)(void*), void* arg)
 {
 
-  size_t const first = next_slot.fetch_add(1, std::memory_order_relaxed);
+  // The lowest free slot, so that the slots taken stay as few as the threads at once.
   for (size_t i = 0; i < SLOTS; ++i) {
-    Slot& s = slots[(first + i) % SLOTS];
+    Slot& s = slots[i];
     int expected = FREE;
     if (!s.state.compare_exchange_strong(expected, FILLING, std::memory_order_acquire))
       continue;
@@ -97,6 +109,10 @@ int note_thread_created(void* (*routine)(void*), void* arg)
     for (int f = 0; f < got; ++f)
       s.code[n++] = reinterpret_cast<uintptr_t>(frames[f]);
     s.count = n;
+    size_t const used = static_cast<size_t>(&s - slots) + 1;
+    for (size_t seen = slots_used.load(std::memory_order_relaxed);
+         seen < used && !slots_used.compare_exchange_weak(seen, used, std::memory_order_release);) {
+    }
     s.state.store(RUNNING, std::memory_order_release);
     return static_cast<int>(&s - slots);
   }
@@ -147,7 +163,7 @@ Left_Threads threads_left_by(const std::string& name, void* handle,
   // A fini may tell its threads to end without waiting for them: they are given a moment.
   for (int waited = 0;; waited += 10) {
     size_t n = 0;
-    for (const Slot& s : slots)
+    for (const Slot& s : Used_Slots())
       n += is_left(s) ? 1 : 0;
     if (n == 0)
       return Left_Threads();
@@ -156,7 +172,7 @@ Left_Threads threads_left_by(const std::string& name, void* handle,
     sleep_ms(10);
   }
   Left_Threads left;
-  for (Slot& s : slots)
+  for (Slot& s : Used_Slots())
     if (is_left(s)) {
       s.left.store(true, std::memory_order_relaxed);
       ++(s.service == tag ? left.own : left.library);
@@ -167,14 +183,14 @@ Left_Threads threads_left_by(const std::string& name, void* handle,
 size_t threads_left_running()
 {
   size_t n = 0;
-  for (const Slot& s : slots)
+  for (const Slot& s : Used_Slots())
     n += s.state.load(std::memory_order_acquire) == RUNNING && s.left.load(std::memory_order_relaxed);
   return n;
 }
 
 bool thread_runs_in(uintptr_t start, uintptr_t end)
 {
-  for (const Slot& s : slots)
+  for (const Slot& s : Used_Slots())
     if (s.state.load(std::memory_order_acquire) == RUNNING && runs_in(s, start, end))
       return true;
   return false;
