@@ -96,12 +96,15 @@ void adopt_passed_listeners()
 
 void settle_listeners()
 {
+  // Without a service manager nothing is sent: a thousand messages not made for nothing.
+  bool const manager = !get_env_r("NOTIFY_SOCKET").empty();
   for (const std::string& address : drop_unclaimed_listeners()) {
     SCRT_LOG(0, (LM_INFO, "Closed the listening socket on %s: no service claims it\n",
                  address.c_str()));
-    notify_store("FDSTOREREMOVE=1\nFDNAME=" + fd_store_name(address) + "\n", -1);
+    if (manager)
+      notify_store("FDSTOREREMOVE=1\nFDNAME=" + fd_store_name(address) + "\n", -1);
   }
-  for (const std::pair<int, std::string>& l : take_unstored_listeners())
-    notify_store("FDSTORE=1\nFDNAME=" + fd_store_name(l.second) + "\n",
-                 l.first);
+  std::vector<std::pair<int, std::string>> const fresh = take_unstored_listeners();
+  for (size_t i = 0; manager && i < fresh.size(); ++i)
+    notify_store("FDSTORE=1\nFDNAME=" + fd_store_name(fresh[i].second) + "\n", fresh[i].first);
 }
