@@ -120,6 +120,19 @@ Kind classify(std::string_view w, unsigned char classes)
   return (classes & NOT_IDENT) != 0 ? PATHNAME : IDENT;
 }
 
+/// The kind of a character that stands alone, one of ":*(){}".
+Kind single_kind(char c)
+{
+  switch (c) {
+    case ':': return COLON;
+    case '*': return STAR;
+    case '(': return LPAREN;
+    case ')': return RPAREN;
+    case '{': return LBRACE;
+    default: return RBRACE;
+  }
+}
+
 std::string shown(std::string_view w)
 {
   return w.size() <= 40 ? std::string(w) : std::string(w.substr(0, 40)) + "...";
@@ -192,9 +205,8 @@ Token Lexer::next()
                       "cannot read it there", false);
       }
     } else if (has(c, SINGLE)) {
-      static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
       ++i;
-      return Token{singles[std::strchr(":*(){}", c) - ":*(){}"], line, i - 1, i};
+      return Token{single_kind(c), line, i - 1, i};
     } else if (c == '"' || c == '\'') {
       size_t j = i + 1;
       size_t close = std::string::npos;
@@ -327,7 +339,7 @@ private:
       bool const quoted = tok(i).kind == STRING;
       if (quoted)
         e.normal += '"';
-      append_text(e.normal, i);
+      e.normal += text_view(i);
       if (quoted)
         e.normal += '"';
     }
@@ -603,21 +615,15 @@ private:
   }
 
   /// The text of token @a i: a quoted text without its quotes.
-  std::string text(size_t i)
-  {
-    std::string s;
-    append_text(s, i);
-    return s;
-  }
+  std::string text(size_t i) { return std::string(text_view(i)); }
 
-  /// Appends the text of token @a i to @a out.
-  void append_text(std::string& out, size_t i)
+  /// text(), in the source.
+  std::string_view text_view(size_t i)
   {
     Token const t = tok(i);
     if (t.kind == STRING)
-      out.append(source_, t.begin + 1, t.end - t.begin - 2);
-    else
-      out.append(source_, t.begin, t.end - t.begin);
+      return std::string_view(source_).substr(t.begin + 1, t.end - t.begin - 2);
+    return std::string_view(source_).substr(t.begin, t.end - t.begin);
   }
 
   const std::string& source_;
