@@ -98,23 +98,39 @@ struct Char_Classes
 
 const Char_Classes char_classes;
 
-inline bool has(char c, Char_Class k)
+inline unsigned char class_of(char c)
 {
-  return (char_classes.of[static_cast<unsigned char>(c)] & k) != 0;
+  return char_classes.of[static_cast<unsigned char>(c)];
 }
 
-Kind classify(std::string_view w)
+inline bool has(char c, Char_Class k)
+{
+  return (class_of(c) & k) != 0;
+}
+
+/// The kind of word @a w, the classes of whose bytes together are @a classes.
+Kind classify(std::string_view w, unsigned char classes)
 {
   if (w.size() >= 6 && w.size() <= 14)  // the keywords' lengths
     for (const auto& k : keywords)
-      if (w == k.word)
+      if (w[0] == k.word[0] && w == k.word)
         return k.kind;
   if (w[0] >= '0' && w[0] <= '9')
     return PATHNAME;
-  for (char c : w)
-    if (has(c, NOT_IDENT))
-      return PATHNAME;
-  return IDENT;
+  return (classes & NOT_IDENT) != 0 ? PATHNAME : IDENT;
+}
+
+/// The kind of a character that stands alone, one of ":*(){}".
+Kind single_kind(char c)
+{
+  switch (c) {
+    case ':': return COLON;
+    case '*': return STAR;
+    case '(': return LPAREN;
+    case ')': return RPAREN;
+    case '{': return LBRACE;
+    default: return RBRACE;
+  }
 }
 
 std::string shown(std::string_view w)
@@ -189,9 +205,8 @@ Token Lexer::next()
                       "cannot read it there", false);
       }
     } else if (has(c, SINGLE)) {
-      static const Kind singles[] = {COLON, STAR, LPAREN, RPAREN, LBRACE, RBRACE};
       ++i;
-      return Token{singles[std::strchr(":*(){}", c) - ":*(){}"], line, i - 1, i};
+      return Token{single_kind(c), line, i - 1, i};
     } else if (c == '"' || c == '\'') {
       size_t j = i + 1;
       size_t close = std::string::npos;
@@ -209,11 +224,17 @@ Token Lexer::next()
       return Token{STRING, line, at, close + 1};
     } else {
       size_t j = i;
-      if ((is_alpha(c) || c == '%') && i + 1 < n && text[i + 1] == ':')
+      unsigned char classes = 0;  // of all the word's bytes, each byte looked up once
+      if ((is_alpha(c) || c == '%') && i + 1 < n && text[i + 1] == ':') {
+        classes = class_of(c) | class_of(':');
         j = i + 2;  // a drive
-      bool ff_vt = false;
-      for (; j < n && !has(text[j], ENDS_WORD); ++j)
-        ff_vt = ff_vt || has(text[j], FF_VT);
+      }
+      for (; j < n; ++j) {
+        unsigned char const k = class_of(text[j]);
+        if ((k & ENDS_WORD) != 0)
+          break;
+        classes |= k;
+      }
       std::string_view const w(text.data() + i, j - i);
       size_t const at = i;
       i = j;
@@ -225,14 +246,14 @@ Token Lexer::next()
         return bad(at, "a quote inside the word '" + shown(std::string(w) + text[j]) + "': the "
                        "Service Configurator reads a quoted text from its second character",
                    false);
-      if (ff_vt)
+      if ((classes & FF_VT) != 0)
         return bad(at, "a form feed or vertical tab inside the word '" + shown(w) + "': the "
                        "Service Configurator takes it as part of the word", false);
       if (w.size() > CONF_MAX_TOKEN)
         return bad(at, "a word of " + std::to_string(w.size()) + " bytes: the Service "
                        "Configurator reads at most " + std::to_string(CONF_MAX_TOKEN) +
                        " at once and ends its input there", false);
-      return Token{classify(w), line, at, j};
+      return Token{classify(w, classes), line, at, j};
     }
   }
   return Token{END, line, text.size(), text.size()};
@@ -266,7 +287,7 @@ public:
       size_t const first = at_;
       size_t const dynamics_before = dynamics.size();
       stream_ = std::string();
-      defined_.clear();
+      defined_.name.clear();
       removed_.clear();
       bool const ok = entry(false);
       if (!ok) {
@@ -274,15 +295,15 @@ public:
         continue;
       }
       // What the directive defines is in place for the directives after it.
-      for (const auto& d : defined_) {
-        known_.defined[d.first] = Conf_Known::Defined{where_, d.second.first, d.second.second};
-        if (d.second.second == CONF_STREAM)
-          known_.modules[d.first].clear();
+      if (!defined_.name.empty()) {
+        known_.defined[defined_.name] = Conf_Known::Defined{file(), defined_.line, defined_.kind};
+        if (defined_.kind == CONF_STREAM)
+          known_.modules[defined_.name].clear();
       }
       for (const auto& m : modules_)
         for (const auto& module : m.second) {
           known_.modules[m.first].insert(module.first);
-          known_.defined[module.first] = Conf_Known::Defined{where_, module.second, CONF_MODULE};
+          known_.defined[module.first] = Conf_Known::Defined{file(), module.second, CONF_MODULE};
         }
       modules_.clear();
       for (const std::string& r : removed_)
@@ -318,7 +339,7 @@ private:
       bool const quoted = tok(i).kind == STRING;
       if (quoted)
         e.normal += '"';
-      append_text(e.normal, i);
+      e.normal += text_view(i);
       if (quoted)
         e.normal += '"';
     }
@@ -406,17 +427,15 @@ private:
     }
     if (tok(at_).kind == ACTIVE || tok(at_).kind == INACTIVE)
       ++at_;
-    Conf_Service s{d.line, d.name, ""};
+    std::string arguments;
     if (tok(at_).kind == STRING)
-      s.arguments = text(at_++);
-    if (services != nullptr) {
-      s.where = where_;
-      services->push_back(std::move(s));
-    }
-    if (with_path)
-      dynamics.push_back(d);
+      arguments = text(at_++);
+    if (services != nullptr)
+      services->push_back(Conf_Service{d.line, d.name, std::move(arguments), where_});
     define(d.line, d.name, place == TOP ? CONF_SERVICE : place == STREAM_HEAD ? CONF_STREAM
                                                                                 : CONF_MODULE);
+    if (with_path)
+      dynamics.push_back(std::move(d));
     return true;
   }
 
@@ -424,18 +443,16 @@ private:
   {
     ++at_;
     int const line = tok(at_).line;
-    std::string const name = text(at_);
+    std::string name = text(at_);
     if (!expect(IDENT, "a service name"))
       return false;
-    Conf_Service s{line, name, ""};
+    std::string arguments;
     if (tok(at_).kind == STRING)
-      s.arguments = text(at_++);
+      arguments = text(at_++);
     if (!module)
       define(line, name, CONF_NONE);
-    if (services != nullptr) {
-      s.where = where_;
-      services->push_back(std::move(s));
-    }
+    if (services != nullptr)
+      services->push_back(Conf_Service{line, std::move(name), std::move(arguments), where_});
     return true;
   }
 
@@ -510,7 +527,7 @@ private:
       if (k != CONF_NONE && !known_.has_module(stream_, name))
         unsafe(line, "module " + name + ": the name is taken by " + kind_name(k) + ": the "
                      "Service Configurator would take that for the module and crash");
-      if (defined_.count(name) != 0 || modules_[stream_].count(name) != 0)
+      if (defined_.name == name || modules_[stream_].count(name) != 0)
         problems_.push_back(Conf_Problem{where_, line, "module " + name + " is defined twice in "
                                                        "this stream"});
       modules_[stream_][name] = line;
@@ -520,10 +537,23 @@ private:
     auto const d = known_.defined.find(name);
     if (d != known_.defined.end())
       problems_.push_back(Conf_Problem{where_, line, "service " + name + " is defined again: "
-                                       "first at " + d->second.where + ":" +
+                                       "first at " + known_.files[d->second.file] + ":" +
                                        std::to_string(d->second.line) + "; the last one wins and "
                                        "each reload opens the first again"});
-    defined_[name] = std::make_pair(line, kind == CONF_NONE ? CONF_SERVICE : kind);
+    defined_.name = name;
+    defined_.line = line;
+    defined_.kind = kind == CONF_NONE ? CONF_SERVICE : kind;
+  }
+
+  /// The number of where_ in known_.files, given at the text's first definition: a text that
+  /// defines nothing adds no name there, and one that does adds it once, not once a definition.
+  size_t file()
+  {
+    if (file_ == SIZE_MAX) {
+      file_ = known_.files.size();
+      known_.files.push_back(where_);
+    }
+    return file_;
   }
 
   void unsafe(int line, const std::string& why)
@@ -569,6 +599,14 @@ private:
   /// Token @a i of the text, read as far as it when not yet read.
   Token tok(size_t i)
   {
+    if (i >= base_ && i - base_ < t_.size())  // most calls, a few instructions inline
+      return t_[i - base_];
+    return read_to(i);
+  }
+
+  /// tok() for a token not read yet; out of line, so that tok() stays small enough to inline.
+  [[gnu::noinline]] Token read_to(size_t i)
+  {
     if (i < base_)  // never asked for: the reader looks back within a directive only
       return Token{END, 0, 0, 0};
     while (i - base_ >= t_.size())
@@ -577,21 +615,15 @@ private:
   }
 
   /// The text of token @a i: a quoted text without its quotes.
-  std::string text(size_t i)
-  {
-    std::string s;
-    append_text(s, i);
-    return s;
-  }
+  std::string text(size_t i) { return std::string(text_view(i)); }
 
-  /// Appends the text of token @a i to @a out.
-  void append_text(std::string& out, size_t i)
+  /// text(), in the source.
+  std::string_view text_view(size_t i)
   {
     Token const t = tok(i);
     if (t.kind == STRING)
-      out.append(source_, t.begin + 1, t.end - t.begin - 2);
-    else
-      out.append(source_, t.begin, t.end - t.begin);
+      return std::string_view(source_).substr(t.begin + 1, t.end - t.begin - 2);
+    return std::string_view(source_).substr(t.begin, t.end - t.begin);
   }
 
   const std::string& source_;
@@ -604,7 +636,15 @@ private:
   Conf_Known& known_;
   std::string name_;    ///< the service the directive names
   std::string stream_;  ///< the stream whose body is read
-  std::map<std::string, std::pair<int, Conf_Kind>> defined_;  ///< by the directive, with line
+  /// What the directive defines, when its name is not empty: a directive defines one service
+  /// or stream at most (a stream's modules are in modules_).
+  struct
+  {
+    std::string name;
+    int line = 0;
+    Conf_Kind kind = CONF_NONE;
+  } defined_;
+  size_t file_ = SIZE_MAX;  ///< where_'s number in known_.files, once it has one
   std::map<std::string, std::map<std::string, int>> modules_;  ///< by the directive, per stream
   std::vector<std::string> removed_;
 };

@@ -84,10 +84,11 @@ struct Conf_Known
 {
   struct Defined
   {
-    std::string where;
+    size_t file;  ///< where: its number in files
     int line;
     Conf_Kind kind;
   };
+  std::vector<std::string> files;  ///< where the definitions came from, each once
   std::unordered_map<std::string, Defined> defined;
   std::map<std::string, std::set<std::string>> modules;  ///< a defined stream's modules
   /// The kind of the running service @a name; null when nothing runs.
