@@ -1,19 +1,21 @@
 /**
  * @file cold_pages.h
  *
- * The executable's code and read-only data that the start-up ran and read (the command line,
- * the check, the directive reader, the apply) let go of once the services run: the pages stay
- * in the page cache and come back on the next touch, the running host keeps mapped only what
- * it uses.
+ * The code and read-only data that the start-up ran and read (the command line, the check,
+ * the directive reader, the apply, and in the libraries the loader, ACE's configurator, the
+ * services' set-up) let go of once the services run: the pages stay in the page cache and come
+ * back on the next touch, the running host keeps mapped only what it uses.
  */
 #ifndef STARTER_COLD_PAGES_H
 #define STARTER_COLD_PAGES_H
 
 #include <cstddef>
 
-/// Unmaps from the process the resident pages of the executable's segments that are never
-/// written (its code, its read-only data and symbol tables); never a writable one. Returns the
-/// bytes advised away, 0 when none (nothing is logged: a refusal costs only memory).
+/// Unmaps from the process the resident pages of the segments that are never written (code,
+/// read-only data and symbol tables) of the executable and of every library loaded; never a
+/// writable one, nor one of a library holding a page the process wrote (told by its page map,
+/// without which the executable's alone go). Returns the bytes advised away, 0 when none
+/// (nothing is logged: a refusal costs only memory).
 size_t release_startup_pages();
 
 class ACE_Reactor;

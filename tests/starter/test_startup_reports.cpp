@@ -5,6 +5,7 @@
 #include <link.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -133,14 +134,21 @@ long executable_rss_kb()
 }
 
 int written_after_start = 0;
+// Read-only data, one page of it patched in place as a loader does for a text relocation.
+alignas(4096) const char patched_read_only[3 * 4096] = {1};
 
 TEST(StartupPages, TheExecutablesReadOnlyPagesGoAndItsWrittenDataStays)
 {
   written_after_start = 42;
+  volatile char* const page = const_cast<volatile char*>(&patched_read_only[4096]);
+  ASSERT_EQ(0, ::mprotect(const_cast<char*>(page), 4096, PROT_READ | PROT_WRITE));
+  *page = 42;
+  ASSERT_EQ(0, ::mprotect(const_cast<char*>(page), 4096, PROT_READ));
   long const before = executable_rss_kb();
   EXPECT_GT(release_startup_pages(), 0u);
   EXPECT_LT(executable_rss_kb(), before);
   EXPECT_EQ(42, written_after_start) << "a written page was discarded";
+  EXPECT_EQ(42, *page) << "a read-only segment's written page was discarded";
 }
 
 TEST(StartupReports, SystemInfoDescribesThisMachine)
