@@ -3,7 +3,7 @@
 # build of the host) on the same configurations: instructions (callgrind) of the start-up (spawn
 # to the last port accepting and one connection) and of the stop (SIGINT to exit), system calls
 # (strace -c -f) and page faults of a whole run, and the resident kilobytes of the executable's
-# own mappings after start-up.
+# own mappings 1.3 s after start-up.
 #
 #   bench/profile_counts.sh [--host PATH] [--peer PATH] [--baseline PATH] [--conf-files N]
 #                           [--services N] [--only one|many|conf]
@@ -103,7 +103,7 @@ calls() {  # calls BINARY KIND CONF
   LIBSYSTEMD_FILENAME=0 strace -f -c -o "$work/st" "$1" $(args_of "$2" "$3") >/dev/null 2>&1 &
   pid=$!
   wait_port "$(port_of "$3")" $pid || true
-  sleep 0.2
+  sleep 1.3  # the host lets go of its start-up's pages a second after its loop runs
   pkill -INT -P $pid || true
   wait $pid || true
   # shellcheck disable=SC2046
@@ -111,7 +111,7 @@ calls() {  # calls BINARY KIND CONF
     >/dev/null 2>&1 &
   pid=$!
   wait_port "$(port_of "$3")" $pid || true
-  sleep 0.2
+  sleep 1.3  # the host lets go of its start-up's pages a second after its loop runs
   local child
   child=$(pgrep -P $pid | head -1)
   exe=$(readlink "/proc/$child/exe")

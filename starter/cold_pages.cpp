@@ -71,15 +71,21 @@ int release_segments(dl_phdr_info* info, size_t, void* arg)
   return 0;
 }
 
-class Release_On_First_Pass : public ACE_Event_Handler
+class Release_When_Settled : public ACE_Event_Handler
 {
 public:
   int handle_timeout(const ACE_Time_Value&, const void*) override
   {
+    timer = -1;
     (void)release_startup_pages();
     return 0;
   }
+  long timer = -1;
 };
+
+/// How long after the loop runs (again) the pages go: a client that comes at once finds the
+/// code it needs still mapped, and the release does not wait in the way of its reply.
+ACE_Time_Value const SETTLE(1);
 
 }  // namespace
 
@@ -98,9 +104,15 @@ size_t release_startup_pages()
 bool release_startup_pages_when_running(ACE_Reactor* reactor)
 {
   // Never destroyed: a reactor that ends with the timer pending still holds it at the exit.
-  static Release_On_First_Pass* const release = new Release_On_First_Pass;
-  if (reactor != nullptr && reactor->schedule_timer(release, nullptr, ACE_Time_Value::zero) != -1)
-    return true;
+  static Release_When_Settled* const release = new Release_When_Settled;
+  if (reactor != nullptr) {
+    // One release pending at most: reloads in a row move it on.
+    if (release->timer != -1)
+      (void)reactor->cancel_timer(release->timer, nullptr, 1);
+    release->timer = reactor->schedule_timer(release, nullptr, SETTLE);
+    if (release->timer != -1)
+      return true;
+  }
   (void)release_startup_pages();
   return false;
 }

@@ -20,10 +20,11 @@ size_t release_startup_pages();
 
 class ACE_Reactor;
 
-/// Has release_startup_pages() run once @a reactor's loop dispatches (a timer due at once):
-/// what the first pass binds and runs (the watch's thread, the loop's own calls) is then
-/// touched already and not brought back. False when the timer could not be scheduled; the
-/// pages are then released at once.
+/// Has release_startup_pages() run a second after @a reactor's loop runs (a timer; called
+/// again, after a reload, it moves the one pending): the first clients' replies do not wait
+/// for it, nor for the pages it lets go of, and what the loop and the watch run is touched
+/// again at once. False when the timer could not be scheduled; the pages are then released at
+/// once.
 bool release_startup_pages_when_running(ACE_Reactor* reactor);
 
 #endif /* STARTER_COLD_PAGES_H */
