@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -126,19 +127,6 @@ int duplicate_high(int fd)
 
 } // namespace
 
-/// Appends @a n in decimal to @a out.
-static char* decimal(unsigned n, char* out)
-{
-  char digits[10];
-  int k = 0;
-  do
-    digits[k++] = static_cast<char>('0' + n % 10);
-  while ((n /= 10) != 0);
-  while (k > 0)
-    *out++ = digits[--k];
-  return out;
-}
-
 std::string listener_key(const struct sockaddr* a, socklen_t len, int type)
 {
   char text[INET6_ADDRSTRLEN];
@@ -151,13 +139,14 @@ std::string listener_key(const struct sockaddr* a, socklen_t len, int type)
     if (in->sin_port == 0)
       return std::string();
     char key[sizeof "tcp 255.255.255.255:65535"] = "tcp ";
+    char* const end = key + sizeof key;
     char* at = key + 4;
     const unsigned char* const quad = reinterpret_cast<const unsigned char*>(&in->sin_addr);
     for (int i = 0; i < 4; ++i) {
-      at = decimal(quad[i], at);
+      at = std::to_chars(at, end, quad[i]).ptr;
       *at++ = i < 3 ? '.' : ':';
     }
-    at = decimal(ntohs(in->sin_port), at);
+    at = std::to_chars(at, end, ntohs(in->sin_port)).ptr;
     return std::string(key, at);
   }
   if (a->sa_family == AF_INET6 && len >= static_cast<socklen_t>(sizeof(sockaddr_in6))) {

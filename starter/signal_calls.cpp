@@ -8,21 +8,9 @@
 #include <atomic>
 
 #include "starter/config/stop_signal_guard.h"
+#include "starter/next_call.h"
 
 namespace {
-
-/// The next definition of @a name after the host's own (the C library's, or a sanitizer's).
-/// Looked up at load, before any handler could run: dlsym is not async-signal-safe.
-template <typename F>
-F next_call(std::atomic<F>& cache, const char* name)
-{
-  F f = cache.load(std::memory_order_acquire);
-  if (f == 0) {
-    f = reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
-    cache.store(f, std::memory_order_release);
-  }
-  return f;
-}
 
 typedef int (*Sigaction)(int, const struct sigaction*, struct sigaction*);
 typedef sighandler_t (*Signal)(int, sighandler_t);
@@ -33,7 +21,8 @@ std::atomic<Signal> next_sigset(0);
 std::atomic<Signal> next_bsd_signal(0);
 std::atomic<Signal> next_sysv_signal(0);
 
-/// Resolved at load and the counting turned on.
+/// Looked up at load, before any handler could run (dlsym is not async-signal-safe), and the
+/// counting turned on.
 struct Resolve
 {
   Resolve()
@@ -48,42 +37,49 @@ struct Resolve
   }
 } const resolved;
 
+int counted_action(std::atomic<Sigaction>& next, const char* name, int signo,
+                   const struct sigaction* act, struct sigaction* old)
+{
+  if (act != 0)
+    stop_disposition_call(signo);
+  return next_call(next, name)(signo, act, old);
+}
+
+sighandler_t counted_handler(std::atomic<Signal>& next, const char* name, int signo,
+                             sighandler_t handler)
+{
+  stop_disposition_call(signo);
+  return next_call(next, name)(signo, handler);
+}
+
 } // namespace
 
 extern "C" int sigaction(int signo, const struct sigaction* act, struct sigaction* old)
 {
-  if (act != 0)
-    stop_disposition_call(signo);
-  return next_call(next_sigaction, "sigaction")(signo, act, old);
+  return counted_action(next_sigaction, "sigaction", signo, act, old);
 }
 
 extern "C" int __sigaction(int signo, const struct sigaction* act, struct sigaction* old)
 {
-  if (act != 0)
-    stop_disposition_call(signo);
-  return next_call(next_sigaction_internal, "__sigaction")(signo, act, old);
+  return counted_action(next_sigaction_internal, "__sigaction", signo, act, old);
 }
 
 extern "C" sighandler_t signal(int signo, sighandler_t handler)
 {
-  stop_disposition_call(signo);
-  return next_call(next_signal, "signal")(signo, handler);
+  return counted_handler(next_signal, "signal", signo, handler);
 }
 
 extern "C" sighandler_t sigset(int signo, sighandler_t handler)
 {
-  stop_disposition_call(signo);
-  return next_call(next_sigset, "sigset")(signo, handler);
+  return counted_handler(next_sigset, "sigset", signo, handler);
 }
 
 extern "C" sighandler_t bsd_signal(int signo, sighandler_t handler)
 {
-  stop_disposition_call(signo);
-  return next_call(next_bsd_signal, "bsd_signal")(signo, handler);
+  return counted_handler(next_bsd_signal, "bsd_signal", signo, handler);
 }
 
 extern "C" sighandler_t sysv_signal(int signo, sighandler_t handler)
 {
-  stop_disposition_call(signo);
-  return next_call(next_sysv_signal, "sysv_signal")(signo, handler);
+  return counted_handler(next_sysv_signal, "sysv_signal", signo, handler);
 }

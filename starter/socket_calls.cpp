@@ -10,20 +10,9 @@
 #include <atomic>
 
 #include "starter/listeners.h"
+#include "starter/next_call.h"
 
 namespace {
-
-/// The next definition of @a name after the host's own (the C library's, or a sanitizer's).
-template <typename F>
-F next_call(std::atomic<F>& cache, const char* name)
-{
-  F f = cache.load(std::memory_order_acquire);
-  if (f == 0) {
-    f = reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
-    cache.store(f, std::memory_order_release);
-  }
-  return f;
-}
 
 typedef int (*Bind)(int, const struct sockaddr*, socklen_t);
 typedef int (*Listen)(int, int);
