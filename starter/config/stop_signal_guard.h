@@ -28,7 +28,7 @@ public:
 
 private:
   const std::string& name_;
-  unsigned long calls_;  ///< stop_disposition_calls() when the guard began
+  unsigned long calls_;  ///< the calls counted (stop_disposition_call()) when the guard began
   struct sigaction saved_[5];
 };
 
