@@ -56,6 +56,7 @@ const char* const valid[] = {
     "\f\v static A \v\n\fstatic B",  // the blanks of isspace() before a word
     "dynamic A Service_Object * ../rel/x.so:_make_A()",
     "static A\nremove A\nstatic A",
+    "static streams static actives static Modules",  // a keyword's first letter and length
 };
 
 /// ACE's network services, as an operator names them: found and loadable here.
@@ -122,6 +123,10 @@ TEST(ConfCheck, ReportsEachKindOfErrorWithItsLine)
                       "quoted text from its second character"},
       {"static A\f\nstatic B", "f.conf:1: a form feed or vertical tab inside the word 'A\f': the "
                                "Service Configurator takes it as part of the word"},
+      {"static A\vB", "f.conf:1: a form feed or vertical tab inside the word 'A\vB': the Service "
+                      "Configurator takes it as part of the word"},
+      {"dynamic A Service_Object * lib:a-b()", "f.conf:1: syntax error: expected a factory "
+                                               "name, found 'a-b'"},
       {std::string("static A\0static B", 17), "f.conf:1: a NUL byte: the Service Configurator ends "
                                               "its input there"},
       {"static " + std::string(4096, 'A'), "f.conf:1: a word of 4096 bytes: the Service "
@@ -160,6 +165,23 @@ TEST(ConfCheck, ReportsEachKindOfErrorWithItsLine)
   }
   // After an error the check goes on with the next directive.
   EXPECT_EQ(2u, count_of(problems_of("static\nstatic A\nstatic B junk\nstatic C"), "\n"));
+  // Texts read one after another: a name defined again is told with the file it was first
+  // defined in, past a file that defines nothing.
+  Conf_Known known;
+  std::vector<Conf_Problem> p;
+  const struct
+  {
+    const char* where;
+    const char* text;
+  } texts[] = {{"a.conf", "static A"}, {"b.conf", "# nothing"}, {"c.conf", "\nstatic B"},
+               {"d.conf", "static B\nstatic A"}};
+  for (const auto& t : texts)
+    read_directives(t.text, t.where, p, &known, nullptr, nullptr);
+  ASSERT_EQ(2u, p.size());
+  EXPECT_NE(std::string::npos, format_problem(p[0]).find("d.conf:1: service B is defined again: "
+                                                         "first at c.conf:2;"));
+  EXPECT_NE(std::string::npos, format_problem(p[1]).find("d.conf:2: service A is defined again: "
+                                                         "first at a.conf:1;"));
 }
 
 TEST(ConfCheck, FindsLibrariesAsTheLoaderDoesAndTheirFactories)
