@@ -220,10 +220,10 @@ void hold_listener(int fd)
     rlimit limit = rlimit();
     (void)::getrlimit(RLIMIT_NOFILE, &limit);
     SCRT_LOG(-1, (LM_ERROR, "Cannot hold the listening socket on %s (%s): %s; the descriptor "
-                  "limit is %lu (raise it: LimitNOFILE=, ulimit -n); a reload or restart of "
+                  "limit is %Q (raise it: LimitNOFILE=, ulimit -n); a reload or restart of "
                   "%s refuses connections meanwhile\n",
                   key.c_str(), opening != 0 ? opening : "a service", ::strerror(why),
-                  static_cast<unsigned long>(limit.rlim_cur),
+                  static_cast<ACE_UINT64>(limit.rlim_cur),
                   opening != 0 ? opening : "its service"));
     errno = saved;
     return;

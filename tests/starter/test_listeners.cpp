@@ -16,8 +16,11 @@
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <ace/Log_Msg.h>
 
 #include "starter/listeners.h"
 #include "support/host_process.h"
@@ -129,6 +132,33 @@ TEST(Listeners, QueueKeptAcrossTheServicesCloseAndHandedToTheNextBind)
   EXPECT_FALSE(adopt_listener(late)) << "adopted a socket that does not listen";
   for (int fd : {client, other, accepted, late})
     ::close(fd);
+
+  // No descriptor left for the held copy: the record names the limit (its number once went in
+  // as the next text's address).
+  int const crowded = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in b = loopback(0);
+  ASSERT_EQ(0, ::bind(crowded, reinterpret_cast<sockaddr*>(&b), sizeof b));
+  ASSERT_EQ(0, ::listen(crowded, 8));
+  rlimit low = limit;
+  low.rlim_cur = static_cast<rlim_t>(crowded) + 1;
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &low));
+  std::ostringstream records;
+  ACE_Log_Msg* const log = ACE_Log_Msg::instance();
+  unsigned long const flags = log->flags();
+  ACE_OSTREAM_TYPE* const stream = log->msg_ostream();
+  log->msg_ostream(&records, false);
+  log->clr_flags(ACE_Log_Msg::STDERR);
+  log->set_flags(ACE_Log_Msg::OSTREAM);
+  hold_listener(crowded);
+  log->clr_flags(ACE_Log_Msg::OSTREAM);
+  log->set_flags(flags);
+  log->msg_ostream(stream, false);
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &limit));
+  EXPECT_NE(std::string::npos, records.str().find("the descriptor limit is " +
+                                                  std::to_string(crowded + 1) + " (raise it"))
+      << records.str();
+  EXPECT_TRUE(held_listeners().empty());
+  ::close(crowded);
 }
 
 TEST(Listeners, SocketActivatedHostServesTheQueuedRequestAndLetsAMovedPortGo)
