@@ -128,6 +128,8 @@ int Host::start()
     if (!open_quarantine(options_.state_path, policy) && strict_)
       return stop_strictly("No deaths file");
   }
+  if (options_.stall_ms > 0)
+    prepare_stall_watch();
   Checked_Config config;
   int const errors = check_configuration(config);
   if (errors != 0 && strict_)

@@ -1,14 +1,20 @@
-// The stall watch. The heartbeat, a timer the loop runs, tells a held loop from an idle one
-// without touching the loop threads; only once the loop is held is a thread interrupted, with the host's real-time
-// signal, SA_RESTART and once per stall, so that a service's blocking call is disturbed at most
-// once. The stall's text is published under a sequence count, so that the stop deadline's
-// handler can copy it without a lock.
+// The stall watch. The heartbeat, a byte the watch's thread writes to a pipe of the loop's and
+// the loop reads as soon as it is free, tells a held loop from an idle one without a timer on
+// the loop (a pending timer gives every wait of a busy loop a timeout to compute and arm). A
+// pipe of its own rather than the reactor's notifications: the dev_poll reactor stops reading
+// its notifications once a service is suspended while one is queued. Only once the
+// loop is held is a thread interrupted, with the host's real-time signal, SA_RESTART and once
+// per stall, so that a service's blocking call is disturbed at most once. The stall's text is
+// published under a sequence count, so that the stop deadline's handler can copy it without a
+// lock.
 #include "starter/stall_watch.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,17 +33,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/// The heartbeat: a repeating timer on the loop, scheduled before the loop runs, so that no
-/// other thread ever wakes the loop for it.
+/// The heartbeat: the loop's answer to the watch's probe, a byte on its pipe.
 class Heartbeat : public ACE_Event_Handler
 {
 public:
-  int handle_timeout(const ACE_Time_Value&, const void*) override;
+  ACE_HANDLE get_handle() const override { return probes[0]; }
+  int handle_input(ACE_HANDLE) override;
+
+  /// The probes' pipe: read by the loop, written by the watch, both ends non-blocking.
+  int probes[2] = {-1, -1};
 };
 
 Heartbeat heartbeat;
 ACE_Reactor* watched = 0;
-long beat_timer = -1;
 bool watching = false;
 /// What the watch thread shares, never destroyed: a stopped watch's thread is left parked
 /// for the process's end to take, so no exit handler may wait for it or pull its state away.
@@ -50,13 +58,25 @@ struct Shared
 };
 Shared& shared = *new Shared;
 std::mutex& lock = shared.lock;
-/// When the loop last ran the heartbeat, in the steady clock's ticks.
+/// When the loop last answered a probe, in the steady clock's ticks.
 std::atomic<Clock::rep> last_beat(0);
+/// A probe is out: sent (or being sent) and not answered yet.
+std::atomic<bool> probe_out(false);
 
-int Heartbeat::handle_timeout(const ACE_Time_Value&, const void*)
+int Heartbeat::handle_input(ACE_HANDLE)
 {
+  // One read takes every probe sent: the watch sends one at a time.
+  char drain[64];
+  (void)::read(probes[0], drain, sizeof drain);
   last_beat = Clock::now().time_since_epoch().count();
+  probe_out.store(false, std::memory_order_release);
   return 0;
+}
+
+/// Sends the loop a probe without waiting for room: false when it could not be sent now.
+bool send_probe()
+{
+  return ::write(heartbeat.probes[1], "", 1) == 1;
 }
 
 thread_local bool noted = false;
@@ -123,51 +143,92 @@ std::string seconds_text(Clock::duration d)
     ::pause();
 }
 
-/// Wakes when the loop's heartbeat is overdue (not on a fixed poll, so an idle host sleeps),
-/// and every tenth of a second while it is held, to keep the stall's text current.
+/// Sends a probe a period after the loop last answered. The loop is held when a probe is out and
+/// the loop has not answered one for the threshold, the probe having had a period to be answered
+/// (a watch woken late must not take the loop's first chance for a stall). While a stall
+/// lasts, wakes every tenth of a second to keep its text current.
 void watch(unsigned generation, long threshold_ms)
 {
   std::chrono::milliseconds const threshold(threshold_ms);
+  std::chrono::milliseconds const period(std::min(250L, threshold_ms / 4));
   std::string where;  // of the stall reported, empty while none is
   Clock::time_point held_since;
+  Clock::time_point probe_at;  // when the probe out was first sent
+  bool sent = false;           // whether it reached the loop's queue
   std::unique_lock<std::mutex> guard(lock);
   for (;;) {
-    Clock::time_point const due = where.empty()
-                                      ? Clock::time_point(Clock::duration(last_beat.load())) + threshold
-                                      : Clock::now() + std::chrono::milliseconds(100);
+    Clock::time_point const beat{Clock::duration(last_beat.load())};
+    Clock::time_point due = Clock::now() + period;  // a probe to send again
+    if (!where.empty())
+      due = Clock::now() + std::chrono::milliseconds(100);
+    else if (!probe_out.load())
+      due = beat + period;
+    else if (sent)
+      due = std::max(beat + threshold, probe_at + period);
     guard.unlock();
     std::this_thread::sleep_until(due);
     guard.lock();
     if (shared.generation != generation)
       break;
-    Clock::time_point const beat{Clock::duration(last_beat.load())};
     Clock::time_point const now = Clock::now();
-    if (!where.empty() && beat > held_since) {
-      publish("");
-      SCRT_LOG(0, (LM_NOTICE, "The loop is free again: it was held %C%C\n",
-                   seconds_text(beat - held_since).c_str(), where.c_str()));
-      where.clear();
+    if (!probe_out.load(std::memory_order_acquire)) {
+      Clock::time_point const answered{Clock::duration(last_beat.load())};
+      if (!where.empty()) {
+        publish("");
+        SCRT_LOG(0, (LM_NOTICE, "The loop is free again: it was held %C%C\n",
+                     seconds_text(answered - held_since).c_str(), where.c_str()));
+        where.clear();
+      }
+      if (now - answered < period)
+        continue;
+      probe_out = true;
+      probe_at = now;
+      sent = false;
     }
-    if (now - beat < threshold)
+    // The loop's queue full is the loop held too: the probe counts from its first attempt.
+    if (!sent && !(sent = send_probe()) && errno != EAGAIN && errno != EINTR) {
+      SCRT_LOG(0, (LM_ERROR, "The stall watch cannot reach the loop, errno=%d: the loop runs "
+                             "unwatched\n", errno));
+      break;
+    }
+    Clock::time_point const last{Clock::duration(last_beat.load())};
+    if (now - last < threshold || now - probe_at < period || !probe_out.load())
       continue;
     if (where.empty()) {
-      held_since = beat;
+      held_since = last;
       guard.unlock();
       std::string const sample = sample_loop();
       guard.lock();
       if (shared.generation != generation)
         break;
+      if (!probe_out.load())
+        continue;  // answered while it was sampled: no stall after all
       where = " by " + sample.substr(4);  // without the leading " in "
       SCRT_LOG(0, (LM_WARNING, "The loop has not returned for %C: held%C\n",
-                   seconds_text(now - beat).c_str(), where.c_str()));
+                   seconds_text(now - last).c_str(), where.c_str()));
     }
-    publish("busy " + seconds_text(now - beat) + where);
+    publish("busy " + seconds_text(now - held_since) + where);
   }
   guard.unlock();
   park();
 }
 
+void close_probes()
+{
+  for (int& fd : heartbeat.probes) {
+    if (fd != -1)
+      (void)::close(fd);
+    fd = -1;
+  }
+}
+
 }  // namespace
+
+void prepare_stall_watch()
+{
+  if (heartbeat.probes[0] == -1 && ::pipe2(heartbeat.probes, O_NONBLOCK | O_CLOEXEC) != 0)
+    heartbeat.probes[0] = heartbeat.probes[1] = -1;
+}
 
 bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
 {
@@ -180,11 +241,16 @@ bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
     generation = ++shared.generation;
   }
   last_beat = Clock::now().time_since_epoch().count();
-  ACE_Time_Value const period(0, static_cast<suseconds_t>(std::min(250L, threshold_ms / 4) * 1000));
-  beat_timer = reactor->schedule_timer(&heartbeat, 0, period, period);
-  if (beat_timer == -1) {
-    SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: its timer, errno=%d: the loop runs "
-                           "unwatched\n", errno));
+  probe_out = false;
+  if (heartbeat.probes[0] == -1 && ::pipe2(heartbeat.probes, O_NONBLOCK | O_CLOEXEC) != 0) {
+    SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: its pipe, errno=%d, %m: the loop "
+                           "runs unwatched\n", errno));
+    return false;
+  }
+  if (reactor->register_handler(&heartbeat, ACE_Event_Handler::READ_MASK) != 0) {
+    SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: its pipe on the loop, errno=%d, %m: "
+                           "the loop runs unwatched\n", errno));
+    close_probes();
     return false;
   }
   // A service's exit() ends the process with the loop running: the watch ends first.
@@ -206,8 +272,9 @@ bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
   try {
     std::thread(watch, generation, threshold_ms).detach();
   } catch (const std::system_error& e) {
-    (void)reactor->cancel_timer(beat_timer, 0, 0);
-    beat_timer = -1;
+    (void)reactor->remove_handler(&heartbeat, ACE_Event_Handler::READ_MASK |
+                                                  ACE_Event_Handler::DONT_CALL);
+    close_probes();
     SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: %C: the loop runs unwatched\n", e.what()));
     return false;
   }
@@ -226,8 +293,9 @@ void stop_stall_watch()
     std::lock_guard<std::mutex> guard(lock);
     ++shared.generation;
   }
-  (void)watched->cancel_timer(beat_timer, 0, 0);
-  beat_timer = -1;
+  (void)watched->remove_handler(&heartbeat, ACE_Event_Handler::READ_MASK |
+                                                ACE_Event_Handler::DONT_CALL);
+  close_probes();
   publish("");
 }
 

@@ -1,8 +1,8 @@
 /**
  * @file stall_watch.h
  *
- * The stall watch: the loop runs a heartbeat (a repeating timer) every fraction of a second,
- * and a thread of its own looks at when it last did. When it has not within the threshold,
+ * The stall watch: a thread of its own probes the loop every fraction of a second (a byte on a
+ * pipe the loop reads) and looks at when the loop last answered. When it has not within the threshold,
  * the loop is held (a handler that blocks, a reload stuck in a service's init): each
  * loop thread is sampled with the host's real-time signal, and one warning names the library
  * and services it is executing in; when the heartbeat comes, one record says how long the loop
@@ -21,6 +21,11 @@ class ACE_Reactor;
 
 /// The default threshold: a dispatch held longer is a stall.
 long const STALL_THRESHOLD_MS = 1000;
+
+/// Makes the watch's pipe before the services open, so that it takes low descriptor numbers (the
+/// select reactor watches none past its set's size). start_stall_watch() makes it when this has
+/// not or could not.
+void prepare_stall_watch();
 
 /// Starts watching @a reactor's loop, a stall being a heartbeat not dispatched within
 /// @a threshold_ms. False, logged, when the thread cannot start (the host runs on unwatched).
