@@ -2,11 +2,10 @@
 // the loop reads as soon as it is free, tells a held loop from an idle one without a timer on
 // the loop (a pending timer gives every wait of a busy loop a timeout to compute and arm). A
 // pipe of its own rather than the reactor's notifications: the dev_poll reactor stops reading
-// its notifications once a service is suspended while one is queued. Only once the
-// loop is held is a thread interrupted, with the host's real-time signal, SA_RESTART and once
-// per stall, so that a service's blocking call is disturbed at most once. The stall's text is
-// published under a sequence count, so that the stop deadline's handler can copy it without a
-// lock.
+// its notifications once a service is suspended while one is queued. Only once the loop is held
+// is a thread interrupted, with the host's real-time signal, SA_RESTART and once per stall, so
+// that a service's blocking call is disturbed at most once. The stall's text is published under
+// a sequence count, so that the stop deadline's handler can copy it without a lock.
 #include "starter/stall_watch.h"
 
 #include <fcntl.h>
@@ -242,7 +241,8 @@ bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms)
   }
   last_beat = Clock::now().time_since_epoch().count();
   probe_out = false;
-  if (heartbeat.probes[0] == -1 && ::pipe2(heartbeat.probes, O_NONBLOCK | O_CLOEXEC) != 0) {
+  prepare_stall_watch();
+  if (heartbeat.probes[0] == -1) {
     SCRT_LOG(0, (LM_ERROR, "Failed to start the stall watch: its pipe, errno=%d, %m: the loop "
                            "runs unwatched\n", errno));
     return false;

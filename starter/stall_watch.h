@@ -2,10 +2,10 @@
  * @file stall_watch.h
  *
  * The stall watch: a thread of its own probes the loop every fraction of a second (a byte on a
- * pipe the loop reads) and looks at when the loop last answered. When it has not within the threshold,
- * the loop is held (a handler that blocks, a reload stuck in a service's init): each
+ * pipe the loop reads) and looks at when the loop last answered. When it has not within the
+ * threshold, the loop is held (a handler that blocks, a reload stuck in a service's init): each
  * loop thread is sampled with the host's real-time signal, and one warning names the library
- * and services it is executing in; when the heartbeat comes, one record says how long the loop
+ * and services it is executing in; when the loop answers again, one record says how long it
  * was held. What the stall is, while it lasts, is readable by the control socket's status and,
  * without a lock, by the stop deadline's record.
  */
@@ -27,7 +27,7 @@ long const STALL_THRESHOLD_MS = 1000;
 /// not or could not.
 void prepare_stall_watch();
 
-/// Starts watching @a reactor's loop, a stall being a heartbeat not dispatched within
+/// Starts watching @a reactor's loop, a stall being a probe not answered within
 /// @a threshold_ms. False, logged, when the thread cannot start (the host runs on unwatched).
 bool start_stall_watch(ACE_Reactor* reactor, long threshold_ms = STALL_THRESHOLD_MS);
 
